@@ -1,0 +1,52 @@
+#pragma once
+
+#include "updatechannel.h"
+
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// The settings of one run: what to install (client type, version, name, news), the channel,
+// the session directory, the proxy and the download concurrency. One object per process,
+// created by start-up and read directly by the window, the engine and the tasks; only the
+// operations below write it. Also the home of the installation's fixed names.
+class Configuration : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Configuration(QObject* parent = nullptr);
+
+    qint32 noUserMode = 0;
+    UpdateChannel channel = Stable;
+    QString clientType;
+    qint32 clientVersion = 0;
+    QString clientVersionName;
+    QString newsText;
+    QString tempDir;
+    QString proxySpec;
+    qint32 downloadStreams = 6;
+
+    // The installation root: the executable's directory + "/../../../" (not normalised).
+    static QString getAppRootPath();
+    static QString getUpdateType();
+    static QString getClientBinaryName();
+    static QStringList getSpecialFileNames();
+    static const QString& getSpecialFileRenamePrefix();
+    static bool isSpecialFileName(const QString& name);
+    static QStringList checkTempArgs();
+
+    void getUpdateChannel();
+    bool parseCommandLineOptions();
+    bool getClientTypeVersion(const QStringList& args, int index);
+    bool getClientVersionFromString(const QString& text, const QString& errorTemplate);
+    bool getDefaultParameters();
+    QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
+    bool createTempDir();
+    bool initalizeStart(const QString& dir);
+    void getProxyAndDownloadConcurrency();
+
+signals:
+    void fatalError(QString errorMessage);
+    void message(QString message);
+};

@@ -1,0 +1,10 @@
+#include "asyncfunc.h"
+
+ASyncFunc::ASyncFunc() : QObject(nullptr)
+{
+}
+
+void ASyncFunc::execute()
+{
+    emit runResult(run());
+}

@@ -1,0 +1,188 @@
+#include "composedtaskspecification.h"
+
+ComposedTaskSpecification::ComposedTaskSpecification(int maxParallel, double parentProgressRange,
+                                                     QObject* parent)
+    : TaskSpecification(parent, parentProgressRange), maxParallel(maxParallel)
+{
+    // Queued so that a subtask never starts inside the call chain of the one that ended.
+    connect(this, &ComposedTaskSpecification::startNextTask, this,
+            &ComposedTaskSpecification::onStartNextTask, Qt::QueuedConnection);
+}
+
+ComposedTaskSpecification::~ComposedTaskSpecification()
+{
+    clearSubTasks();
+}
+
+void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
+{
+    subTask->setParent(this);
+    subTasks.append(subTask);
+    pendingTasks.append(subTask);
+    connectSignals(subTask);
+    onUpdateProgress(0.0);
+}
+
+void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
+{
+    connect(sub, &TaskSpecification::finished, this, &ComposedTaskSpecification::onSubTaskFinished);
+    connect(sub, &TaskSpecification::canceled, this, &ComposedTaskSpecification::onSubTaskCanceled);
+    connect(sub, &TaskSpecification::error, this, &TaskSpecification::error);
+    connect(sub, &TaskSpecification::updateProgress, this,
+            &ComposedTaskSpecification::onUpdateProgress);
+    connect(sub, &TaskSpecification::message, this, &TaskSpecification::message);
+    connect(this, &TaskSpecification::otherTaskCancelled, sub,
+            &TaskSpecification::onOtherTaskCancelled);
+}
+
+void ComposedTaskSpecification::executeSubTasks()
+{
+    state = TaskRunning;
+    const int n = qMin(int(pendingTasks.size()), maxParallel);
+    if (n == 0) {
+        subtasksDone();
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        emit startNextTask();
+}
+
+void ComposedTaskSpecification::clearSubTasks()
+{
+    for (TaskSpecification* sub : std::as_const(subTasks)) {
+        disconnect(sub, nullptr, this, nullptr);
+        disconnect(this, nullptr, sub, nullptr);
+        sub->deleteLater();
+    }
+    subTasks.clear();
+    pendingTasks.clear();
+    runningTasks.clear();
+    doneTasks.clear();
+}
+
+qint32 ComposedTaskSpecification::getStateFromSubTasks() const
+{
+    bool allFinished = true;
+    bool anyUserCanceled = false;
+    for (const TaskSpecification* sub : subTasks) {
+        if (sub->state == TaskErrorCanceled)
+            return TaskErrorCanceled;
+        if (sub->state == TaskUserCanceled)
+            anyUserCanceled = true;
+        if (sub->state != TaskFinished)
+            allFinished = false;
+    }
+    if (anyUserCanceled)
+        return TaskUserCanceled;
+    if (allFinished)
+        return TaskFinished;
+    if (userCancelRequested)
+        return TaskUserCanceled;
+    if (subTaskCanceled)
+        return TaskErrorCanceled;
+    return TaskRunning;
+}
+
+void ComposedTaskSpecification::subtasksDone()
+{
+    switch (getStateFromSubTasks()) {
+    case TaskFinished:
+        finish();
+        break;
+    case TaskUserCanceled:
+        userCancel();
+        break;
+    default:
+        errorCancel();
+        break;
+    }
+}
+
+void ComposedTaskSpecification::onStartNextTask()
+{
+    if (pendingTasks.isEmpty() || subTaskCanceled || userCancelRequested) {
+        if (runningTasks.isEmpty() && !doneReported) {
+            doneReported = true;
+            subtasksDone();
+        }
+        return;
+    }
+    TaskSpecification* next = pendingTasks.takeFirst();
+    runningTasks.append(next);
+    next->execute();
+}
+
+void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* sub)
+{
+    runningTasks.removeOne(sub);
+    doneTasks.append(sub);
+    emit startNextTask();
+}
+
+void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* sub)
+{
+    runningTasks.removeOne(sub);
+    doneTasks.append(sub);
+    if (!subTaskCanceled) {
+        subTaskCanceled = true;
+        emit otherTaskCancelled(sub);
+    }
+    if (runningTasks.isEmpty() && !doneReported) {
+        doneReported = true;
+        subtasksDone();
+    }
+}
+
+void ComposedTaskSpecification::onUpdateProgress(qreal)
+{
+    double sum = 0.0;
+    for (const TaskSpecification* sub : std::as_const(subTasks))
+        sum += sub->progress;
+    setProgress(sum);
+}
+
+void ComposedTaskSpecification::userCanceled()
+{
+    TaskSpecification::userCanceled();
+    if (state != TaskRunning)
+        return;
+    // A copy: a subtask that ends here may make a subclass rebuild the list.
+    const QList<TaskSpecification*> subs = subTasks;
+    for (TaskSpecification* sub : subs)
+        sub->userCanceled();
+}
+
+void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
+{
+    emit otherTaskCancelled(other);
+}
+
+void ComposedTaskSpecification::timeTick(quint64& bytesDone, quint64& bytesTotal,
+                                         quint64& bytesSinceLastTick, bool& downloading)
+{
+    downloading = false;
+    for (TaskSpecification* sub : std::as_const(subTasks)) {
+        quint64 done = 0, total = 0, sinceLast = 0;
+        bool subDownloading = false;
+        sub->timeTick(done, total, sinceLast, subDownloading);
+        if (subDownloading)
+            downloading = true;
+        bytesSinceLastTick += sinceLast;
+        if (total != 0) {
+            bytesDone += done;
+            bytesTotal += total;
+        }
+    }
+}
+
+void ComposedTaskSpecification::reset()
+{
+    for (TaskSpecification* sub : std::as_const(subTasks))
+        sub->reset();
+    pendingTasks = subTasks;
+    runningTasks.clear();
+    doneTasks.clear();
+    subTaskCanceled = false;
+    doneReported = false;
+    TaskSpecification::reset();
+}

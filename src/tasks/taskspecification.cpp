@@ -1,0 +1,67 @@
+#include "taskspecification.h"
+
+TaskSpecification::TaskSpecification(QObject* parent, double parentProgressRange)
+    : QObject(parent), parentProgressRange(parentProgressRange)
+{
+}
+
+void TaskSpecification::reset()
+{
+    userCancelRequested = false;
+    state = TaskIdle;
+    setProgress(0.0);
+}
+
+void TaskSpecification::timeTick(quint64& bytesDone, quint64& bytesTotal,
+                                 quint64& bytesSinceLastTick, bool& downloading)
+{
+    bytesDone = 0;
+    bytesTotal = 0;
+    bytesSinceLastTick = 0;
+    downloading = false;
+}
+
+void TaskSpecification::userCanceled()
+{
+    userCancelRequested = true;
+}
+
+void TaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
+{
+}
+
+void TaskSpecification::setParentProgressRange(double range)
+{
+    parentProgressRange = range;
+}
+
+void TaskSpecification::setProgress(double fraction)
+{
+    progress = fraction * parentProgressRange;
+    emit updateProgress(progress);
+}
+
+void TaskSpecification::finish()
+{
+    state = TaskFinished;
+    setProgress(1.0);
+    emit finished(this);
+}
+
+void TaskSpecification::errorCancel()
+{
+    state = TaskErrorCanceled;
+    emit canceled(this);
+}
+
+void TaskSpecification::userCancel()
+{
+    state = TaskUserCanceled;
+    emit canceled(this);
+}
+
+void TaskSpecification::onOtherTaskCancelled(TaskSpecification* other)
+{
+    if (other != this && state == TaskRunning)
+        handleOtherTaskCancelled(other);
+}

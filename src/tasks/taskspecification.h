@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// A unit of update work. A task is started once with execute(), reports progress, log lines
+// and errors through signals, and ends in exactly one of three ways: finish(), errorCancel()
+// or userCancel(). Progress is always reported already scaled by parentProgressRange, and the
+// progress signal of finish() comes before finished(). Tasks live on the main thread.
+class TaskSpecification : public QObject
+{
+    Q_OBJECT
+public:
+    enum TaskState { TaskIdle = 0, TaskRunning = 1, TaskFinished = 2, TaskErrorCanceled = 3,
+                     TaskUserCanceled = 4 };
+
+    TaskSpecification(QObject* parent, double parentProgressRange);
+
+    bool userCancelRequested = false;
+    double parentProgressRange;
+    double progress = 0.0;
+    qint32 state = TaskIdle;
+
+    virtual void execute() = 0;
+    virtual void reset();
+    // Download figures for the display; the base reports zeros and false.
+    virtual void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
+                          bool& downloading);
+    virtual void userCanceled();
+    virtual void handleOtherTaskCancelled(TaskSpecification* other);
+
+    void setParentProgressRange(double range);
+    void setProgress(double fraction);
+    void finish();
+    void errorCancel();
+    void userCancel();
+
+signals:
+    void finished(TaskSpecification* task);
+    void canceled(TaskSpecification* task);
+    void error(QString errorMessage);
+    void updateProgress(qreal doneFrac);
+    void message(QString message);
+    void otherTaskCancelled(TaskSpecification* task);
+
+public slots:
+    void onOtherTaskCancelled(TaskSpecification* other);
+};
