@@ -1,0 +1,8 @@
+#include "filespecifications.h"
+
+void FileSpecifications::clear()
+{
+    downloadList.clear();
+    replaceList.clear();
+    deleteList.clear();
+}

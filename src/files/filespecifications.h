@@ -1,0 +1,18 @@
+#pragma once
+
+#include "filedownloadspecification.h"
+#include "filereplacespecification.h"
+
+#include <QList>
+#include <QString>
+
+// The update plan: what to fetch, what to add or replace, and which install-relative paths to
+// delete. The replacement appends the "_old_" names of the files it replaced to deleteList.
+struct FileSpecifications
+{
+    QList<FileDownloadSpecification> downloadList;
+    QList<FileReplaceSpecification> replaceList;
+    QList<QString> deleteList;
+
+    void clear();
+};
