@@ -34,14 +34,23 @@ public:
     static QStringList getSpecialFileNames();
     static const QString& getSpecialFileRenamePrefix();
     static bool isSpecialFileName(const QString& name);
+    // The temporary-arguments file as an argument list (element 0 empty, in place of the
+    // program path); empty when the file cannot be opened.
     static QStringList checkTempArgs();
+    static QString tempArgsFileName();
 
     void getUpdateChannel();
+    // Evaluates the process's arguments (or the temporary-arguments file when there are none).
     bool parseCommandLineOptions();
+    // The same evaluation for a given argument list; element 0 stands for the program path.
+    bool parseArguments(QStringList args);
     bool getClientTypeVersion(const QStringList& args, int index);
     bool getClientVersionFromString(const QString& text, const QString& errorTemplate);
     bool getDefaultParameters();
+    // Asks the update server, with a modal Retry/Abort question after every failed attempt.
+    // Returns (version text, name) of the channel, or two empty strings when the user gives up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
+    // Creates a fresh session directory of its own (owner-only) in the system temp directory.
     bool createTempDir();
     bool initalizeStart(const QString& dir);
     void getProxyAndDownloadConcurrency();

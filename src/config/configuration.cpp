@@ -1,0 +1,233 @@
+#include "configuration.h"
+
+#include "updatechecker.h"
+#include "updateinidata.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QSettings>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace {
+constexpr int DefaultDownloadStreams = 6;
+constexpr int TempDirCandidates = 1000;
+} // namespace
+
+Configuration::Configuration(QObject* parent)
+    : QObject(parent)
+{
+}
+
+QString Configuration::getAppRootPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../../../");
+}
+
+QString Configuration::getUpdateType()
+{
+    return QStringLiteral("client_macosx");
+}
+
+QString Configuration::getClientBinaryName()
+{
+    return QStringLiteral("crvclient_mac");
+}
+
+QStringList Configuration::getSpecialFileNames()
+{
+    return QStringList { QStringLiteral("update"), QStringLiteral("libQtCore.so.4"),
+        QStringLiteral("libQtGui.so.4"), QStringLiteral("libQtNetwork.so.4"),
+        QStringLiteral("libqgif.so"), QStringLiteral("libqjpeg.so"),
+        QStringLiteral("libqtaccessiblewidgets.so") };
+}
+
+const QString& Configuration::getSpecialFileRenamePrefix()
+{
+    static const QString prefix = QStringLiteral("_old_");
+    return prefix;
+}
+
+bool Configuration::isSpecialFileName(const QString& name)
+{
+    return getSpecialFileNames().contains(name, Qt::CaseSensitive);
+}
+
+QString Configuration::tempArgsFileName()
+{
+    return QDir::tempPath() + QStringLiteral("/crvclientupdateargs");
+}
+
+QStringList Configuration::checkTempArgs()
+{
+    QFile file(tempArgsFileName());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+
+    QByteArray text = file.readAll();
+    const int nul = text.indexOf('\0');
+    if (nul >= 0)
+        text.truncate(nul);
+
+    QStringList args { QString() };
+    const QList<QByteArray> lines = text.split('\n');
+    for (const QByteArray& line : lines) {
+        if (!line.isEmpty())
+            args.append(QString::fromLatin1(line));
+    }
+    return args;
+}
+
+void Configuration::getUpdateChannel()
+{
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Channel"));
+    if (!settings.value(QStringLiteral("alpha")).toString().isEmpty()) {
+        channel = Alpha;
+        clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
+    } else if (settings.value(QStringLiteral("beta"), false).toBool()) {
+        channel = Beta;
+        clientVersion = 0;
+    } else {
+        channel = Stable;
+        clientVersion = 0;
+    }
+}
+
+bool Configuration::parseCommandLineOptions()
+{
+    return parseArguments(QCoreApplication::arguments());
+}
+
+bool Configuration::parseArguments(QStringList args)
+{
+    if (args.size() <= 1)
+        args = checkTempArgs();
+
+    getUpdateChannel();
+    noUserMode = 0;
+
+    if (args.size() >= 2 && args.at(1) == QLatin1String("--nouser")) {
+        if (args.size() >= 4 && !getClientTypeVersion(args, 2))
+            return false;
+        if (args.size() >= 5 && args.at(4) != QLatin1String("#"))
+            clientVersionName = args.at(4);
+        if (args.size() >= 6)
+            newsText = args.at(5);
+        if (!getDefaultParameters())
+            return false;
+        noUserMode = 1;
+        return true;
+    }
+    if (args.size() == 3)
+        return getClientTypeVersion(args, 1);
+    return getDefaultParameters();
+}
+
+bool Configuration::getClientTypeVersion(const QStringList& args, int index)
+{
+    if (index >= args.size()) {
+        emit fatalError(QStringLiteral("No client type specified"));
+        return false;
+    }
+    if (index + 1 >= args.size()) {
+        emit fatalError(QStringLiteral("No client version specified"));
+        return false;
+    }
+    clientType = args.at(index);
+    return getClientVersionFromString(args.at(index + 1), QObject::tr("Invalid version nr (%1)"));
+}
+
+bool Configuration::getClientVersionFromString(const QString& text, const QString& errorTemplate)
+{
+    // A version fixed earlier (the alpha channel's "alphaRevno") wins over any other source.
+    if (clientVersion != 0)
+        return true;
+    bool ok = false;
+    clientVersion = text.toInt(&ok, 10);
+    if (ok)
+        return true;
+    emit fatalError(errorTemplate.arg(text));
+    return false;
+}
+
+bool Configuration::getDefaultParameters()
+{
+    if (clientType.isEmpty())
+        clientType = getUpdateType();
+    if (clientVersion != 0)
+        return true;
+
+    const QPair<QString, QString> latest = getLatestClientVersion(channel, newsText);
+    if (latest.first.isEmpty())
+        return false;
+    if (!getClientVersionFromString(
+            latest.first, QObject::tr("Update server returned invalid version nr (%1)")))
+        return false;
+    clientVersionName = latest.second;
+    return true;
+}
+
+QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
+{
+    UpdateChecker checker;
+    while (!checker.checkUpdate()) {
+        const QMessageBox::StandardButton answer
+            = QMessageBox::critical(nullptr, QObject::tr("Error"),
+                QObject::tr("Failed to query latest client\nversion from update server."),
+                QMessageBox::Retry | QMessageBox::Abort, QMessageBox::NoButton);
+        if (answer == QMessageBox::Abort)
+            return qMakePair(QString(), QString());
+    }
+    news = checker.news;
+    return checker.getClientVersionByChannel(channel);
+}
+
+bool Configuration::createTempDir()
+{
+    QString base = QDir::tempPath();
+    if (base.isEmpty()) {
+        emit fatalError(QStringLiteral("Unable to get temp directory."));
+        return false;
+    }
+    QDir().mkpath(base);
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    base += QStringLiteral("corvanta_temp_");
+
+    // The temp directory is shared with every other user: create the candidate ourselves,
+    // exclusively and owner-only, and never adopt a name that already exists in any form (a
+    // directory or symbolic link there may belong to someone else).
+    for (int i = 0; i < TempDirCandidates; ++i) {
+        const QString candidate = base + QString::number(i);
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0700) == 0) {
+            tempDir = candidate;
+            return true;
+        }
+    }
+    emit fatalError(QStringLiteral("Unable to create temp directory."));
+    return false;
+}
+
+bool Configuration::initalizeStart(const QString& dir)
+{
+    if (dir.isEmpty())
+        return createTempDir();
+    tempDir = dir;
+    return true;
+}
+
+void Configuration::getProxyAndDownloadConcurrency()
+{
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("update"));
+    proxySpec = settings.value(QStringLiteral("proxy")).toString();
+    bool ok = false;
+    const int streams = settings.value(QStringLiteral("streams")).toString().toInt(&ok, 10);
+    downloadStreams = (ok && streams > 0) ? streams : DefaultDownloadStreams;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "updatechannel.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// One query of the update server over UDP (IPv4): the version list of all channels and the
+// news text of the day. The query blocks the calling thread: each of the two receives waits at
+// most five seconds. Not thread-safe; use one checker per query.
+class UpdateChecker
+{
+public:
+    // The default update server (the build's update server host, port 17384).
+    UpdateChecker();
+    UpdateChecker(const QString& host, quint16 port);
+
+    // (version number text, version name), one entry per channel in the server's order.
+    QList<QPair<QString, QString>> versionList;
+    QString news;
+
+    bool checkUpdate();
+    // One exchange: version-list request and reply, then news request and reply. True when both
+    // replies arrived; entries parsed before a later step failed stay in versionList.
+    bool readFromServer();
+    // The entry of the channel, or two empty strings when the server sent none for it.
+    QPair<QString, QString> getClientVersionByChannel(UpdateChannel channel) const;
+
+    static QString defaultHost();
+    static quint16 defaultPort();
+
+private:
+    void parseVersionList(const QString& text);
+
+    QString m_host;
+    quint16 m_port;
+};
