@@ -1,6 +1,7 @@
 #include "asyncfunc.h"
 
-ASyncFunc::ASyncFunc() : QObject(nullptr)
+ASyncFunc::ASyncFunc()
+    : QObject(nullptr)
 {
 }
 

@@ -2,7 +2,8 @@
 
 #include "asyncfunc.h"
 
-ASyncRun::ASyncRun(ASyncFunc* func) : func(func)
+ASyncRun::ASyncRun(ASyncFunc* func)
+    : func(func)
 {
     setAutoDelete(true);
 }

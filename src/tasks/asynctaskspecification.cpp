@@ -22,11 +22,11 @@ void ASyncTaskSpecification::execute()
 void ASyncTaskSpecification::connectDefaultSignals(ASyncFunc* func)
 {
     connect(func, &ASyncFunc::runResult, this, &ASyncTaskSpecification::onRunResult,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
     connect(func, &ASyncFunc::message, this, &TaskSpecification::message, Qt::QueuedConnection);
     connect(func, &ASyncFunc::error, this, &TaskSpecification::error, Qt::QueuedConnection);
     connect(func, &ASyncFunc::progress, this, &ASyncTaskSpecification::onProgress,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
 }
 
 void ASyncTaskSpecification::runDone(bool result)

@@ -1,12 +1,13 @@
 #include "composedtaskspecification.h"
 
-ComposedTaskSpecification::ComposedTaskSpecification(int maxParallel, double parentProgressRange,
-                                                     QObject* parent)
-    : TaskSpecification(parent, parentProgressRange), maxParallel(maxParallel)
+ComposedTaskSpecification::ComposedTaskSpecification(
+    int maxParallel, double parentProgressRange, QObject* parent)
+    : TaskSpecification(parent, parentProgressRange)
+    , maxParallel(maxParallel)
 {
     // Queued so that a subtask never starts inside the call chain of the one that ended.
     connect(this, &ComposedTaskSpecification::startNextTask, this,
-            &ComposedTaskSpecification::onStartNextTask, Qt::QueuedConnection);
+        &ComposedTaskSpecification::onStartNextTask, Qt::QueuedConnection);
 }
 
 ComposedTaskSpecification::~ComposedTaskSpecification()
@@ -29,10 +30,10 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
     connect(sub, &TaskSpecification::canceled, this, &ComposedTaskSpecification::onSubTaskCanceled);
     connect(sub, &TaskSpecification::error, this, &TaskSpecification::error);
     connect(sub, &TaskSpecification::updateProgress, this,
-            &ComposedTaskSpecification::onUpdateProgress);
+        &ComposedTaskSpecification::onUpdateProgress);
     connect(sub, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(this, &TaskSpecification::otherTaskCancelled, sub,
-            &TaskSpecification::onOtherTaskCancelled);
+        &TaskSpecification::onOtherTaskCancelled);
 }
 
 void ComposedTaskSpecification::executeSubTasks()
@@ -157,8 +158,8 @@ void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* othe
     emit otherTaskCancelled(other);
 }
 
-void ComposedTaskSpecification::timeTick(quint64& bytesDone, quint64& bytesTotal,
-                                         quint64& bytesSinceLastTick, bool& downloading)
+void ComposedTaskSpecification::timeTick(
+    quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading)
 {
     downloading = false;
     for (TaskSpecification* sub : std::as_const(subTasks)) {

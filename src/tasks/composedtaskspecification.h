@@ -27,7 +27,7 @@ public:
 
     void reset() override;
     void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
-                  bool& downloading) override;
+        bool& downloading) override;
     void userCanceled() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 

@@ -1,7 +1,8 @@
 #include "taskspecification.h"
 
 TaskSpecification::TaskSpecification(QObject* parent, double parentProgressRange)
-    : QObject(parent), parentProgressRange(parentProgressRange)
+    : QObject(parent)
+    , parentProgressRange(parentProgressRange)
 {
 }
 
@@ -12,8 +13,8 @@ void TaskSpecification::reset()
     setProgress(0.0);
 }
 
-void TaskSpecification::timeTick(quint64& bytesDone, quint64& bytesTotal,
-                                 quint64& bytesSinceLastTick, bool& downloading)
+void TaskSpecification::timeTick(
+    quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading)
 {
     bytesDone = 0;
     bytesTotal = 0;
@@ -26,9 +27,7 @@ void TaskSpecification::userCanceled()
     userCancelRequested = true;
 }
 
-void TaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
-{
-}
+void TaskSpecification::handleOtherTaskCancelled(TaskSpecification*) { }
 
 void TaskSpecification::setParentProgressRange(double range)
 {

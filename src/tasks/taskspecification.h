@@ -11,8 +11,13 @@ class TaskSpecification : public QObject
 {
     Q_OBJECT
 public:
-    enum TaskState { TaskIdle = 0, TaskRunning = 1, TaskFinished = 2, TaskErrorCanceled = 3,
-                     TaskUserCanceled = 4 };
+    enum TaskState {
+        TaskIdle = 0,
+        TaskRunning = 1,
+        TaskFinished = 2,
+        TaskErrorCanceled = 3,
+        TaskUserCanceled = 4
+    };
 
     TaskSpecification(QObject* parent, double parentProgressRange);
 
@@ -24,8 +29,8 @@ public:
     virtual void execute() = 0;
     virtual void reset();
     // Download figures for the display; the base reports zeros and false.
-    virtual void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
-                          bool& downloading);
+    virtual void timeTick(
+        quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading);
     virtual void userCanceled();
     virtual void handleOtherTaskCancelled(TaskSpecification* other);
 
