@@ -1,0 +1,145 @@
+#include "mirrors.h"
+
+#include "randomgenerator.h"
+
+#include <QSettings>
+
+namespace {
+// A base URL that addresses the directory of one version.
+QString versionUrl(QString base, int version)
+{
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + QString::number(version);
+}
+} // namespace
+
+Mirrors::Mirrors(QObject* parent)
+    : QObject(parent)
+{
+}
+
+bool Mirrors::initDefault(const QString& iniPath, int version)
+{
+    QSettings settings(iniPath, QSettings::IniFormat);
+    const int count = settings.beginReadArray(QStringLiteral("mirrors"));
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        const QString name = settings.value(QStringLiteral("mirror")).toString().trimmed();
+        if (name.isEmpty())
+            continue;
+        FTPSiteAccessData mirror;
+        mirror.name = name;
+        mirrorList.append(mirror);
+    }
+    settings.endArray();
+    setDefaults(settings, version);
+    return true;
+}
+
+bool Mirrors::initAlpha(const QString& iniPath, int version)
+{
+    QSettings settings(iniPath, QSettings::IniFormat);
+    const QString url = settings.value(QStringLiteral("Channel/alpha")).toString();
+    if (url.isEmpty()) {
+        emit fatalError(
+            QStringLiteral("Alpha parameter in channel section in update ini file not found"));
+        return false;
+    }
+    FTPSiteAccessData mirror;
+    mirror.name = QStringLiteral("Alpha Channel");
+    mirror.url = versionUrl(url, version);
+    mirror.retries = 4;
+    mirrorList.append(mirror);
+    return true;
+}
+
+void Mirrors::setDefaults(QSettings& settings, int version)
+{
+    for (FTPSiteAccessData& mirror : mirrorList) {
+        settings.beginGroup(mirror.name);
+        mirror.url = versionUrl(settings.value(QStringLiteral("url")).toString(), version);
+        // Read as unsigned and stored as signed: a word, a missing key, 0 and negative numbers
+        // all end below 1 and fall back to the default tolerance.
+        mirror.retries = qint32(settings.value(QStringLiteral("retries"), 2).toUInt());
+        if (mirror.retries < 1)
+            mirror.retries = 2;
+        settings.endGroup();
+    }
+}
+
+int Mirrors::getRandomMirror(FTPSiteAccessData& out)
+{
+    if (mirrorList.isEmpty()) {
+        if (!noMirrorsReported) {
+            noMirrorsReported = true;
+            emit message(tr("There are no (more) known working mirrors available"));
+        }
+        return NoMirrorLeft;
+    }
+    int capacity = 0;
+    int inUse = 0;
+    calcUseStats(capacity, inUse);
+    if (inUse >= capacity)
+        return AllMirrorsBusy;
+
+    int r = RandomGenerator::next() % (capacity - inUse);
+    for (FTPSiteAccessData& mirror : mirrorList) {
+        r -= mirror.maxUses - mirror.useCount;
+        if (r < 0) {
+            ++mirror.useCount;
+            out = mirror;
+            return MirrorChosen;
+        }
+    }
+    // Unreachable while the counters are consistent: r is below the summed free capacity.
+    return AllMirrorsBusy;
+}
+
+void Mirrors::releaseMirror(const QString& name)
+{
+    const int index = getMirrorIndex(name);
+    if (index >= 0)
+        --mirrorList[index].useCount;
+}
+
+int Mirrors::addMirrorError(const QString& name)
+{
+    const int index = getMirrorIndex(name);
+    if (index < 0)
+        return -1;
+    FTPSiteAccessData& mirror = mirrorList[index];
+    ++mirror.errorCount;
+    if (mirror.errorCount <= mirror.retries)
+        return index;
+    emit message(tr("Mirror %1 failed too many times, removing").arg(mirror.name));
+    mirrorList.removeAt(index);
+    return index;
+}
+
+int Mirrors::removeMirror(const QString& name)
+{
+    const int index = getMirrorIndex(name);
+    if (index >= 0)
+        mirrorList.removeAt(index);
+    return index;
+}
+
+int Mirrors::getMirrorIndex(const QString& name) const
+{
+    for (int i = 0; i < mirrorList.size(); ++i) {
+        if (mirrorList.at(i).name == name)
+            return i;
+    }
+    return -1;
+}
+
+void Mirrors::calcUseStats(int& capacity, int& inUse) const
+{
+    capacity = 0;
+    inUse = 0;
+    for (const FTPSiteAccessData& mirror : mirrorList) {
+        capacity += mirror.maxUses;
+        inUse += mirror.useCount;
+    }
+}

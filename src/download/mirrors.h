@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ftpsiteaccessdata.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+class QSettings;
+
+// The mirror list of one update run, shared by pointer by all its download tasks (main thread
+// only). It hands out one mirror per download, chosen at random with the free capacity as
+// weight, counts uses and errors, and removes mirrors; it never adds one after loading.
+// Look-ups go by name; the first record of a name wins.
+class Mirrors : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Mirrors(QObject* parent);
+
+    QVector<FTPSiteAccessData> mirrorList;
+    bool noMirrorsReported = false;
+
+    // Reads the "mirrors" array of a mirrors.ini; always true, even for an empty list.
+    bool initDefault(const QString& iniPath, int version);
+    // The single mirror of the alpha channel from update.ini; false (after fatalError) when
+    // its URL is missing.
+    bool initAlpha(const QString& iniPath, int version);
+    void setDefaults(QSettings& settings, int version);
+
+    enum ChoiceResult { MirrorChosen = 0, NoMirrorLeft = 1, AllMirrorsBusy = 2 };
+    // On MirrorChosen, out is a copy of the chosen record that already counts the new use.
+    int getRandomMirror(FTPSiteAccessData& out);
+    void releaseMirror(const QString& name);
+    // Removes the mirror on the error that exceeds its tolerance. Returns the mirror's index
+    // before the call, or -1 for an unknown name.
+    int addMirrorError(const QString& name);
+    // Removes the mirror silently; returns its former index, or -1.
+    int removeMirror(const QString& name);
+    int getMirrorIndex(const QString& name) const;
+    void calcUseStats(int& capacity, int& inUse) const;
+
+signals:
+    void message(QString message);
+    void fatalError(QString errorMessage);
+};

@@ -1,0 +1,295 @@
+#include "configuration.h"
+#include "mirrors.h"
+#include "randomgenerator.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QStringList names(const Mirrors& mirrors)
+{
+    QStringList result;
+    for (const FTPSiteAccessData& mirror : mirrors.mirrorList)
+        result << mirror.name;
+    return result;
+}
+} // namespace
+
+class TestMirrors : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup();
+    void initDefault_data();
+    void initDefault();
+    void initAlpha_data();
+    void initAlpha();
+    void emptyListReportsOnce();
+    void choiceTakesOnlyIdleMirror();
+    void choiceIsSpreadOverIdleMirrors();
+    void errorTolerance_data();
+    void errorTolerance();
+    void unknownNamesChangeNothing();
+    void duplicateNamesHitFirst();
+
+private:
+    QString writeIni(const QString& fileName, const QByteArray& text);
+};
+
+QString TestMirrors::writeIni(const QString& fileName, const QByteArray& text)
+{
+    const QString path = Configuration::getAppRootPath() + fileName;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(text);
+    return path;
+}
+
+void TestMirrors::cleanup()
+{
+    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("mirrors.ini"));
+    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("update.ini"));
+}
+
+void TestMirrors::initDefault_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("urls");
+    QTest::addColumn<QList<int>>("retries");
+
+    QTest::newRow("no file content")
+        << QByteArray() << QStringList() << QStringList() << QList<int>();
+    QTest::newRow("empty array") << QByteArray("[mirrors]\nsize=0\n") << QStringList()
+                                 << QStringList() << QList<int>();
+    QTest::newRow("blank names") << QByteArray("[mirrors]\nsize=3\n1\\mirror=\n2\\mirror=\"  \"\n")
+                                 << QStringList() << QStringList() << QList<int>();
+    QTest::newRow("order, trimming and retries")
+        << QByteArray("[mirrors]\nsize=7\n1\\mirror=zero\n2\\mirror=\" neg \"\n"
+                      "3\\mirror=word\n4\\mirror=missing\n5\\mirror=three\n"
+                      "6\\mirror=huge\n7\\mirror=\n"
+                      "[zero]\nurl=http://a.example/rel\nretries=0\n"
+                      "[neg]\nurl=http://b.example/rel/\nretries=-1\n"
+                      "[word]\nurl=http://c.example\nretries=many\n"
+                      "[missing]\nurl=http://d.example/\n"
+                      "[three]\nurl=http://e.example/x\nretries=3\n"
+                      "[huge]\nurl=http://f.example\nretries=4294967295\n"
+                      "[unlisted]\nurl=http://g.example\n")
+        << QStringList { "zero", "neg", "word", "missing", "three", "huge" }
+        << QStringList { "http://a.example/rel/3012", "http://b.example/rel/3012",
+               "http://c.example/3012", "http://d.example/3012", "http://e.example/x/3012",
+               "http://f.example/3012" }
+        << QList<int> { 2, 2, 2, 2, 3, 2 };
+    QTest::newRow("duplicate names")
+        << QByteArray("[mirrors]\nsize=2\n1\\mirror=same\n2\\mirror=same\n"
+                      "[same]\nurl=http://s.example\nretries=5\n")
+        << QStringList { "same", "same" }
+        << QStringList { "http://s.example/3012", "http://s.example/3012" } << QList<int> { 5, 5 };
+}
+
+void TestMirrors::initDefault()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, urls);
+    QFETCH(QList<int>, retries);
+
+    Mirrors mirrors(nullptr);
+    QVERIFY(mirrors.initDefault(writeIni(QStringLiteral("mirrors.ini"), ini), 3012));
+    QCOMPARE(::names(mirrors), names);
+    for (int i = 0; i < mirrors.mirrorList.size(); ++i) {
+        const FTPSiteAccessData& mirror = mirrors.mirrorList.at(i);
+        QCOMPARE(mirror.url, urls.at(i));
+        QCOMPARE(mirror.retries, retries.at(i));
+        QCOMPARE(mirror.errorCount, 0);
+        QCOMPARE(mirror.useCount, 0);
+        QCOMPARE(mirror.maxUses, 1);
+        QCOMPARE(mirror.timeoutTicks, 15);
+    }
+}
+
+void TestMirrors::initAlpha_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("url");
+
+    QTest::newRow("no slash") << QByteArray("[Channel]\nchannel=2\nalpha=http://a.example/al\n")
+                              << "http://a.example/al/77";
+    QTest::newRow("slash") << QByteArray("[Channel]\nalpha=http://a.example/al/\n")
+                           << "http://a.example/al/77";
+    QTest::newRow("missing") << QByteArray("[Channel]\nchannel=2\n") << QString();
+    QTest::newRow("wrong group") << QByteArray("[update]\nalpha=http://a.example\n") << QString();
+}
+
+void TestMirrors::initAlpha()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, url);
+
+    Mirrors mirrors(nullptr);
+    QSignalSpy fatal(&mirrors, &Mirrors::fatalError);
+    const bool ok = mirrors.initAlpha(writeIni(QStringLiteral("update.ini"), ini), 77);
+    QCOMPARE(ok, !url.isEmpty());
+    if (url.isEmpty()) {
+        QCOMPARE(fatal.size(), 1);
+        QCOMPARE(fatal.at(0).at(0).toString(),
+            QStringLiteral("Alpha parameter in channel section in update ini file not found"));
+        QVERIFY(mirrors.mirrorList.isEmpty());
+        return;
+    }
+    QCOMPARE(fatal.size(), 0);
+    QCOMPARE(names(mirrors), QStringList { "Alpha Channel" });
+    QCOMPARE(mirrors.mirrorList.at(0).url, url);
+    QCOMPARE(mirrors.mirrorList.at(0).retries, 4);
+}
+
+void TestMirrors::emptyListReportsOnce()
+{
+    Mirrors mirrors(nullptr);
+    QVERIFY(mirrors.initDefault(
+        writeIni(QStringLiteral("mirrors.ini"), "[mirrors]\nsize=1\n1\\mirror=\" \"\n"), 1));
+    QSignalSpy messages(&mirrors, &Mirrors::message);
+    FTPSiteAccessData out;
+    QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::NoMirrorLeft));
+    QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::NoMirrorLeft));
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(),
+        QStringLiteral("There are no (more) known working mirrors available"));
+    QVERIFY(mirrors.noMirrorsReported);
+}
+
+void TestMirrors::choiceTakesOnlyIdleMirror()
+{
+    Mirrors mirrors(nullptr);
+    for (const char* name : { "a", "b", "c" }) {
+        FTPSiteAccessData mirror;
+        mirror.name = QString::fromLatin1(name);
+        mirrors.mirrorList.append(mirror);
+    }
+    mirrors.mirrorList[0].useCount = 1;
+    mirrors.mirrorList[2].useCount = 1;
+    for (int seed = 0; seed < 20; ++seed) {
+        RandomGenerator::seed(quint32(seed));
+        FTPSiteAccessData out;
+        QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::MirrorChosen));
+        QCOMPARE(out.name, QStringLiteral("b"));
+        QCOMPARE(out.useCount, 1);
+        mirrors.releaseMirror(QStringLiteral("b"));
+    }
+
+    mirrors.mirrorList[1].useCount = 1;
+    FTPSiteAccessData untouched;
+    untouched.name = QStringLiteral("untouched");
+    QCOMPARE(mirrors.getRandomMirror(untouched), int(Mirrors::AllMirrorsBusy));
+    QCOMPARE(untouched.name, QStringLiteral("untouched"));
+    int capacity = -1, inUse = -1;
+    mirrors.calcUseStats(capacity, inUse);
+    QCOMPARE(capacity, 3);
+    QCOMPARE(inUse, 3);
+}
+
+void TestMirrors::choiceIsSpreadOverIdleMirrors()
+{
+    // Every idle mirror must be reachable: a walk that skipped the last one would leave a
+    // mirror unused for the whole run.
+    Mirrors mirrors(nullptr);
+    for (const char* name : { "a", "b", "c" }) {
+        FTPSiteAccessData mirror;
+        mirror.name = QString::fromLatin1(name);
+        mirrors.mirrorList.append(mirror);
+    }
+    RandomGenerator::seed(7);
+    QHash<QString, int> chosen;
+    for (int i = 0; i < 300; ++i) {
+        FTPSiteAccessData out;
+        QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::MirrorChosen));
+        ++chosen[out.name];
+        mirrors.releaseMirror(out.name);
+    }
+    for (const char* name : { "a", "b", "c" })
+        QVERIFY2(chosen.value(QString::fromLatin1(name)) > 50, name);
+}
+
+void TestMirrors::errorTolerance_data()
+{
+    QTest::addColumn<bool>("alpha");
+    QTest::addColumn<int>("removedOnError");
+
+    QTest::newRow("default mirror") << false << 3;
+    QTest::newRow("alpha mirror") << true << 5;
+}
+
+void TestMirrors::errorTolerance()
+{
+    QFETCH(bool, alpha);
+    QFETCH(int, removedOnError);
+
+    Mirrors mirrors(nullptr);
+    if (alpha) {
+        QVERIFY(mirrors.initAlpha(
+            writeIni(QStringLiteral("update.ini"), "[Channel]\nalpha=http://x.example\n"), 5));
+    } else {
+        QVERIFY(mirrors.initDefault(writeIni(QStringLiteral("mirrors.ini"),
+                                        "[mirrors]\nsize=1\n1\\mirror=m\n"
+                                        "[m]\nurl=http://x.example\n"),
+            5));
+    }
+    const QString name = mirrors.mirrorList.at(0).name;
+    QSignalSpy messages(&mirrors, &Mirrors::message);
+    for (int error = 1; error < removedOnError; ++error) {
+        mirrors.addMirrorError(name);
+        QCOMPARE(mirrors.mirrorList.size(), 1);
+        QCOMPARE(mirrors.mirrorList.at(0).errorCount, error);
+    }
+    QCOMPARE(messages.size(), 0);
+    mirrors.addMirrorError(name);
+    QVERIFY(mirrors.mirrorList.isEmpty());
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(),
+        QStringLiteral("Mirror %1 failed too many times, removing").arg(name));
+}
+
+void TestMirrors::unknownNamesChangeNothing()
+{
+    Mirrors mirrors(nullptr);
+    FTPSiteAccessData mirror;
+    mirror.name = QStringLiteral("known");
+    mirror.useCount = 1;
+    mirror.errorCount = 1;
+    mirrors.mirrorList.append(mirror);
+    QSignalSpy messages(&mirrors, &Mirrors::message);
+
+    for (const QString& name : { QStringLiteral("unknown"), QStringLiteral("Known"), QString() }) {
+        mirrors.releaseMirror(name);
+        QCOMPARE(mirrors.addMirrorError(name), -1);
+        QCOMPARE(mirrors.removeMirror(name), -1);
+        QCOMPARE(mirrors.getMirrorIndex(name), -1);
+    }
+    QCOMPARE(mirrors.mirrorList.size(), 1);
+    QCOMPARE(mirrors.mirrorList.at(0).useCount, 1);
+    QCOMPARE(mirrors.mirrorList.at(0).errorCount, 1);
+    QCOMPARE(messages.size(), 0);
+}
+
+void TestMirrors::duplicateNamesHitFirst()
+{
+    Mirrors mirrors(nullptr);
+    QVERIFY(mirrors.initDefault(writeIni(QStringLiteral("mirrors.ini"),
+                                    "[mirrors]\nsize=3\n1\\mirror=d\n2\\mirror=e\n"
+                                    "3\\mirror=d\n[d]\nurl=http://d.example\n"),
+        1));
+    mirrors.mirrorList[2].useCount = 1;
+    mirrors.addMirrorError(QStringLiteral("d"));
+    QCOMPARE(mirrors.mirrorList.at(0).errorCount, 1);
+    QCOMPARE(mirrors.mirrorList.at(2).errorCount, 0);
+    mirrors.removeMirror(QStringLiteral("d"));
+    QCOMPARE(names(mirrors), (QStringList { "e", "d" }));
+    QCOMPARE(mirrors.getMirrorIndex(QStringLiteral("d")), 1);
+    mirrors.releaseMirror(QStringLiteral("d"));
+    QCOMPARE(mirrors.mirrorList.at(1).useCount, 0);
+}
+
+QTEST_GUILESS_MAIN(TestMirrors)
+#include "tst_mirrors.moc"
