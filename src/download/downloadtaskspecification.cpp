@@ -1,0 +1,296 @@
+#include "downloadtaskspecification.h"
+
+#include "mirrors.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+constexpr qint64 chunkSize = 4096;
+}
+
+DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* manager,
+    Mirrors* mirrors, const QString& remotePath, const QString& localFileName, qint64 expectedSize,
+    QObject* parent, double progressRange)
+    : TaskSpecification(parent, progressRange)
+    , networkManager(manager)
+    , mirrors(mirrors)
+    , remotePath(remotePath)
+    , localFile(localFileName)
+    , expectedSize(expectedSize)
+    , initialExpectedSize(expectedSize)
+{
+}
+
+DownloadTaskSpecification::~DownloadTaskSpecification()
+{
+    // The mirror list may already be gone; only what this task owns is cleaned up.
+    if (reply) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (localFile.isOpen()) {
+        localFile.close();
+        localFile.remove();
+    }
+}
+
+void DownloadTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    state = TaskRunning;
+    startDownload();
+}
+
+void DownloadTaskSpecification::reset()
+{
+    resetDownload();
+    TaskSpecification::reset();
+}
+
+void DownloadTaskSpecification::startDownload()
+{
+    const int choice = mirrors->getRandomMirror(currentMirror);
+    if (choice == Mirrors::NoMirrorLeft) {
+        errorCancel();
+        return;
+    }
+    if (choice == Mirrors::AllMirrorsBusy) {
+        connect(networkManager, &QNetworkAccessManager::finished, this,
+            &DownloadTaskSpecification::onOtherDownloadFinished,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        return;
+    }
+
+    if (!localFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        emit error(QStringLiteral("Unable to create file %1 for saving").arg(localFile.fileName()));
+        resetDownload();
+        errorCancel();
+        return;
+    }
+
+    QNetworkRequest request { QUrl(attemptUrl()) };
+    // A redirect must arrive as a status other than 200: it fails the mirror.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    reply = networkManager->get(request);
+    if (!reply) {
+        emit error(QStringLiteral("Download failed to initialize"));
+        resetDownload();
+        errorCancel();
+        return;
+    }
+    if (reply->isFinished()) {
+        errorRetry(reply->errorString());
+        return;
+    }
+    connect(reply, &QNetworkReply::downloadProgress, this,
+        &DownloadTaskSpecification::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);
+    connect(reply, &QNetworkReply::metaDataChanged, this,
+        &DownloadTaskSpecification::onMetaDataChanged);
+}
+
+void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
+{
+    disconnect(networkManager, nullptr, this, nullptr);
+    // A task that ended while it waited (cancelled by the user or by a sibling) stays ended.
+    if (!reply && state == TaskRunning && !userCancelRequested)
+        startDownload();
+}
+
+void DownloadTaskSpecification::onMetaDataChanged()
+{
+    rejectStatus();
+}
+
+bool DownloadTaskSpecification::rejectStatus()
+{
+    if (!reply)
+        return false;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() == 200)
+        return false;
+    mirrors->removeMirror(currentMirror.name);
+    // One multi-argument arg(): a URL may hold "%2"-like escapes.
+    errorRetry(QStringLiteral("%1 returned %2").arg(attemptUrl(), QString::number(status.toInt())));
+    return true;
+}
+
+void DownloadTaskSpecification::onReadyRead()
+{
+    readData();
+}
+
+bool DownloadTaskSpecification::readData()
+{
+    char buffer[chunkSize];
+    for (;;) {
+        if (!reply)
+            return true;
+        idleTicks = 0;
+        const qint64 available = reply->bytesAvailable();
+        if (available <= 0)
+            return true;
+        const qint64 bytesRead = reply->read(buffer, qMin(chunkSize, available));
+        if (bytesRead < 0) {
+            errorRetry(reply->errorString());
+            return false;
+        }
+        if (bytesRead == 0)
+            return true;
+        // A mirror that sends more than the file can hold is faulty or hostile; nothing past
+        // the limit reaches the disk.
+        if (bytesWritten + bytesRead > sizeLimit()) {
+            errorRetry(QStringLiteral("file %1 is larger than expected on mirror %2")
+                           .arg(remotePath, currentMirror.name));
+            return false;
+        }
+        const qint64 written = localFile.write(buffer, bytesRead);
+        if (written < 0) {
+            errorRetry(localFile.errorString());
+            return false;
+        }
+        if (written < bytesRead) {
+            errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote "
+                                      "%3 bytes")
+                           .arg(localFile.fileName(), QString::number(bytesRead),
+                               QString::number(written)));
+            return false;
+        }
+        bytesWritten += written;
+        if (expectedSize > 0)
+            setProgress(qMin(1.0, double(bytesWritten) / double(expectedSize)));
+    }
+}
+
+void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 bytesTotal)
+{
+    if (bytesTotal > 0 && expectedSize == -1)
+        expectedSize = bytesTotal;
+}
+
+void DownloadTaskSpecification::onDownloadFinished()
+{
+    if (!reply)
+        return;
+    if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
+            mirrors->removeMirror(currentMirror.name);
+            reply->close();
+        }
+        errorRetry(reply->errorString());
+        return;
+    }
+    // A reply can end without a metadata change having shown a bad status.
+    if (rejectStatus() || !readData())
+        return;
+    // A body that ended early without a length to betray it is the mirror's fault, not the
+    // file's: it costs one error rather than the whole mirror at the check.
+    if (initialExpectedSize > 0 && bytesWritten < initialExpectedSize) {
+        errorRetry(QStringLiteral("file %1 is smaller than expected on mirror %2")
+                       .arg(remotePath, currentMirror.name));
+        return;
+    }
+    // Buffered writes fail only here, for example on a full disk.
+    if (!localFile.flush()) {
+        errorRetry(localFile.errorString());
+        return;
+    }
+    reply->disconnect(this);
+    reply->close();
+    reply->deleteLater();
+    reply = nullptr;
+    localFile.close();
+    downloadFinished();
+}
+
+void DownloadTaskSpecification::downloadFinished()
+{
+    emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
+    mirrors->releaseMirror(currentMirror.name);
+    finish();
+}
+
+void DownloadTaskSpecification::errorRetry(const QString& text)
+{
+    mirrors->addMirrorError(currentMirror.name);
+    resetDownload();
+    emit message(text);
+    startDownload();
+}
+
+void DownloadTaskSpecification::resetDownload()
+{
+    mirrors->releaseMirror(currentMirror.name);
+    currentMirror.name.clear();
+    disconnect(networkManager, nullptr, this, nullptr);
+    if (reply) {
+        reply->disconnect(this);
+        // Aborting ends the transfer now and lets tasks waiting for a mirror hear of it.
+        reply->abort();
+        reply->deleteLater();
+        reply = nullptr;
+    }
+    idleTicks = 0;
+    if (localFile.isOpen()) {
+        localFile.close();
+        localFile.remove();
+    }
+    lastTickBytes = 0;
+    expectedSize = initialExpectedSize;
+    bytesWritten = 0;
+    setProgress(0.0);
+}
+
+void DownloadTaskSpecification::userCanceled()
+{
+    TaskSpecification::userCanceled();
+    if (state != TaskRunning)
+        return;
+    resetDownload();
+    userCancel();
+}
+
+void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
+{
+    if (reply)
+        emit message(QStringLiteral("Abort downloading %1").arg(remotePath));
+    // Also drops the wait for a busy mirror.
+    resetDownload();
+    errorCancel();
+}
+
+void DownloadTaskSpecification::timeTick(
+    quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading)
+{
+    bytesDone = quint64(bytesWritten);
+    bytesTotal = expectedSize < 0 ? 0 : quint64(expectedSize);
+    bytesSinceLastTick = quint64(bytesWritten - lastTickBytes);
+    lastTickBytes = bytesWritten;
+
+    if (state != TaskRunning || !reply)
+        return;
+    ++idleTicks;
+    if (idleTicks <= currentMirror.timeoutTicks)
+        downloading = true;
+    else
+        errorRetry(
+            QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, currentMirror.name));
+}
+
+qint64 DownloadTaskSpecification::sizeLimit() const
+{
+    // A listed size of 0 is either an empty file or a size the product ini could not state;
+    // it is treated as unknown, and the file's check decides.
+    return initialExpectedSize > 0 ? initialExpectedSize : maxUnknownSize;
+}
+
+QString DownloadTaskSpecification::attemptUrl() const
+{
+    return currentMirror.url + QLatin1Char('/') + remotePath;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ftpsiteaccessdata.h"
+#include "taskspecification.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QString>
+
+class Mirrors;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches one file over HTTP from a mirror of the shared list into a local file, streaming it
+// to disk in chunks. Every mirror problem (status other than 200, redirect, network or disk
+// error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks) is
+// charged to that mirror and the download starts again from byte 0 on a freshly chosen one;
+// the task fails only when no mirror is left, the local file cannot be created or the manager
+// gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
+// A failed attempt never leaves its partial file behind.
+//
+// The manager and the mirror list are shared and not owned. Main thread only; timeTick is
+// expected about once a second and drives the time-out.
+class DownloadTaskSpecification : public TaskSpecification
+{
+    Q_OBJECT
+public:
+    // expectedSize -1 means unknown (the reply's length is then adopted). Downloads of unknown
+    // or zero expected size are capped at maxUnknownSize bytes.
+    DownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
+        const QString& remotePath, const QString& localFileName, qint64 expectedSize,
+        QObject* parent, double progressRange);
+    ~DownloadTaskSpecification() override;
+
+    static constexpr qint64 maxUnknownSize = 64 * 1024 * 1024;
+
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    // The attempt in progress; owned, released with deleteLater().
+    QPointer<QNetworkReply> reply;
+    qint32 idleTicks = 0;
+    QString remotePath;
+    QFile localFile;
+    qint64 lastTickBytes = 0;
+    qint64 expectedSize;
+    qint64 initialExpectedSize;
+    qint64 bytesWritten = 0;
+    // Still names the serving mirror after success, so a failed check can blame it.
+    FTPSiteAccessData currentMirror;
+
+    void execute() override;
+    void reset() override;
+    void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
+        bool& downloading) override;
+    void userCanceled() override;
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+    virtual void downloadFinished();
+
+public slots:
+    void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void onReadyRead();
+    void onDownloadFinished();
+    void onMetaDataChanged();
+    void onOtherDownloadFinished(QNetworkReply* otherReply);
+
+private:
+    void startDownload();
+    void errorRetry(const QString& message);
+    void resetDownload();
+    bool readData();
+    bool rejectStatus();
+    qint64 sizeLimit() const;
+    QString attemptUrl() const;
+};
