@@ -190,12 +190,13 @@ QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel chan
 
 bool Configuration::createTempDir()
 {
+    // The toolkit reports the temp directory canonically, so an empty path also means that the
+    // directory does not exist.
     QString base = QDir::tempPath();
     if (base.isEmpty()) {
         emit fatalError(QStringLiteral("Unable to get temp directory."));
         return false;
     }
-    QDir().mkpath(base);
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
     base += QStringLiteral("corvanta_temp_");
