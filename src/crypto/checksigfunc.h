@@ -1,0 +1,34 @@
+#pragma once
+
+#include "asyncfunc.h"
+#include "fileblockreader.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Checks one file: by its MD5 when expectedMd5 is given (hex, any case, not trimmed), otherwise
+// by the RSA-PSS signature in filePath + ".sig" against the built-in PUBLIC_KEY. Files are read
+// in blocks, so memory stays small whatever their size. Every failure is a false result, at most
+// with a message; no exception leaves run(). crypt_init() must have run before the first check.
+// Runs on a worker thread as an ASyncFunc, or synchronously through run().
+class CheckSigFunc : public ASyncFunc
+{
+    Q_OBJECT
+public:
+    CheckSigFunc(const QString& filePath, const QString& expectedMd5);
+
+    QString filePath;
+    QString expectedMd5;
+
+    bool run() override;
+    bool checkMD5();
+    bool checkRSA();
+    // Reads a whole file of at most maxWholeFileSize bytes (a signature file) into data.
+    bool readFile(QString path, QByteArray& data);
+
+    static constexpr qint64 maxWholeFileSize = 64 * 1024;
+
+private:
+    // Logs a failed read of path; true when result is Ok.
+    bool readSucceeded(const QString& path, FileBlockReader::Result result);
+};

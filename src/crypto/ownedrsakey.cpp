@@ -1,0 +1,6 @@
+#include "ownedrsakey.h"
+
+OwnedRsaKey::~OwnedRsaKey()
+{
+    free_key(&key);
+}
