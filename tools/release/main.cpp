@@ -1,0 +1,243 @@
+// crv-release: the release engineer's tool. Creates key pairs, signs and verifies files, and
+// publishes a client version as the directory a mirror serves.
+
+#include "keypairgenerator.h"
+#include "releasepublisher.h"
+#include "releasesigner.h"
+#include "releaseverifier.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+const char* const overview = R"(Commands:
+  keygen DIR                   create a new key pair DIR/private.key and DIR/public.key
+  sign --key PRIVATE FILE...   write FILE.sig beside each FILE
+  verify --key PUBLIC FILE...  check FILE.sig of each FILE; exit status 0 only if all verify
+  publish --key PRIVATE --input TREE --version N --output MIRRORDIR [options]
+                               write MIRRORDIR/N/ with the signed product ini and every file
+
+Run "crv-release COMMAND --help" for the options of a command.)";
+
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int fail(const QString& message)
+{
+    err() << "crv-release: " << message << Qt::endl;
+    return 1;
+}
+
+// Parses the arguments after the command; exits with the help text on --help.
+void parse(QCommandLineParser& parser, const QString& command, const QStringList& arguments,
+    const QString& description)
+{
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    QStringList args = arguments;
+    args[0] = args.at(0) + QLatin1Char(' ') + command;
+    args.removeAt(1);
+    parser.process(args);
+}
+
+QCommandLineOption keyOption(const QString& what)
+{
+    return QCommandLineOption(QStringLiteral("key"), what, QStringLiteral("KEYFILE"));
+}
+
+int keygen(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(
+        QStringLiteral("DIR"), QStringLiteral("Directory for private.key and public.key."));
+    parse(parser, QStringLiteral("keygen"), arguments,
+        QStringLiteral("Creates a new 1024-bit RSA key pair as two 2048-byte key files. Keep "
+                       "private.key secret; build the updater with "
+                       "-DCRV_PUBLIC_KEY_FILE=DIR/public.key. Existing keys are never "
+                       "overwritten."));
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("keygen needs exactly one directory"));
+    const QString dir = parser.positionalArguments().constFirst();
+    KeyPairGenerator generator;
+    if (!generator.generate(dir))
+        return fail(generator.errorString());
+    out() << "created " << dir << '/' << KeyPairGenerator::privateKeyName() << " and " << dir << '/'
+          << KeyPairGenerator::publicKeyName() << Qt::endl;
+    return 0;
+}
+
+int sign(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption(keyOption(QStringLiteral("The private key file.")));
+    parser.addPositionalArgument(QStringLiteral("FILE..."), QStringLiteral("Files to sign."));
+    parse(parser, QStringLiteral("sign"), arguments,
+        QStringLiteral("Writes FILE.sig beside each FILE: the raw RSA-PSS signature (SHA-1, "
+                       "salt length 8) of the whole file. An existing FILE.sig is replaced."));
+    if (!parser.isSet(QStringLiteral("key")))
+        return fail(QStringLiteral("sign needs --key PRIVATE"));
+    if (parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("sign needs at least one file"));
+    ReleaseSigner signer;
+    if (!signer.loadKey(parser.value(QStringLiteral("key"))))
+        return fail(signer.errorString());
+    int status = 0;
+    for (const QString& file : parser.positionalArguments()) {
+        if (signer.signFile(file))
+            out() << "signed " << file << Qt::endl;
+        else
+            status = fail(signer.errorString());
+    }
+    return status;
+}
+
+int verify(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption(keyOption(QStringLiteral("The public key file.")));
+    parser.addPositionalArgument(QStringLiteral("FILE..."), QStringLiteral("Files to check."));
+    parse(parser, QStringLiteral("verify"), arguments,
+        QStringLiteral("Checks FILE.sig against each FILE as the updater does and prints one "
+                       "line per file. Exit status 0 only when every file verifies."));
+    if (!parser.isSet(QStringLiteral("key")))
+        return fail(QStringLiteral("verify needs --key PUBLIC"));
+    if (parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("verify needs at least one file"));
+    ReleaseVerifier verifier;
+    if (!verifier.loadKey(parser.value(QStringLiteral("key"))))
+        return fail(verifier.errorString());
+    int status = 0;
+    for (const QString& file : parser.positionalArguments()) {
+        if (verifier.verifyFile(file)) {
+            out() << "OK      " << file << Qt::endl;
+        } else {
+            out() << "FAILED  " << file << ": " << verifier.errorString() << Qt::endl;
+            status = 1;
+        }
+    }
+    return status;
+}
+
+int publish(const QStringList& arguments)
+{
+    ReleasePublisher::Options options;
+    QCommandLineParser parser;
+    const QString n = QStringLiteral("NAME");
+    parser.addOptions({
+        keyOption(QStringLiteral("The private key that signs the product ini.")),
+        { QStringLiteral("input"),
+            QStringLiteral("The new version's files as installed, relative to the "
+                           "installation root."),
+            QStringLiteral("TREE") },
+        { QStringLiteral("version"), QStringLiteral("The version number."), QStringLiteral("N") },
+        { QStringLiteral("output"),
+            QStringLiteral("The mirror's root; the version goes to MIRRORDIR/N, which must not "
+                           "exist yet."),
+            QStringLiteral("MIRRORDIR") },
+        { QStringLiteral("type"),
+            QStringLiteral("Client type; the product ini is TYPE.ini (default %1).")
+                .arg(options.clientType),
+            n },
+        { QStringLiteral("section"),
+            QStringLiteral("Section of the input files, and their directory on the mirror "
+                           "(default %1).")
+                .arg(options.section),
+            n },
+        { QStringLiteral("bin-dir"),
+            QStringLiteral("Files installed one level above the installation root (section "
+                           "bin_macosx)."),
+            QStringLiteral("TREE2") },
+        { QStringLiteral("pack"),
+            QStringLiteral("Serve files matching GLOB gzip-packed as PATH.gz. Repeatable. A "
+                           "GLOB without / matches file names, one with / whole paths."),
+            QStringLiteral("GLOB") },
+        { QStringLiteral("signed-files"),
+            QStringLiteral("Check files matching GLOB by signature instead of MD5; their .sig "
+                           "is published and installed beside them. Repeatable."),
+            QStringLiteral("GLOB") },
+        { QStringLiteral("previous"),
+            QStringLiteral("The previous version's tree: its files missing from TREE are "
+                           "deleted on update."),
+            QStringLiteral("OLDTREE") },
+        { QStringLiteral("delete"),
+            QStringLiteral("An install-relative path to delete on update. Repeatable."),
+            QStringLiteral("PATH") },
+        { QStringLiteral("changelog"),
+            QStringLiteral("Text file published as changelog_client.txt."),
+            QStringLiteral("FILE") },
+    });
+    parse(parser, QStringLiteral("publish"), arguments,
+        QStringLiteral("Publishes one client version: MIRRORDIR/N/ receives TYPE.ini and "
+                       "TYPE.ini.sig, SECTION/<file> for every file of TREE, bin_macosx/<file> "
+                       "for TREE2, and changelog_client.txt. The directory appears complete "
+                       "or not at all."));
+    for (const char* required : { "key", "input", "version", "output" }) {
+        if (!parser.isSet(QString::fromLatin1(required)))
+            return fail(QStringLiteral("publish needs --%1").arg(QString::fromLatin1(required)));
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("publish takes no file arguments; use --input"));
+    bool versionOk = false;
+    options.version = parser.value(QStringLiteral("version")).toInt(&versionOk);
+    if (!versionOk || options.version < 0)
+        return fail(
+            QStringLiteral("invalid version \"%1\"").arg(parser.value(QStringLiteral("version"))));
+    options.privateKeyFile = parser.value(QStringLiteral("key"));
+    options.inputDir = parser.value(QStringLiteral("input"));
+    options.outputDir = parser.value(QStringLiteral("output"));
+    if (parser.isSet(QStringLiteral("type")))
+        options.clientType = parser.value(QStringLiteral("type"));
+    if (parser.isSet(QStringLiteral("section")))
+        options.section = parser.value(QStringLiteral("section"));
+    options.binDir = parser.value(QStringLiteral("bin-dir"));
+    options.packPatterns = parser.values(QStringLiteral("pack"));
+    options.signedPatterns = parser.values(QStringLiteral("signed-files"));
+    options.previousDir = parser.value(QStringLiteral("previous"));
+    options.deletePaths = parser.values(QStringLiteral("delete"));
+    options.changelogFile = parser.value(QStringLiteral("changelog"));
+
+    ReleasePublisher publisher(options);
+    if (!publisher.publish())
+        return fail(publisher.errorString());
+    out() << "published " << publisher.fileCount() << " files to " << publisher.versionDir()
+          << Qt::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("crv-release"));
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString command = arguments.value(1);
+    if (command == QLatin1String("keygen"))
+        return keygen(arguments);
+    if (command == QLatin1String("sign"))
+        return sign(arguments);
+    if (command == QLatin1String("verify"))
+        return verify(arguments);
+    if (command == QLatin1String("publish"))
+        return publish(arguments);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")
+        || command == QLatin1String("help")) {
+        out() << "Usage: crv-release COMMAND [options]\n\n" << overview << Qt::endl;
+        return 0;
+    }
+    err() << "Usage: crv-release COMMAND [options]\n\n" << overview << Qt::endl;
+    return command.isEmpty() ? 1 : fail(QStringLiteral("unknown command \"%1\"").arg(command));
+}

@@ -1,0 +1,335 @@
+#include "releasepublisher.h"
+
+#include "filedigest.h"
+#include "releasefilewriter.h"
+#include "releasesigner.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString binSection = QStringLiteral("bin_macosx");
+const QString deleteSection = QStringLiteral("delete");
+
+// A pattern without "/" matches the file name anywhere in the tree, one with "/" the whole
+// install-relative path; "*" never crosses a "/".
+bool matchesAny(const QStringList& patterns, const QString& relativePath)
+{
+    const QString name = relativePath.section(QLatin1Char('/'), -1);
+    for (const QString& pattern : patterns) {
+        const QRegularExpression re = QRegularExpression::fromWildcard(pattern);
+        if (re.match(pattern.contains(QLatin1Char('/')) ? relativePath : name).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// Install-relative paths the updater can take as they are: relative, "/"-separated, no "." or
+// ".." parts except one leading "../" for files above the installation root.
+bool isCleanRelativePath(const QString& path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.contains(QLatin1Char('\\')))
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    for (int i = 0; i < parts.size(); ++i) {
+        const QString& part = parts.at(i);
+        if (part.isEmpty() || part == QLatin1String("."))
+            return false;
+        if (part == QLatin1String("..") && (i != 0 || parts.size() == 1))
+            return false;
+    }
+    return true;
+}
+
+bool isValidSectionName(const QString& name)
+{
+    // "General" is where QSettings puts top-level keys, which the updater ignores.
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9_.-]+$"));
+    return allowed.match(name).hasMatch()
+        && name.compare(QLatin1String("General"), Qt::CaseInsensitive) != 0;
+}
+
+} // namespace
+
+ReleasePublisher::ReleasePublisher(Options options)
+    : options(std::move(options))
+{
+}
+
+QString ReleasePublisher::versionDir() const
+{
+    return QDir(options.outputDir).filePath(QString::number(options.version));
+}
+
+bool ReleasePublisher::fail(const QString& message)
+{
+    error = message;
+    return false;
+}
+
+bool ReleasePublisher::checkOptions()
+{
+    if (options.version < 0)
+        return fail(QStringLiteral("the version must be a number from 0 to 2147483647"));
+    if (!isValidSectionName(options.clientType))
+        return fail(QStringLiteral("invalid client type \"%1\"").arg(options.clientType));
+    if (!isValidSectionName(options.section) || options.section == deleteSection
+        || options.section == binSection)
+        return fail(QStringLiteral("invalid section name \"%1\"").arg(options.section));
+    const QStringList dirs = { options.inputDir, options.binDir, options.previousDir };
+    for (const QString& dir : dirs) {
+        if (!dir.isEmpty() && !QFileInfo(dir).isDir())
+            return fail(QStringLiteral("%1 is not a directory").arg(dir));
+    }
+    if (options.inputDir.isEmpty())
+        return fail(QStringLiteral("no input directory given"));
+    if (!options.changelogFile.isEmpty() && !QFileInfo(options.changelogFile).isFile())
+        return fail(QStringLiteral("changelog %1 is not a file").arg(options.changelogFile));
+    for (const QString& path : std::as_const(options.deletePaths)) {
+        if (!isCleanRelativePath(path))
+            return fail(QStringLiteral("invalid path to delete \"%1\"").arg(path));
+    }
+    if (options.outputDir.isEmpty())
+        return fail(QStringLiteral("no output directory given"));
+    if (QFileInfo::exists(versionDir()))
+        return fail(
+            QStringLiteral("%1 already exists; refusing to publish over it").arg(versionDir()));
+    return true;
+}
+
+bool ReleasePublisher::publish()
+{
+    if (!checkOptions())
+        return false;
+    ReleaseSigner signer;
+    if (!signer.loadKey(options.privateKeyFile))
+        return fail(signer.errorString());
+    if (!QDir().mkpath(options.outputDir))
+        return fail(QStringLiteral("cannot create %1").arg(options.outputDir));
+
+    QTemporaryDir stage(
+        QDir(options.outputDir).filePath(QStringLiteral(".%1-XXXXXX").arg(options.version)));
+    if (!stage.isValid())
+        return fail(QStringLiteral("cannot create a staging directory in %1: %2")
+                        .arg(options.outputDir, stage.errorString()));
+    stageDir = stage.path();
+
+    const QString iniName = options.clientType + QStringLiteral(".ini");
+    claimStagedName(iniName);
+    claimStagedName(iniName + QStringLiteral(".sig"));
+    if (!publishTree(options.inputDir, options.section, signer))
+        return false;
+    if (!options.binDir.isEmpty() && !publishTree(options.binDir, binSection, signer))
+        return false;
+    if (!collectDeletes() || !writeIni())
+        return false;
+    if (!signer.signFile(QDir(stageDir).filePath(iniName)))
+        return fail(signer.errorString());
+    if (!options.changelogFile.isEmpty()) {
+        const QString changelog = QDir(stageDir).filePath(QStringLiteral("changelog_client.txt"));
+        QByteArray md5;
+        ReleaseFileWriter writer;
+        if (!writer.copy(options.changelogFile, changelog, md5))
+            return fail(writer.errorString());
+    }
+
+    // QTemporaryDir makes its directory private; the mirror's web server must read it.
+    QFile::setPermissions(stageDir,
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther);
+    // Qt renames without replacing, so a version directory made meanwhile is not overwritten.
+    if (!QDir().rename(stageDir, versionDir()))
+        return fail(
+            QStringLiteral("cannot move the new version into place at %1").arg(versionDir()));
+    stage.setAutoRemove(false);
+    return true;
+}
+
+bool ReleasePublisher::listTree(const QString& root, QStringList& files)
+{
+    const QDir rootDir(QFileInfo(root).absoluteFilePath());
+    QDirIterator it(rootDir.path(),
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        // The product ini lists regular files only; a link published as a copy would change
+        // the installation, so it is refused rather than silently flattened.
+        if (info.isSymLink())
+            return fail(QStringLiteral("%1 is a symbolic link; only regular files can be "
+                                       "published")
+                            .arg(info.filePath()));
+        if (info.isDir())
+            continue;
+        if (!info.isFile())
+            return fail(QStringLiteral("%1 is not a regular file").arg(info.filePath()));
+        files.append(rootDir.relativeFilePath(info.absoluteFilePath()));
+    }
+    std::sort(files.begin(), files.end());
+    return true;
+}
+
+bool ReleasePublisher::publishTree(
+    const QString& root, const QString& section, ReleaseSigner& signer)
+{
+    QStringList files;
+    if (!listTree(root, files))
+        return false;
+    for (const QString& relative : std::as_const(files)) {
+        if (!publishFile(QDir(root).filePath(relative), section, relative, signer))
+            return false;
+    }
+    return true;
+}
+
+bool ReleasePublisher::publishFile(const QString& source, const QString& section,
+    const QString& installPath, ReleaseSigner& signer)
+{
+    const bool packed = matchesAny(options.packPatterns, installPath);
+    const bool signedOnly = matchesAny(options.signedPatterns, installPath);
+    if (packed && signedOnly)
+        return fail(
+            QStringLiteral("%1 matches both a pack and a signed-files pattern").arg(installPath));
+    const QString key = packed ? installPath + QStringLiteral(".gz") : installPath;
+    if (!claimStagedName(key))
+        return false;
+
+    const QString dest = QDir(stageDir).filePath(section + QLatin1Char('/') + key);
+    if (!QDir().mkpath(QFileInfo(dest).path()))
+        return fail(QStringLiteral("cannot create directory for %1").arg(dest));
+    ReleaseFileWriter writer;
+    QByteArray sourceMd5;
+    if (!(packed ? writer.pack(source, dest, sourceMd5) : writer.copy(source, dest, sourceMd5)))
+        return fail(writer.errorString());
+    const QString destSize = QString::number(QFileInfo(dest).size());
+
+    if (packed) {
+        QByteArray packedMd5;
+        if (FileDigest::md5(dest, packedMd5) != FileBlockReader::Ok)
+            return fail(QStringLiteral("cannot read back %1").arg(dest));
+        const QString value = QStringList { QString::fromLatin1(packedMd5), destSize,
+            QString::fromLatin1(sourceMd5), QString::number(QFileInfo(source).size()), installPath }
+                                  .join(QStringLiteral("::"));
+        entries.append({ section, key, value, installPath });
+        return true;
+    }
+    if (!signedOnly) {
+        entries.append({ section, key,
+            QString::fromLatin1(sourceMd5) + QStringLiteral("::") + destSize, key });
+        return true;
+    }
+    // Checked by its signature: the .sig is served beside the file, and listed as a file of
+    // its own so that it is installed beside the file, where the next update's check finds it.
+    if (!signer.signFile(dest))
+        return fail(signer.errorString());
+    const QString sigKey = key + QStringLiteral(".sig");
+    if (!claimStagedName(sigKey))
+        return false;
+    QByteArray sigMd5;
+    const QString sigPath = dest + QStringLiteral(".sig");
+    if (FileDigest::md5(sigPath, sigMd5) != FileBlockReader::Ok)
+        return fail(QStringLiteral("cannot read back %1").arg(sigPath));
+    entries.append({ section, key, QStringLiteral("::") + destSize, key });
+    entries.append({ section, sigKey,
+        QString::fromLatin1(sigMd5) + QStringLiteral("::")
+            + QString::number(QFileInfo(sigPath).size()),
+        sigKey });
+    return true;
+}
+
+// The updater keeps every downloaded file at <session directory>/<key>, whatever its section,
+// next to the product ini: two files with one name, or a file where another needs a
+// directory, would overwrite each other there.
+bool ReleasePublisher::claimStagedName(const QString& key)
+{
+    const QString lower = key.toLower(); // macOS file systems ignore case
+    const QStringList parts = lower.split(QLatin1Char('/'));
+    bool clash = stagedFiles.contains(lower) || stagedDirs.contains(lower);
+    for (int i = 1; i < parts.size() && !clash; ++i)
+        clash = stagedFiles.contains(parts.mid(0, i).join(QLatin1Char('/')));
+    if (clash)
+        return fail(
+            QStringLiteral("%1 would be downloaded to the same place as another file").arg(key));
+    stagedFiles.insert(lower);
+    for (int i = 1; i < parts.size(); ++i)
+        stagedDirs.insert(parts.mid(0, i).join(QLatin1Char('/')));
+    return true;
+}
+
+bool ReleasePublisher::collectDeletes()
+{
+    QSet<QString> installed;
+    for (const Entry& entry : std::as_const(entries))
+        installed.insert(entry.section == binSection ? QStringLiteral("../") + entry.installPath
+                                                     : entry.installPath);
+    QSet<QString> paths(options.deletePaths.cbegin(), options.deletePaths.cend());
+    if (!options.previousDir.isEmpty()) {
+        const QDir rootDir(QFileInfo(options.previousDir).absoluteFilePath());
+        QDirIterator it(rootDir.path(),
+            QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+            QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString relative = rootDir.relativeFilePath(it.next());
+            if (!installed.contains(relative))
+                paths.insert(relative);
+        }
+    }
+    // Deletion runs after the new files are in place: deleting one of them would break the
+    // installation it just completed.
+    for (const QString& path : std::as_const(paths)) {
+        if (installed.contains(path))
+            return fail(QStringLiteral("%1 is both published and listed for deletion").arg(path));
+    }
+    deletes = QStringList(paths.cbegin(), paths.cend());
+    std::sort(deletes.begin(), deletes.end());
+    return true;
+}
+
+bool ReleasePublisher::writeIni()
+{
+    const QString path = QDir(stageDir).filePath(options.clientType + QStringLiteral(".ini"));
+    {
+        // QSettings writes a key with "/" as a nested key, which reads back through allKeys()
+        // as the same "/"-joined path: exactly how the updater reads the file.
+        QSettings ini(path, QSettings::IniFormat);
+        for (const Entry& entry : std::as_const(entries))
+            ini.setValue(entry.section + QLatin1Char('/') + entry.key, entry.value);
+        for (const QString& path : std::as_const(deletes))
+            ini.setValue(deleteSection + QLatin1Char('/') + path, QString());
+        ini.sync();
+        if (ini.status() != QSettings::NoError)
+            return fail(QStringLiteral("cannot write %1").arg(path));
+    }
+    return iniReadsBack(path);
+}
+
+// Some file names do not survive the INI format (a backslash reads back as "/"); such a file
+// would be installed under another name, so the release is refused instead.
+bool ReleasePublisher::iniReadsBack(const QString& path)
+{
+    QSettings ini(path, QSettings::IniFormat);
+    int expected = int(entries.size() + deletes.size());
+    int found = 0;
+    for (const QString& group : ini.childGroups()) {
+        ini.beginGroup(group);
+        found += int(ini.allKeys().size());
+        ini.endGroup();
+    }
+    for (const Entry& entry : std::as_const(entries)) {
+        if (ini.value(entry.section + QLatin1Char('/') + entry.key).toString() != entry.value)
+            return fail(QStringLiteral("the file name %1 cannot be stored in the product ini")
+                            .arg(entry.key));
+    }
+    if (found != expected)
+        return fail(QStringLiteral("the product ini does not read back as written; check the "
+                                   "file names for backslashes"));
+    return true;
+}
