@@ -177,11 +177,10 @@ QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel chan
 {
     UpdateChecker checker;
     while (!checker.checkUpdate()) {
-        const QMessageBox::StandardButton answer
-            = QMessageBox::critical(nullptr, QObject::tr("Error"),
-                QObject::tr("Failed to query latest client\nversion from update server."),
-                QMessageBox::Retry | QMessageBox::Abort, QMessageBox::NoButton);
-        if (answer == QMessageBox::Abort)
+        QMessageBox question(QMessageBox::Critical, QObject::tr("Error"),
+            QObject::tr("Failed to query latest client\nversion from update server."),
+            QMessageBox::Retry | QMessageBox::Abort);
+        if (question.exec() == QMessageBox::Abort)
             return qMakePair(QString(), QString());
     }
     news = checker.news;

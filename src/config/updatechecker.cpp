@@ -129,6 +129,9 @@ bool UpdateChecker::checkUpdate()
 
 bool UpdateChecker::readFromServer()
 {
+    // A retry must not answer with the entries of an earlier, failed attempt.
+    versionList.clear();
+
     SocketHolder socket;
     if (!socket.isValid())
         return false;

@@ -22,7 +22,8 @@ public:
 
     bool checkUpdate();
     // One exchange: version-list request and reply, then news request and reply. True when both
-    // replies arrived; entries parsed before a later step failed stay in versionList.
+    // replies arrived. Each attempt starts with an empty versionList; entries parsed before a
+    // later step failed stay in it.
     bool readFromServer();
     // The entry of the channel, or two empty strings when the server sent none for it.
     QPair<QString, QString> getClientVersionByChannel(UpdateChannel channel) const;

@@ -13,6 +13,12 @@
 
 namespace {
 
+// A byte array of the whole literal, NUL bytes included.
+template <int N> QByteArray bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
+
 void writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
@@ -188,7 +194,7 @@ void TestConfiguration::tempArgs_data()
     QTest::newRow("LF, no final line end")
         << QByteArray("--nouser\nclient_macosx\n3100\n#\nnews of the day")
         << QStringList { "", "--nouser", "client_macosx", "3100", "#", "news of the day" };
-    QTest::newRow("text ends at NUL") << QByteArray("client_macosx\r\n3100\0\r\n9999\r\n", 27)
+    QTest::newRow("text ends at NUL") << bytes("client_macosx\r\n3100\0\r\n9999\r\n")
                                       << QStringList { "", "client_macosx", "3100" };
     QTest::newRow("blanks and 8-bit text")
         << QByteArray(" two words \r\nVersion 3.1 \xe9t\xe9\r\n")

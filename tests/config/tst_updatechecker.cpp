@@ -94,6 +94,7 @@ private slots:
     void parsesReplies();
     void channelEntry_data();
     void channelEntry();
+    void retryStartsWithEmptyList();
     void referenceServer();
     void silentNewsFailsAfterTimeOut();
 };
@@ -172,6 +173,18 @@ void TestUpdateChecker::channelEntry()
     const QPair<QString, QString> entry = checker.getClientVersionByChannel(UpdateChannel(channel));
     QCOMPARE(entry.first, version);
     QCOMPARE(entry.second, name);
+}
+
+void TestUpdateChecker::retryStartsWithEmptyList()
+{
+    ScriptedPeer peer({ QByteArray("3011#old"), QByteArray("old news"),
+        QByteArray("3012#new,3013#beta"), QByteArray("new news") });
+    QVERIFY(peer.port() != 0);
+    UpdateChecker checker(QStringLiteral("127.0.0.1"), peer.port());
+    QVERIFY(checker.checkUpdate());
+    QVERIFY(checker.checkUpdate());
+    QCOMPARE(checker.versionList, (VersionList { { "3012", "new" }, { "3013", "beta" } }));
+    QCOMPARE(checker.news, QStringLiteral("new news"));
 }
 
 void TestUpdateChecker::referenceServer()

@@ -1,0 +1,339 @@
+#include "configuration.h"
+#include "updatechecker.h"
+#include "updateinidata.h"
+#include "updateserverprocess.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString ServerVersions = QStringLiteral("3012#3.0.12,3013#3.1 beta,3014");
+const QString ServerNews = QStringLiteral("server news");
+
+// A byte array of the whole literal, NUL bytes included.
+template <int N> QByteArray bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+// What the user saw in one Retry/Abort question.
+struct SeenBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    bool hasDefaultButton;
+    bool modal;
+    bool hasParent;
+};
+
+} // namespace
+
+// The whole command-line evaluation, including the version query of the build's update server on
+// its fixed port (the reference server runs there, on 127.0.0.1), and the Retry/Abort question.
+class TestConfigurationCommandLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void commandLine_data();
+    void commandLine();
+    void serverSendsInvalidVersion();
+    void alphaMissingFromTwoEntryList();
+    void abortGivesUp();
+    void retryThenSuccess();
+
+private:
+    bool startServer(const QStringList& flags);
+    // Answers the next message boxes, in order, with the given buttons; `beforeAnswer` runs
+    // while a box is open, before it is answered.
+    void answerBoxes(const QList<QMessageBox::StandardButton>& answers,
+        const std::function<void()>& beforeAnswer = {});
+    void pollForBox();
+
+    QTemporaryDir m_tmp;
+    std::unique_ptr<UpdateServerProcess> m_server;
+    QStringList m_serverFlags;
+    QList<QMessageBox::StandardButton> m_answers;
+    std::function<void()> m_beforeAnswer;
+    QPointer<QMessageBox> m_lastBox;
+    QList<SeenBox> m_seenBoxes;
+};
+
+void TestConfigurationCommandLine::initTestCase()
+{
+    const QString host = UpdateChecker::defaultHost();
+    if (host != QLatin1String("localhost") && host != QLatin1String("127.0.0.1"))
+        QSKIP("the build's update server host is not this machine");
+    QVERIFY(m_tmp.isValid());
+    qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+}
+
+void TestConfigurationCommandLine::init()
+{
+    m_seenBoxes.clear();
+    m_answers.clear();
+    m_beforeAnswer = nullptr;
+}
+
+void TestConfigurationCommandLine::cleanup()
+{
+    QFile::remove(UpdateIniData::filename());
+    QFile::remove(Configuration::tempArgsFileName());
+    // An unanswered question would block the next test.
+    QVERIFY(m_answers.isEmpty());
+}
+
+bool TestConfigurationCommandLine::startServer(const QStringList& flags)
+{
+    if (m_server && m_serverFlags == flags)
+        return true;
+    m_server.reset(new UpdateServerProcess);
+    m_serverFlags = flags;
+    return m_server->start(flags
+        + QStringList { QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
+            QStringLiteral("--version-port"), QString::number(UpdateChecker::defaultPort()) });
+}
+
+void TestConfigurationCommandLine::answerBoxes(
+    const QList<QMessageBox::StandardButton>& answers, const std::function<void()>& beforeAnswer)
+{
+    m_answers = answers;
+    m_beforeAnswer = beforeAnswer;
+    QTimer::singleShot(0, this, &TestConfigurationCommandLine::pollForBox);
+}
+
+void TestConfigurationCommandLine::pollForBox()
+{
+    QMessageBox* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == m_lastBox) {
+        QTimer::singleShot(10, this, &TestConfigurationCommandLine::pollForBox);
+        return;
+    }
+    m_lastBox = box;
+    m_seenBoxes.append({ box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+        box->defaultButton() != nullptr, box->isModal(), box->parentWidget() != nullptr });
+    if (m_beforeAnswer)
+        m_beforeAnswer();
+    box->button(m_answers.takeFirst())->click();
+    if (!m_answers.isEmpty())
+        QTimer::singleShot(0, this, &TestConfigurationCommandLine::pollForBox);
+}
+
+void TestConfigurationCommandLine::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("tempArgs"); // null: no file
+    QTest::addColumn<QByteArray>("ini"); // null: no update.ini
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("news");
+    QTest::addColumn<int>("noUser");
+    QTest::addColumn<QStringList>("fatalErrors");
+
+    const QByteArray none;
+    const QString defaultType = QStringLiteral("client_macosx");
+    const QStringList noErrors;
+    const QByteArray alphaIni("[Channel]\nalpha=http://alpha.example/\n");
+    const QByteArray alphaRevnoIni("[Channel]\nalpha=http://alpha.example/\nalphaRevno=5000\n");
+
+    QTest::newRow("none") << QStringList { "p" } << none << none << true << defaultType << 3012
+                          << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("one argument is ignored")
+        << QStringList { "p", "client_linux" } << none << none << true << defaultType << 3012
+        << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("three arguments are ignored")
+        << QStringList { "p", "client_linux", "42", "x" } << none << none << true << defaultType
+        << 3012 << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("TYPE VERSION") << QStringList { "p", "client_linux", "42" } << none << none
+                                  << true << "client_linux" << 42 << ""
+                                  << "" << 0 << noErrors;
+    QTest::newRow("bad version") << QStringList { "p", "client_macosx", "12ab" } << none << none
+                                 << false << "client_macosx" << 0 << ""
+                                 << "" << 0 << QStringList { "Invalid version nr (12ab)" };
+    QTest::newRow("version beyond 32 bits")
+        << QStringList { "p", "client_macosx", "2147483648" } << none << none << false
+        << "client_macosx" << 0 << ""
+        << "" << 0 << QStringList { "Invalid version nr (2147483648)" };
+    QTest::newRow("--nouser") << QStringList { "p", "--nouser" } << none << none << true
+                              << defaultType << 3012 << "3.0.12" << ServerNews << 1 << noErrors;
+    QTest::newRow("--nouser X") << QStringList { "p", "--nouser", "x" } << none << none << true
+                                << defaultType << 3012 << "3.0.12" << ServerNews << 1 << noErrors;
+    QTest::newRow("--nouser TYPE VERSION") << QStringList { "p", "--nouser", "client_linux", "42" }
+                                           << none << none << true << "client_linux" << 42 << ""
+                                           << "" << 1 << noErrors;
+    QTest::newRow("--nouser, # for no name")
+        << QStringList { "p", "--nouser", "client_linux", "42", "#", "hello" } << none << none
+        << true << "client_linux" << 42 << ""
+        << "hello" << 1 << noErrors;
+    QTest::newRow("--nouser, name, news, extra ignored")
+        << QStringList { "p", "--nouser", "client_linux", "42", "4.2 final", "hello", "extra" }
+        << none << none << true << "client_linux" << 42 << "4.2 final"
+        << "hello" << 1 << noErrors;
+    QTest::newRow("--nouser, bad version")
+        << QStringList { "p", "--nouser", "client_linux", "12ab" } << none << none << false
+        << "client_linux" << 0 << ""
+        << "" << 0 << QStringList { "Invalid version nr (12ab)" };
+    QTest::newRow("--NOUSER is no flag")
+        << QStringList { "p", "--NOUSER" } << none << none << true << defaultType << 3012
+        << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("temporary-arguments file")
+        << QStringList { "p" } << QByteArray("client_linux\r\n\r\n42\r\n") << none << true
+        << "client_linux" << 42 << ""
+        << "" << 0 << noErrors;
+    QTest::newRow("temporary-arguments file, --nouser, NUL")
+        << QStringList { "p" }
+        << bytes("--nouser\r\nclient_linux\r\n42\r\n#\r\nhello\0junk\r\nmore") << none << true
+        << "client_linux" << 42 << ""
+        << "hello" << 1 << noErrors;
+    QTest::newRow("temporary-arguments file unread when arguments given")
+        << QStringList { "p", "x" } << QByteArray("client_linux\r\n42\r\n") << none << true
+        << defaultType << 3012 << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("beta channel") << QStringList { "p" } << none
+                                  << QByteArray("[Channel]\nbeta=true\n") << true << defaultType
+                                  << 3013 << "3.1 beta" << ServerNews << 0 << noErrors;
+    QTest::newRow("alpha without revno")
+        << QStringList { "p" } << none << alphaIni << true << defaultType << 3014 << ""
+        << ServerNews << 0 << noErrors;
+    QTest::newRow("alpha revno, no query")
+        << QStringList { "p" } << none << alphaRevnoIni << true << defaultType << 5000 << ""
+        << "" << 0 << noErrors;
+    QTest::newRow("alpha revno wins, version unchecked")
+        << QStringList { "p", "client_linux", "12ab" } << none << alphaRevnoIni << true
+        << "client_linux" << 5000 << ""
+        << "" << 0 << noErrors;
+}
+
+void TestConfigurationCommandLine::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, tempArgs);
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, ok);
+    QFETCH(QString, type);
+    QFETCH(int, version);
+    QFETCH(QString, name);
+    QFETCH(QString, news);
+    QFETCH(int, noUser);
+    QFETCH(QStringList, fatalErrors);
+
+    QVERIFY(startServer(
+        { QStringLiteral("--versions"), ServerVersions, QStringLiteral("--news"), ServerNews }));
+    if (!tempArgs.isNull())
+        writeFile(Configuration::tempArgsFileName(), tempArgs);
+    if (!ini.isNull())
+        writeFile(UpdateIniData::filename(), ini);
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QCOMPARE(config.parseArguments(args), ok);
+    QCOMPARE(config.clientType, type);
+    QCOMPARE(config.clientVersion, version);
+    QCOMPARE(config.clientVersionName, name);
+    QCOMPARE(config.newsText, news);
+    QCOMPARE(config.noUserMode, noUser);
+    QStringList emitted;
+    for (const QList<QVariant>& signal : fatal)
+        emitted << signal.at(0).toString();
+    QCOMPARE(emitted, fatalErrors);
+    QVERIFY(m_seenBoxes.isEmpty());
+}
+
+void TestConfigurationCommandLine::serverSendsInvalidVersion()
+{
+    QVERIFY(startServer({ QStringLiteral("--versions"), QStringLiteral("12ab#1.2") }));
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QVERIFY(!config.parseArguments({ QStringLiteral("p") }));
+    QCOMPARE(fatal.count(), 1);
+    QCOMPARE(fatal.at(0).at(0).toString(),
+        QStringLiteral("Update server returned invalid version nr (12ab)"));
+    QVERIFY(config.clientVersionName.isEmpty());
+}
+
+void TestConfigurationCommandLine::alphaMissingFromTwoEntryList()
+{
+    QVERIFY(startServer({ QStringLiteral("--versions"), QStringLiteral("3012#a,3013#b") }));
+    writeFile(UpdateIniData::filename(), "[Channel]\nalpha=http://alpha.example/\n");
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QVERIFY(!config.parseArguments({ QStringLiteral("p") }));
+    QCOMPARE(config.channel, Alpha);
+    QCOMPARE(config.clientVersion, 0);
+    QCOMPARE(fatal.count(), 0);
+    QVERIFY(m_seenBoxes.isEmpty());
+}
+
+void TestConfigurationCommandLine::abortGivesUp()
+{
+    m_server.reset(); // nobody answers: the attempt runs into its time-out
+
+    Configuration config;
+    config.newsText = QStringLiteral("previous news");
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    answerBoxes({ QMessageBox::Abort });
+    QVERIFY(!config.parseArguments({ QStringLiteral("p") }));
+
+    QCOMPARE(fatal.count(), 0);
+    QCOMPARE(config.clientVersion, 0);
+    QCOMPARE(config.newsText, QStringLiteral("previous news"));
+    QCOMPARE(m_seenBoxes.size(), 1);
+    const SeenBox& box = m_seenBoxes.constFirst();
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(
+        box.text, QStringLiteral("Failed to query latest client\nversion from update server."));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.buttons, QMessageBox::Retry | QMessageBox::Abort);
+    QVERIFY(!box.hasDefaultButton);
+    QVERIFY(box.modal);
+    QVERIFY(!box.hasParent);
+}
+
+void TestConfigurationCommandLine::retryThenSuccess()
+{
+    m_server.reset();
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    answerBoxes({ QMessageBox::Retry }, [this] {
+        QVERIFY(startServer({ QStringLiteral("--versions"), ServerVersions,
+            QStringLiteral("--news"), ServerNews }));
+    });
+    QVERIFY(config.parseArguments({ QStringLiteral("p") }));
+
+    QCOMPARE(m_seenBoxes.size(), 1);
+    QCOMPARE(fatal.count(), 0);
+    QCOMPARE(config.clientVersion, 3012);
+    QCOMPARE(config.clientVersionName, QStringLiteral("3.0.12"));
+    QCOMPARE(config.newsText, ServerNews);
+}
+
+QTEST_MAIN(TestConfigurationCommandLine)
+#include "tst_configuration_commandline.moc"

@@ -1,0 +1,175 @@
+#include "updateserverprocess.h"
+
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+const QByteArray VersionsRequest("3\0", 2);
+const QByteArray NewsRequest("*\0", 2);
+const QByteArray BannerRequest("\x01\x01", 2);
+
+} // namespace
+
+// The reference update server as a client sees it, on ephemeral loopback ports.
+class TestUpdateServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answers_data();
+    void answers();
+    void silentRequestIsNotAnswered_data();
+    void silentRequestIsNotAnswered();
+    void helpListsEveryFlag();
+    void rejectsBadFlags_data();
+    void rejectsBadFlags();
+
+private:
+    // Sends the requests in order from one socket and returns the first datagram that arrives.
+    static QByteArray firstReply(quint16 port, const QList<QByteArray>& requests);
+};
+
+QByteArray TestUpdateServer::firstReply(quint16 port, const QList<QByteArray>& requests)
+{
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress::LocalHost, 0))
+        return "bind failed";
+    QSignalSpy readyRead(&socket, &QUdpSocket::readyRead);
+    for (const QByteArray& request : requests)
+        socket.writeDatagram(request, QHostAddress::LocalHost, port);
+    if (!socket.hasPendingDatagrams() && !readyRead.wait(5000))
+        return "no reply";
+    return socket.receiveDatagram().data();
+}
+
+void TestUpdateServer::answers_data()
+{
+    QTest::addColumn<QStringList>("flags");
+    QTest::addColumn<bool>("bannerPort");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QStringList flags { "--versions", "3012#3.0.12,3013#3.1 beta,3014", "--news",
+        "Hello \u00e9t\u00e9", "--banner", "http://127.0.0.1/b.png,http://127.0.0.1/" };
+    QTest::newRow("versions") << flags << false << VersionsRequest
+                              << QByteArray("3012#3.0.12,3013#3.1 beta,3014");
+    QTest::newRow("news as Latin-1")
+        << flags << false << NewsRequest << QByteArray("Hello \xe9t\xe9");
+    QTest::newRow("banner") << flags << true << BannerRequest
+                            << QByteArray("http://127.0.0.1/b.png,http://127.0.0.1/");
+    QTest::newRow("default versions") << QStringList() << false << VersionsRequest
+                                      << QByteArray("3012#3.0.12,3013#3.1 beta,3014");
+    QTest::newRow("empty news") << QStringList { "--news", "" } << false << NewsRequest
+                                << QByteArray("");
+}
+
+void TestUpdateServer::answers()
+{
+    QFETCH(QStringList, flags);
+    QFETCH(bool, bannerPort);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+
+    UpdateServerProcess server;
+    QVERIFY(server.start(flags));
+    QVERIFY(server.versionPort() != 0);
+    QVERIFY(server.bannerPort() != 0);
+    QCOMPARE(
+        firstReply(bannerPort ? server.bannerPort() : server.versionPort(), { request }), reply);
+}
+
+void TestUpdateServer::silentRequestIsNotAnswered_data()
+{
+    QTest::addColumn<QString>("silent");
+    QTest::addColumn<bool>("bannerPort");
+    QTest::addColumn<QByteArray>("silencedRequest");
+    QTest::addColumn<QByteArray>("probeRequest");
+    QTest::addColumn<QByteArray>("probeReply");
+
+    // The server handles datagrams in order, so when the probe's reply comes first, the request
+    // before it went unanswered. Unknown requests are ignored as well.
+    QTest::newRow("news") << "news" << false << NewsRequest << VersionsRequest << QByteArray("1#a");
+    QTest::newRow("versions") << "versions" << false << VersionsRequest << NewsRequest
+                              << QByteArray("today");
+    QTest::newRow("unknown request")
+        << "banner" << false << QByteArray("3") << NewsRequest << QByteArray("today");
+    QTest::newRow("banner") << "banner" << true << BannerRequest << QByteArray() << QByteArray();
+}
+
+void TestUpdateServer::silentRequestIsNotAnswered()
+{
+    QFETCH(QString, silent);
+    QFETCH(bool, bannerPort);
+    QFETCH(QByteArray, silencedRequest);
+    QFETCH(QByteArray, probeRequest);
+    QFETCH(QByteArray, probeReply);
+
+    UpdateServerProcess server;
+    QVERIFY(server.start(
+        { "--versions", "1#a", "--news", "today", "--banner", "i,c", "--silent", silent }));
+    if (!bannerPort) {
+        QCOMPARE(firstReply(server.versionPort(), { silencedRequest, probeRequest }), probeReply);
+        return;
+    }
+    // The banner request goes to a socket of its own, so its order against the version port's
+    // answers is not fixed. Two version round trips after it leave the server at least one full
+    // event-loop turn in which the banner request was readable: an answer would be here by then.
+    QUdpSocket socket;
+    QVERIFY(socket.bind(QHostAddress::LocalHost, 0));
+    QSignalSpy readyRead(&socket, &QUdpSocket::readyRead);
+    socket.writeDatagram(silencedRequest, QHostAddress::LocalHost, server.bannerPort());
+    QList<QNetworkDatagram> received;
+    for (int roundTrip = 1; roundTrip <= 2; ++roundTrip) {
+        socket.writeDatagram(VersionsRequest, QHostAddress::LocalHost, server.versionPort());
+        while (received.size() < roundTrip) {
+            QVERIFY(socket.hasPendingDatagrams() || readyRead.wait(5000));
+            while (socket.hasPendingDatagrams())
+                received.append(socket.receiveDatagram());
+        }
+    }
+    QCOMPARE(received.size(), 2);
+    for (const QNetworkDatagram& datagram : received)
+        QCOMPARE(datagram.senderPort(), int(server.versionPort()));
+}
+
+void TestUpdateServer::helpListsEveryFlag()
+{
+    QProcess process;
+    process.start(UpdateServerProcess::program(), { QStringLiteral("--help") });
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
+    for (const char* flag : { "--address", "--version-port", "--banner-port", "--versions",
+             "--news", "--banner", "--silent", "--help" })
+        QVERIFY2(help.contains(QLatin1String(flag)), flag);
+}
+
+void TestUpdateServer::rejectsBadFlags_data()
+{
+    QTest::addColumn<QStringList>("flags");
+
+    QTest::newRow("unknown silent request") << QStringList { "--silent", "everything" };
+    QTest::newRow("port out of range") << QStringList { "--version-port", "70000" };
+    QTest::newRow("port not a number") << QStringList { "--banner-port", "http" };
+    QTest::newRow("bad address") << QStringList { "--address", "localhost.invalid" };
+    QTest::newRow("unknown flag") << QStringList { "--verbose" };
+}
+
+void TestUpdateServer::rejectsBadFlags()
+{
+    QFETCH(QStringList, flags);
+
+    QProcess process;
+    process.start(UpdateServerProcess::program(),
+        QStringList { "--version-port", "0", "--banner-port", "0" } + flags);
+    QVERIFY(process.waitForFinished(10000));
+    QVERIFY(process.exitCode() != 0);
+    QVERIFY(process.readAllStandardOutput().isEmpty()); // never claims to listen
+    QVERIFY(!process.readAllStandardError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestUpdateServer)
+#include "tst_updateserver.moc"
