@@ -105,13 +105,17 @@ void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
 
 void DownloadTaskSpecification::onMetaDataChanged()
 {
-    rejectStatus();
+    if (!reply || rejectStatus())
+        return;
+    // The announced length is the first progress report: the reply's own reports are
+    // throttled and may come only at the end.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid())
+        onDownloadProgress(0, length.toLongLong());
 }
 
 bool DownloadTaskSpecification::rejectStatus()
 {
-    if (!reply)
-        return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() == 200)
         return false;
@@ -170,7 +174,10 @@ bool DownloadTaskSpecification::readData()
 
 void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 bytesTotal)
 {
-    if (bytesTotal > 0 && expectedSize == -1)
+    // Without a Content-Length the reply reports what it received as the total once it ends;
+    // that is no size to measure progress or completeness against.
+    if (bytesTotal > 0 && expectedSize == -1 && reply
+        && reply->header(QNetworkRequest::ContentLengthHeader).isValid())
         expectedSize = bytesTotal;
 }
 
@@ -189,9 +196,9 @@ void DownloadTaskSpecification::onDownloadFinished()
     // A reply can end without a metadata change having shown a bad status.
     if (rejectStatus() || !readData())
         return;
-    // A body that ended early without a length to betray it is the mirror's fault, not the
-    // file's: it costs one error rather than the whole mirror at the check.
-    if (initialExpectedSize > 0 && bytesWritten < initialExpectedSize) {
+    // A body that ended before the listed size or its own announced length is the mirror's
+    // fault, not the file's: it costs one error rather than the whole mirror at the check.
+    if (expectedSize > 0 && bytesWritten < expectedSize) {
         errorRetry(QStringLiteral("file %1 is smaller than expected on mirror %2")
                        .arg(remotePath, currentMirror.name));
         return;
@@ -231,8 +238,12 @@ void DownloadTaskSpecification::resetDownload()
     disconnect(networkManager, nullptr, this, nullptr);
     if (reply) {
         reply->disconnect(this);
-        // Aborting ends the transfer now and lets tasks waiting for a mirror hear of it.
-        reply->abort();
+        // Aborting ends the transfer now and lets tasks waiting for a mirror hear of it. A reply
+        // rejected for its status ends by itself (aborting it races with the network thread's
+        // own error report), and no one waits for its mirror, which is gone.
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!reply->isFinished() && (!status.isValid() || status.toInt() == 200))
+            reply->abort();
         reply->deleteLater();
         reply = nullptr;
     }

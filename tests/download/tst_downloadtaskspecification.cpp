@@ -1,0 +1,464 @@
+#include "downloadtaskspecification.h"
+#include "mirrors.h"
+#include "testhttpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+const QString remotePath = QStringLiteral("files/a.bin");
+const QString servedPath = QStringLiteral("/3012/files/a.bin");
+
+QByteArray fileContent()
+{
+    QByteArray data;
+    data.reserve(300 * 1024);
+    quint32 x = 12345;
+    while (data.size() < 300 * 1024) {
+        x = x * 1103515245u + 12345u;
+        data.append(char(x >> 24));
+    }
+    return data;
+}
+
+QStringList argsOf(const QSignalSpy& spy)
+{
+    QStringList result;
+    for (const QList<QVariant>& args : spy)
+        result << args.at(0).toString();
+    return result;
+}
+} // namespace
+
+class TestDownloadTaskSpecification : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void failingMirrorGivesWayToAnother_data();
+    void failingMirrorGivesWayToAnother();
+    void stallTimesOutAfterSixteenTicks();
+    void waitsForBusyMirror();
+    void endedWhileWaitingNeverStarts_data();
+    void endedWhileWaitingNeverStarts();
+    void progress_data();
+    void progress();
+    void cancelWhileTransferring_data();
+    void cancelWhileTransferring();
+    void noMirrorLeftCancels();
+    void uncreatableLocalFileCancels();
+
+private:
+    DownloadTaskSpecification* makeTask(qint64 expectedSize);
+    // Starts the task on the named mirror by making the others look busy for the first choice.
+    void startOn(DownloadTaskSpecification* task, const QString& name);
+    void addMirror(const QString& name, TestHttpServer* server, int retries = 2);
+    // Any completed request of the shared manager wakes the tasks waiting for a mirror.
+    void completeUnrelatedRequest();
+
+    QByteArray content;
+    QTemporaryDir served;
+    std::unique_ptr<QTemporaryDir> local;
+    std::unique_ptr<TestHttpServer> bad;
+    std::unique_ptr<TestHttpServer> good;
+    std::unique_ptr<QNetworkAccessManager> manager;
+    std::unique_ptr<Mirrors> mirrors;
+    QString localPath;
+};
+
+void TestDownloadTaskSpecification::initTestCase()
+{
+    content = fileContent();
+    QVERIFY(QDir(served.path()).mkpath(QStringLiteral("3012/files")));
+    QFile file(served.path() + servedPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+void TestDownloadTaskSpecification::init()
+{
+    local = std::make_unique<QTemporaryDir>();
+    localPath = local->path() + QStringLiteral("/a.bin");
+    bad = std::make_unique<TestHttpServer>(served.path());
+    good = std::make_unique<TestHttpServer>(served.path());
+    QVERIFY(bad->start());
+    QVERIFY(good->start());
+    manager = std::make_unique<QNetworkAccessManager>();
+    mirrors = std::make_unique<Mirrors>(nullptr);
+    addMirror(QStringLiteral("bad"), bad.get());
+    addMirror(QStringLiteral("good"), good.get());
+}
+
+void TestDownloadTaskSpecification::cleanup()
+{
+    mirrors.reset();
+    manager.reset();
+    bad.reset();
+    good.reset();
+    local.reset();
+}
+
+void TestDownloadTaskSpecification::addMirror(
+    const QString& name, TestHttpServer* server, int retries)
+{
+    FTPSiteAccessData mirror;
+    mirror.name = name;
+    mirror.url = server->url() + QStringLiteral("/3012");
+    mirror.retries = retries;
+    mirrors->mirrorList.append(mirror);
+}
+
+DownloadTaskSpecification* TestDownloadTaskSpecification::makeTask(qint64 expectedSize)
+{
+    return new DownloadTaskSpecification(
+        manager.get(), mirrors.get(), remotePath, localPath, expectedSize, nullptr, 1.0);
+}
+
+void TestDownloadTaskSpecification::startOn(DownloadTaskSpecification* task, const QString& name)
+{
+    QList<int> busy;
+    for (int i = 0; i < mirrors->mirrorList.size(); ++i) {
+        if (mirrors->mirrorList.at(i).name != name) {
+            ++mirrors->mirrorList[i].useCount;
+            busy << i;
+        }
+    }
+    task->execute();
+    QCOMPARE(task->currentMirror.name, name);
+    for (int i : busy)
+        --mirrors->mirrorList[i].useCount;
+}
+
+void TestDownloadTaskSpecification::completeUnrelatedRequest()
+{
+    QNetworkReply* reply
+        = manager->get(QNetworkRequest(QUrl(good->url() + QStringLiteral("/unrelated"))));
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait());
+    reply->deleteLater();
+}
+
+void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<bool>("counted"); // an error counted, not a silent removal
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("badCopy"); // what the bad mirror holds; null: the real file
+
+    const qint64 size = fileContent().size();
+    const QString url = QStringLiteral("http://127.0.0.1:%1/3012/") + remotePath;
+    const QString larger = "file " + remotePath + " is larger than expected on mirror bad";
+    QTest::newRow("404") << TestHttpServer::NotFound << qint64(-1) << false << url + " returned 404"
+                         << QByteArray();
+    QTest::newRow("301 is not followed") << TestHttpServer::MovedPermanently << size << false
+                                         << url + " returned 301" << QByteArray();
+    QTest::newRow("401") << TestHttpServer::Unauthorized << size << false << QString()
+                         << QByteArray();
+    QTest::newRow("500") << TestHttpServer::InternalError << size << false << url + " returned 500"
+                         << QByteArray();
+    QTest::newRow("reset mid-body")
+        << TestHttpServer::ResetMidBody << size << true << QString() << QByteArray();
+    QTest::newRow("body shorter than its length")
+        << TestHttpServer::ShortBody << qint64(-1) << true << QString() << QByteArray();
+    QTest::newRow("body shorter than listed, no length")
+        << TestHttpServer::NoContentLength << size << true
+        << "file " + remotePath + " is smaller than expected on mirror bad"
+        << fileContent().left(int(size / 2));
+    QTest::newRow("endless body, listed size")
+        << TestHttpServer::EndlessBody << size << true << larger << QByteArray();
+    QTest::newRow("endless body, unknown size")
+        << TestHttpServer::EndlessBody << qint64(-1) << true << larger << QByteArray();
+    QTest::newRow("endless body, listed size 0")
+        << TestHttpServer::EndlessBody << qint64(0) << true << larger << QByteArray();
+    QTest::newRow("larger file, listed size")
+        << TestHttpServer::Serve << size << true << larger << fileContent() + "extra";
+}
+
+void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother()
+{
+    QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(qint64, expectedSize);
+    QFETCH(bool, counted);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, badCopy);
+
+    QTemporaryDir badRoot;
+    if (!badCopy.isNull()) {
+        QVERIFY(QDir(badRoot.path()).mkpath(QStringLiteral("3012/files")));
+        QFile copy(badRoot.path() + servedPath);
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(badCopy);
+        copy.close();
+        bad = std::make_unique<TestHttpServer>(badRoot.path());
+        QVERIFY(bad->start());
+        mirrors->mirrorList[0].url = bad->url() + QStringLiteral("/3012");
+    }
+    bad->setFault(servedPath, fault);
+    // Tolerating no error, "bad" leaves the list on its first failure either way, so the retry
+    // goes to "good".
+    mirrors->mirrorList[0].retries = 0;
+    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(expectedSize));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    QSignalSpy errors(task.get(), &TaskSpecification::error);
+    qint64 mostWritten = 0;
+    connect(task.get(), &TaskSpecification::updateProgress, this,
+        [&] { mostWritten = qMax(mostWritten, task->bytesWritten); });
+
+    startOn(task.get(), QStringLiteral("bad"));
+    QVERIFY(finished.wait(20000));
+
+    QFile file(localPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == content);
+    QCOMPARE(task->state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(task->currentMirror.name, QStringLiteral("good"));
+    QCOMPARE(errors.size(), 0);
+    QCOMPARE(good->requestCount(servedPath), 1);
+
+    const qint64 limit
+        = expectedSize > 0 ? expectedSize : DownloadTaskSpecification::maxUnknownSize;
+    QVERIFY2(mostWritten <= limit, qPrintable(QString::number(mostWritten)));
+
+    const QStringList log = argsOf(messages);
+    QCOMPARE(log.first(), "Downloading " + remotePath);
+    QCOMPARE(log.last(), "Downloading " + remotePath + " finished");
+    QVERIFY2(log.size() == 3, qPrintable(log.join(QStringLiteral(" | "))));
+    if (!message.isEmpty())
+        QCOMPARE(
+            log.at(1), message.contains(QStringLiteral("%1")) ? message.arg(bad->port()) : message);
+
+    QCOMPARE(mirrors->mirrorList.size(), 1);
+    QCOMPARE(mirrors->mirrorList.at(0).name, QStringLiteral("good"));
+    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+    QCOMPARE(argsOf(mirrorMessages),
+        counted ? QStringList { "Mirror bad failed too many times, removing" } : QStringList());
+}
+
+void TestDownloadTaskSpecification::stallTimesOutAfterSixteenTicks()
+{
+    bad->setFault(servedPath, TestHttpServer::StallAfterHeaders);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+
+    // "good" stays busy until "bad" is gone, so every attempt before goes to "bad".
+    mirrors->mirrorList[1].useCount = 1;
+    task->execute();
+    for (int timeout = 1; timeout <= 3; ++timeout) {
+        QTRY_COMPARE(bad->requestCount(servedPath), timeout);
+        QCOMPARE(task->currentMirror.name, QStringLiteral("bad"));
+        quint64 done = 0, total = 0, since = 0;
+        for (int tick = 1; tick <= 15; ++tick) {
+            bool downloading = false;
+            task->timeTick(done, total, since, downloading);
+            QVERIFY(downloading);
+        }
+        QCOMPARE(total, quint64(content.size()));
+        QCOMPARE(mirrors->mirrorList.at(0).errorCount, timeout - 1);
+        bool downloading = false;
+        task->timeTick(done, total, since, downloading);
+        QVERIFY(!downloading);
+        QCOMPARE(argsOf(messages).last(), "file " + remotePath + " timed out on mirror bad");
+    }
+    QCOMPARE(mirrors->mirrorList.size(), 1);
+    QCOMPARE(argsOf(mirrorMessages), QStringList { "Mirror bad failed too many times, removing" });
+    QVERIFY(!task->reply); // waiting for "good"
+
+    mirrors->releaseMirror(QStringLiteral("good"));
+    completeUnrelatedRequest();
+    QVERIFY(finished.wait());
+    QCOMPARE(task->currentMirror.name, QStringLiteral("good"));
+    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+}
+
+void TestDownloadTaskSpecification::waitsForBusyMirror()
+{
+    mirrors->mirrorList.removeFirst();
+    good->setFault(servedPath, TestHttpServer::StallAfterHeaders, 1);
+    std::unique_ptr<DownloadTaskSpecification> first(makeTask(content.size()));
+    std::unique_ptr<DownloadTaskSpecification> second(makeTask(content.size()));
+    second->localFile.setFileName(localPath + QStringLiteral(".2"));
+    QSignalSpy secondFinished(second.get(), &TaskSpecification::finished);
+
+    first->execute();
+    second->execute();
+    QVERIFY(first->reply);
+    QVERIFY(!second->reply);
+
+    // Another completion while the mirror is still busy: the second task waits again.
+    completeUnrelatedRequest();
+    QCoreApplication::processEvents();
+    QVERIFY(!second->reply);
+    QCOMPARE(second->state, qint32(TaskSpecification::TaskRunning));
+    QCOMPARE(mirrors->mirrorList.at(0).useCount, 1);
+
+    // Ending the first attempt frees the mirror and wakes the waiting task.
+    first->userCanceled();
+    QVERIFY(secondFinished.wait());
+    QCOMPARE(good->requestCount(servedPath), 2);
+    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+    QFile file(localPath + QStringLiteral(".2"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll() == content);
+}
+
+void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts_data()
+{
+    QTest::addColumn<bool>("byUser");
+    QTest::newRow("user cancel") << true;
+    QTest::newRow("other task cancelled") << false;
+}
+
+void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts()
+{
+    QFETCH(bool, byUser);
+    for (FTPSiteAccessData& mirror : mirrors->mirrorList)
+        mirror.useCount = 1;
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+    task->execute();
+    QVERIFY(!task->reply);
+
+    if (byUser)
+        task->userCanceled();
+    else
+        task->onOtherTaskCancelled(nullptr);
+    QCOMPARE(canceled.size(), 1);
+    const qint32 endState = task->state;
+    QCOMPARE(endState,
+        byUser ? qint32(TaskSpecification::TaskUserCanceled)
+               : qint32(TaskSpecification::TaskErrorCanceled));
+
+    for (FTPSiteAccessData& mirror : mirrors->mirrorList)
+        mirror.useCount = 0;
+    completeUnrelatedRequest();
+    task->onOtherDownloadFinished(nullptr); // a notification queued before the end
+    QCoreApplication::processEvents();
+    QCOMPARE(task->state, endState);
+    QVERIFY(!task->reply);
+    QCOMPARE(bad->requestCount(servedPath) + good->requestCount(servedPath), 0);
+    QCOMPARE(mirrors->mirrorList.at(0).useCount + mirrors->mirrorList.at(1).useCount, 0);
+}
+
+void TestDownloadTaskSpecification::progress_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::newRow("with Content-Length") << TestHttpServer::Trickle;
+    QTest::newRow("without Content-Length") << TestHttpServer::NoContentLength;
+}
+
+void TestDownloadTaskSpecification::progress()
+{
+    QFETCH(TestHttpServer::Fault, fault);
+    mirrors->mirrorList.removeFirst();
+    good->setTrickle(32 * 1024, 1);
+    good->setFault(servedPath, fault);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QList<double> progress;
+    connect(task.get(), &TaskSpecification::updateProgress, this,
+        [&](qreal value) { progress << value; });
+    task->execute();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(progress.last(), 1.0);
+    progress.removeLast(); // the one of finish()
+    if (fault == TestHttpServer::NoContentLength) {
+        for (double value : progress)
+            QCOMPARE(value, 0.0);
+    } else {
+        QCOMPARE(task->expectedSize, qint64(content.size()));
+        QVERIFY2(progress.size() > 2, qPrintable(QString::number(progress.size())));
+        QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+        QVERIFY(progress.at(progress.size() / 2) > 0.0);
+        QCOMPARE(progress.last(), 1.0);
+    }
+}
+
+void TestDownloadTaskSpecification::cancelWhileTransferring_data()
+{
+    QTest::addColumn<bool>("byUser");
+    QTest::newRow("user cancel") << true;
+    QTest::newRow("other task cancelled") << false;
+}
+
+void TestDownloadTaskSpecification::cancelWhileTransferring()
+{
+    QFETCH(bool, byUser);
+    bad->setFault(servedPath, TestHttpServer::StallMidBody);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    startOn(task.get(), QStringLiteral("bad"));
+    QTRY_VERIFY(task->bytesWritten > 0);
+    QVERIFY(QFile::exists(localPath));
+
+    if (byUser)
+        task->userCanceled();
+    else
+        task->onOtherTaskCancelled(nullptr);
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(task->state,
+        byUser ? qint32(TaskSpecification::TaskUserCanceled)
+               : qint32(TaskSpecification::TaskErrorCanceled));
+    QVERIFY(!QFile::exists(localPath));
+    QVERIFY(!task->reply);
+    QCOMPARE(task->progress, 0.0);
+    QCOMPARE(argsOf(messages).last(),
+        byUser ? "Downloading " + remotePath : "Abort downloading " + remotePath);
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+        QCOMPARE(mirror.useCount, 0);
+        QCOMPARE(mirror.errorCount, 0);
+    }
+}
+
+void TestDownloadTaskSpecification::noMirrorLeftCancels()
+{
+    bad->setFault(servedPath, TestHttpServer::NotFound);
+    good->setFault(servedPath, TestHttpServer::InternalError);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+    QSignalSpy errors(task.get(), &TaskSpecification::error);
+    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+    task->execute();
+    QVERIFY(canceled.wait());
+    QCOMPARE(task->state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(errors.size(), 0);
+    QCOMPARE(argsOf(mirrorMessages),
+        QStringList { "There are no (more) known working mirrors available" });
+    QVERIFY(!QFile::exists(localPath));
+}
+
+void TestDownloadTaskSpecification::uncreatableLocalFileCancels()
+{
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
+    task->localFile.setFileName(local->path() + QStringLiteral("/missing/dir/a.bin"));
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+    QSignalSpy errors(task.get(), &TaskSpecification::error);
+    task->execute();
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(argsOf(errors),
+        QStringList { "Unable to create file " + local->path() + "/missing/dir/a.bin for saving" });
+    // Nothing is held: a later reset must not give back a use a second time.
+    task->reset();
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList))
+        QCOMPARE(mirror.useCount, 0);
+}
+
+QTEST_GUILESS_MAIN(TestDownloadTaskSpecification)
+#include "tst_downloadtaskspecification.moc"
