@@ -87,6 +87,8 @@ bool verify_hash(Rsa_key* key, const unsigned char* hash, unsigned long hashLeng
 {
     requireInit();
     requireKey(key);
+    if (hash == nullptr || signature == nullptr)
+        throw crypt_exception("rsa_verify_hash: no input");
     int stat = 0;
     check_err("rsa_verify_hash",
         rsa_verify_hash_ex(signature, signatureLength, hash, hashLength, LTC_PKCS_1_PSS, hash_idx,
@@ -114,6 +116,9 @@ void load_key(Rsa_key* key, const unsigned char* in, unsigned long length)
 {
     requireInit();
     free_key(key);
+    // The library aborts the process on empty input instead of returning an error.
+    if (in == nullptr || length == 0)
+        throw crypt_exception("rsa_import: empty key");
     const int error = rsa_import(in, length, key);
     if (error != CRYPT_OK) {
         // The library frees what it allocated but leaves the pointers behind.

@@ -1,0 +1,173 @@
+#include "checksigfunc.h"
+#include "crypt.h"
+#include "testsigning.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size();
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(size);
+    for (char& c : data)
+        c = char(generator.generate());
+    return data;
+}
+
+} // namespace
+
+class TestCheckSigFunc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void md5_data();
+    void md5();
+    void md5OfMissingFile();
+    void signature_data();
+    void signature();
+
+private:
+    QTemporaryDir dir { QCoreApplication::applicationDirPath() + QStringLiteral("/tmp-XXXXXX") };
+};
+
+void TestCheckSigFunc::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    crypt_init();
+}
+
+void TestCheckSigFunc::md5_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expectedMd5");
+    QTest::addColumn<bool>("pass");
+
+    const QByteArray small("the client binary");
+    const QString digest
+        = QString::fromLatin1(QCryptographicHash::hash(small, QCryptographicHash::Md5).toHex());
+    QTest::newRow("lower case") << small << digest << true;
+    QTest::newRow("upper case") << small << digest.toUpper() << true;
+    QTest::newRow("leading blank") << small << QLatin1Char(' ') + digest << false;
+    QTest::newRow("trailing blank") << small << digest + QLatin1Char(' ') << false;
+    QTest::newRow("other digest") << small << QStringLiteral("0123456789abcdef0123456789abcdef")
+                                  << false;
+    QTest::newRow("empty file") << QByteArray()
+                                << QStringLiteral("d41d8cd98f00b204e9800998ecf8427e") << true;
+    // Larger than the read block and not a multiple of it.
+    const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
+    QTest::newRow("several blocks")
+        << large
+        << QString::fromLatin1(QCryptographicHash::hash(large, QCryptographicHash::Md5).toHex())
+        << true;
+}
+
+void TestCheckSigFunc::md5()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expectedMd5);
+    QFETCH(bool, pass);
+
+    const QString path = dir.filePath(QStringLiteral("file.bin"));
+    QVERIFY(writeFile(path, content));
+    CheckSigFunc func(path, expectedMd5);
+    QSignalSpy messages(&func, &ASyncFunc::message);
+    QCOMPARE(func.run(), pass);
+    QCOMPARE(messages.count(), 0);
+}
+
+void TestCheckSigFunc::md5OfMissingFile()
+{
+    const QString path = dir.filePath(QStringLiteral("absent.bin"));
+    CheckSigFunc func(path, QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+    QSignalSpy messages(&func, &ASyncFunc::message);
+    QVERIFY(!func.run());
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(),
+        QStringLiteral("Could not open file %1 for reading").arg(path));
+}
+
+void TestCheckSigFunc::signature_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("signature"); // how the .sig is made
+    QTest::addColumn<bool>("pass");
+    QTest::addColumn<QString>("message"); // %1: the file, %2: its .sig
+
+    const QByteArray content("product ini contents");
+    QTest::newRow("valid") << content << "valid" << true << QString();
+    QTest::newRow("valid, several blocks")
+        << randomBytes(2 * 1024 * 1024 + 3) << "valid" << true << QString();
+    QTest::newRow("valid, empty file") << QByteArray() << "valid" << true << QString();
+    QTest::newRow("tampered file") << content << "tampered" << false << QString();
+    QTest::newRow("missing file") << content << "no file" << false
+                                  << "Could not open file %1 for reading";
+    QTest::newRow("missing .sig") << content << "missing" << false
+                                  << "Could not open file %2 for reading";
+    QTest::newRow(".sig is a directory")
+        << content << "directory" << false << "Could not open file %2 for reading";
+    QTest::newRow("empty .sig") << content << "0" << false << QString();
+    QTest::newRow("127 bytes") << content << "127" << false << QString();
+    QTest::newRow("129 bytes") << content << "129" << false << QString();
+    QTest::newRow("random 128 bytes") << content << "128" << false << QString();
+    QTest::newRow("64 KiB + 1") << content << "65537" << false << QString();
+    QTest::newRow("1 MiB") << content << "1048576" << false << QString();
+}
+
+void TestCheckSigFunc::signature()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, signature);
+    QFETCH(bool, pass);
+    QFETCH(QString, message);
+
+    QTemporaryDir caseDir(dir.filePath(QStringLiteral("sig-XXXXXX")));
+    const QString path = caseDir.filePath(QStringLiteral("client_macosx.ini"));
+    const QString sigPath = path + QStringLiteral(".sig");
+    QVERIFY(writeFile(path, content));
+    bool isLength = false;
+    const int length = signature.toInt(&isLength);
+    if (isLength) {
+        QVERIFY(writeFile(sigPath, randomBytes(length)));
+    } else if (signature == QLatin1String("valid") || signature == QLatin1String("tampered")) {
+        QVERIFY(TestSigning::signFile(path));
+        if (signature == QLatin1String("tampered"))
+            QVERIFY(writeFile(path, content + '\n'));
+    } else if (signature == QLatin1String("no file")) {
+        QVERIFY(TestSigning::signFile(path));
+        QVERIFY(QFile::remove(path));
+    } else if (signature == QLatin1String("directory")) {
+        QVERIFY(QDir().mkdir(sigPath));
+    }
+
+    CheckSigFunc func(path, QString());
+    QSignalSpy messages(&func, &ASyncFunc::message);
+    QCOMPARE(func.run(), pass);
+    QStringList expected;
+    if (!message.isEmpty())
+        expected << QString(message)
+                        .replace(QLatin1String("%2"), sigPath)
+                        .replace(QLatin1String("%1"), path);
+    QStringList actual;
+    for (const QList<QVariant>& args : std::as_const(messages))
+        actual << args.at(0).toString();
+    QCOMPARE(actual, expected);
+}
+
+QTEST_GUILESS_MAIN(TestCheckSigFunc)
+#include "tst_checksigfunc.moc"
