@@ -9,10 +9,10 @@
 #include <QMessageBox>
 #include <QSettings>
 
-#include <cerrno>
-
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 constexpr int DefaultDownloadStreams = 6;
@@ -65,9 +65,19 @@ QString Configuration::tempArgsFileName()
 
 QStringList Configuration::checkTempArgs()
 {
-    QFile file(tempArgsFileName());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // The file lies in a directory every user can write to: only a regular file of our own,
+    // reached without a symbolic link, can have come from the client that started us.
+    const int fd = ::open(
+        QFile::encodeName(tempArgsFileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return {};
+    QFile file;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()
+        || !file.open(fd, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
 
     QByteArray text = file.readAll();
     const int nul = text.indexOf('\0');

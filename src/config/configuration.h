@@ -35,7 +35,8 @@ public:
     static const QString& getSpecialFileRenamePrefix();
     static bool isSpecialFileName(const QString& name);
     // The temporary-arguments file as an argument list (element 0 empty, in place of the
-    // program path); empty when the file cannot be opened.
+    // program path); empty when the file cannot be opened or is not a regular file of the
+    // current user (it lies in the shared temp directory).
     static QStringList checkTempArgs();
     static QString tempArgsFileName();
 

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +49,8 @@ private slots:
     void proxyAndStreams();
     void tempArgs_data();
     void tempArgs();
+    void tempArgsOfOthersAreIgnored_data();
+    void tempArgsOfOthersAreIgnored();
     void tempDirCandidates_data();
     void tempDirCandidates();
     void tempDirAllCandidatesTaken();
@@ -211,6 +214,35 @@ void TestConfiguration::tempArgs()
     if (!content.isNull())
         writeFile(Configuration::tempArgsFileName(), content);
     QCOMPARE(Configuration::checkTempArgs(), args);
+}
+
+void TestConfiguration::tempArgsOfOthersAreIgnored_data()
+{
+    QTest::addColumn<QString>("kind");
+
+    QTest::newRow("symbolic link to our own file") << "link";
+    QTest::newRow("file of another user") << "foreign";
+    QTest::newRow("directory") << "dir";
+}
+
+void TestConfiguration::tempArgsOfOthersAreIgnored()
+{
+    QFETCH(QString, kind);
+
+    const QString name = Configuration::tempArgsFileName();
+    const QString target = m_tmp + QLatin1String("/target");
+    writeFile(target, "client_linux\n42\n");
+    if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(target, name));
+    } else if (kind == QLatin1String("dir")) {
+        QVERIFY(QDir().mkdir(name));
+    } else {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        writeFile(name, "client_linux\n42\n");
+        QCOMPARE(::chown(QFile::encodeName(name).constData(), 65534, 65534), 0);
+    }
+    QCOMPARE(Configuration::checkTempArgs(), QStringList());
 }
 
 void TestConfiguration::tempDirCandidates_data()
