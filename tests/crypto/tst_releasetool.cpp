@@ -1,0 +1,321 @@
+#include "checksigfunc.h"
+#include "crypt.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run releaseTool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(CRV_RELEASE_TOOL), arguments);
+    Run result;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = process.exitCode();
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeAll(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (char& c : data)
+        c = char(QRandomGenerator::global()->generate());
+    return data;
+}
+
+QString md5(const QByteArray& data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray gunzip(const QString& path)
+{
+    QByteArray result;
+    gzFile in = gzopen(QFile::encodeName(path).constData(), "rb");
+    if (in == nullptr)
+        return QByteArray("<not gzip>");
+    char buffer[65536];
+    int n = 0;
+    while ((n = gzread(in, buffer, sizeof buffer)) > 0)
+        result.append(buffer, n);
+    gzclose(in);
+    return n < 0 ? QByteArray("<corrupt>") : result;
+}
+
+// Everything in a directory, hidden entries included: what a failed run must leave unchanged.
+QStringList listing(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+const QString demoPrivate = QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE);
+const QString demoPublic = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-public.key");
+
+} // namespace
+
+class TestReleaseTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void keygenSignVerify();
+    void signRefuses_data();
+    void signRefuses();
+    void publish();
+    void publishRefuses_data();
+    void publishRefuses();
+
+private:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QStringList publishArguments(const QString& output) const;
+
+    QTemporaryDir dir { QCoreApplication::applicationDirPath() + QStringLiteral("/tmp-XXXXXX") };
+    QMap<QString, QByteArray> tree; // the new version, install-relative
+};
+
+void TestReleaseTool::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    crypt_init();
+    tree[QStringLiteral("app.bin")] = randomBytes(3000);
+    tree[QStringLiteral("lib/libcore.dylib")] = QByteArray(200000, 'x') + randomBytes(100);
+    tree[QStringLiteral("Contents/Resources/a b%c,d.txt")] = "odd name";
+    tree[QStringLiteral("data/config.xml")] = "<config/>";
+    tree[QStringLiteral(".hidden")] = "";
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        QVERIFY(writeAll(path(QStringLiteral("tree/") + it.key()), it.value()));
+    QVERIFY(writeAll(path(QStringLiteral("bin/MacOS/launcher")), "launcher"));
+    for (const char* old : { "app.bin", "removed.txt", "lib/libcore.dylib", "lib/gone.dylib" })
+        QVERIFY(writeAll(path(QStringLiteral("old/") + QLatin1String(old)), "old"));
+    QVERIFY(writeAll(path(QStringLiteral("changes.txt")), "3013: faster updates\n"));
+    QVERIFY(writeAll(path(QStringLiteral("clash/app.bin")), "same download name"));
+    QVERIFY(writeAll(path(QStringLiteral("linked/real")), "real"));
+    QVERIFY(QFile::link(QStringLiteral("real"), path(QStringLiteral("linked/link"))));
+}
+
+void TestReleaseTool::keygenSignVerify()
+{
+    const QString keys = path(QStringLiteral("keys"));
+    QCOMPARE(releaseTool({ "keygen", keys }).exitCode, 0);
+    const QString privateKey = keys + QStringLiteral("/private.key");
+    const QString publicKey = keys + QStringLiteral("/public.key");
+    QCOMPARE(QFileInfo(privateKey).size(), 2048);
+    QCOMPARE(QFileInfo(publicKey).size(), 2048);
+    QCOMPARE(QFile::permissions(privateKey)
+            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+        QFile::Permissions());
+
+    const QByteArray before = readAll(privateKey);
+    const Run again = releaseTool({ "keygen", keys });
+    QVERIFY(again.exitCode != 0);
+    QVERIFY2(again.err.contains(QLatin1String("already exists")), qPrintable(again.err));
+    QCOMPARE(readAll(privateKey), before);
+
+    const QString a = path(QStringLiteral("a.bin"));
+    const QString b = path(QStringLiteral("b.bin"));
+    QVERIFY(writeAll(a, randomBytes(5000)));
+    QVERIFY(writeAll(b, QByteArray()));
+    QCOMPARE(releaseTool({ "sign", "--key", privateKey, a, b }).exitCode, 0);
+    QCOMPARE(QFileInfo(a + QStringLiteral(".sig")).size(), 128);
+
+    const Run verified = releaseTool({ "verify", "--key", publicKey, a, b });
+    QCOMPARE(verified.exitCode, 0);
+    QCOMPARE(verified.out.count(QLatin1String("OK")), 2);
+    QVERIFY(releaseTool({ "verify", "--key", demoPublic, a }).exitCode != 0);
+
+    QVERIFY(QFile::remove(b + QStringLiteral(".sig")));
+    const Run partly = releaseTool({ "verify", "--key", publicKey, a, b });
+    QCOMPARE(partly.exitCode, 1);
+    QVERIFY2(partly.out.contains(QStringLiteral("OK      ") + a), qPrintable(partly.out));
+    QVERIFY2(partly.out.contains(QStringLiteral("FAILED  ") + b), qPrintable(partly.out));
+}
+
+void TestReleaseTool::signRefuses_data()
+{
+    QTest::addColumn<QByteArray>("keyContent"); // empty: no key file at all
+    QTest::addColumn<bool>("fileExists");
+    const QByteArray key = readAll(demoPrivate);
+    QTest::newRow("key missing") << QByteArray() << true;
+    QTest::newRow("key truncated") << key.left(100) << true;
+    QTest::newRow("key not DER") << randomBytes(2048) << true;
+    QTest::newRow("public key") << readAll(demoPublic) << true;
+    QTest::newRow("file missing") << key << false;
+}
+
+void TestReleaseTool::signRefuses()
+{
+    QFETCH(QByteArray, keyContent);
+    QFETCH(bool, fileExists);
+    const QString key = path(QStringLiteral("sign.key"));
+    QFile::remove(key);
+    if (!keyContent.isEmpty())
+        QVERIFY(writeAll(key, keyContent));
+    const QString file = path(QStringLiteral("unsigned.bin"));
+    QFile::remove(file);
+    if (fileExists)
+        QVERIFY(writeAll(file, "content"));
+
+    const Run run = releaseTool({ "sign", "--key", key, file });
+    QVERIFY(run.exitCode != 0);
+    QVERIFY2(run.err.startsWith(QLatin1String("crv-release: ")), qPrintable(run.err));
+    QVERIFY(!QFile::exists(file + QStringLiteral(".sig")));
+}
+
+QStringList TestReleaseTool::publishArguments(const QString& output) const
+{
+    return { "publish", "--key", demoPrivate, "--input", path(QStringLiteral("tree")), "--version",
+        "3013", "--output", output };
+}
+
+void TestReleaseTool::publish()
+{
+    const QString output = path(QStringLiteral("mirror"));
+    QStringList args = publishArguments(output);
+    args << "--bin-dir" << path(QStringLiteral("bin")) << "--pack"
+         << "*.dylib"
+         << "--signed-files"
+         << "data/*.xml"
+         << "--previous" << path(QStringLiteral("old")) << "--changelog"
+         << path(QStringLiteral("changes.txt"));
+    const Run run = releaseTool(args);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(listing(output), QStringList { "3013" });
+    const QString version = output + QStringLiteral("/3013");
+    QVERIFY(QFile::permissions(version) & QFile::ReadOther);
+
+    const QString ini = version + QStringLiteral("/client_macosx.ini");
+    QVERIFY(CheckSigFunc(ini, QString()).run());
+    QCOMPARE(readAll(version + QStringLiteral("/changelog_client.txt")),
+        readAll(path(QStringLiteral("changes.txt"))));
+
+    // Read the product ini the way the update plan does.
+    QSettings settings(ini, QSettings::IniFormat);
+    QCOMPARE(settings.childGroups(), QStringList({ "bin_macosx", "delete", "files" }));
+    QMap<QString, QStringList> entries;
+    for (const QString& section : { QStringLiteral("files"), QStringLiteral("bin_macosx") }) {
+        settings.beginGroup(section);
+        for (const QString& key : settings.allKeys()) {
+            const QStringList fields = settings.value(key).toString().split(QStringLiteral("::"));
+            entries[section + QLatin1Char('/') + key] = fields;
+            // Every listed file lies on the mirror as section/fileName, as listed.
+            const QByteArray remote
+                = readAll(version + QLatin1Char('/') + section + QLatin1Char('/') + key);
+            QCOMPARE(fields.at(1), QString::number(remote.size()));
+            if (!fields.at(0).isEmpty())
+                QCOMPARE(fields.at(0), md5(remote));
+        }
+        settings.endGroup();
+    }
+    settings.beginGroup(QStringLiteral("delete"));
+    QCOMPARE(settings.allKeys(), QStringList({ "lib/gone.dylib", "removed.txt" }));
+    settings.endGroup();
+
+    QCOMPARE(entries.keys(),
+        QStringList({ "bin_macosx/MacOS/launcher", "files/.hidden",
+            "files/Contents/Resources/a b%c,d.txt", "files/app.bin", "files/data/config.xml",
+            "files/data/config.xml.sig", "files/lib/libcore.dylib.gz" }));
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        if (it.key() == QLatin1String("lib/libcore.dylib")
+            || it.key() == QLatin1String("data/config.xml"))
+            continue;
+        QCOMPARE(entries.value(QStringLiteral("files/") + it.key()).size(), 2);
+    }
+    QCOMPARE(entries.value(QStringLiteral("bin_macosx/MacOS/launcher")).size(), 2);
+
+    const QStringList packed = entries.value(QStringLiteral("files/lib/libcore.dylib.gz"));
+    const QByteArray library = tree.value(QStringLiteral("lib/libcore.dylib"));
+    QCOMPARE(packed.size(), 5);
+    QCOMPARE(packed.at(2), md5(library));
+    QCOMPARE(packed.at(3), QString::number(library.size()));
+    QCOMPARE(packed.at(4), QStringLiteral("lib/libcore.dylib"));
+    QCOMPARE(gunzip(version + QStringLiteral("/files/lib/libcore.dylib.gz")), library);
+    QVERIFY(packed.at(1).toInt() < library.size() / 10);
+
+    QCOMPARE(entries.value(QStringLiteral("files/data/config.xml")),
+        QStringList({ QString(), QStringLiteral("9") }));
+    QVERIFY(CheckSigFunc(version + QStringLiteral("/files/data/config.xml"), QString()).run());
+}
+
+void TestReleaseTool::publishRefuses_data()
+{
+    QTest::addColumn<QStringList>("extra"); // replaces or adds to the arguments
+    QTest::addColumn<QString>("error");
+    QTest::newRow("key missing") << QStringList { "--key", path("none.key") } << "cannot load key";
+    QTest::newRow("public key") << QStringList { "--key", demoPublic } << "not a private key";
+    QTest::newRow("input missing")
+        << QStringList { "--input", path("none") } << "is not a directory";
+    QTest::newRow("version exists") << QStringList() << "already exists";
+    QTest::newRow("version not a number")
+        << QStringList { "--version", "30a" } << "invalid version";
+    QTest::newRow("previous tree missing")
+        << QStringList { "--previous", path("none") } << "is not a directory";
+    QTest::newRow("installed and deleted")
+        << QStringList { "--delete", "app.bin" } << "both published and listed for deletion";
+    QTest::newRow("two files, one download name")
+        << QStringList { "--bin-dir", path("clash") } << "same place as another file";
+    QTest::newRow("symbolic link") << QStringList { "--input", path("linked") } << "symbolic link";
+    QTest::newRow("reserved section") << QStringList { "--section", "delete" } << "invalid section";
+}
+
+void TestReleaseTool::publishRefuses()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QString, error);
+    const QString output = path(QStringLiteral("refused-") + QTest::currentDataTag());
+    QVERIFY(QDir().mkpath(output));
+    if (extra.isEmpty())
+        QVERIFY(writeAll(output + QStringLiteral("/3013/client_macosx.ini"), "published"));
+    const QStringList before = listing(output);
+
+    QStringList args = publishArguments(output);
+    for (int i = 0; i + 1 < extra.size(); i += 2) {
+        const int at = args.indexOf(extra.at(i));
+        if (at >= 0)
+            args[at + 1] = extra.at(i + 1);
+        else
+            args << extra.at(i) << extra.at(i + 1);
+    }
+    const Run run = releaseTool(args);
+    QVERIFY(run.exitCode != 0);
+    QVERIFY2(run.err.startsWith(QLatin1String("crv-release: ")) && run.err.contains(error),
+        qPrintable(run.err));
+    QCOMPARE(listing(output), before);
+    if (extra.isEmpty())
+        QCOMPARE(readAll(output + QStringLiteral("/3013/client_macosx.ini")), "published");
+}
+
+QTEST_GUILESS_MAIN(TestReleaseTool)
+#include "tst_releasetool.moc"
