@@ -1,0 +1,45 @@
+#pragma once
+
+#include "composedtaskspecification.h"
+#include "filedownloadspecification.h"
+
+class CheckSignatureTaskSpecification;
+class Configuration;
+class DownloadTaskSpecification;
+class Mirrors;
+class QNetworkAccessManager;
+
+// Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or by its
+// signature when no MD5 is listed), one after the other. A file that fails its check is
+// blamed on the mirror that served it: the mirror is removed and the file fetched and checked
+// again elsewhere, so retries end when the mirrors do. Shared objects are not owned.
+class DownloadFileTaskSpecification : public ComposedTaskSpecification
+{
+    Q_OBJECT
+public:
+    DownloadFileTaskSpecification(const FileDownloadSpecification& file,
+        QNetworkAccessManager* manager, Mirrors* mirrors, Configuration* configuration,
+        QObject* parent, double progressRange);
+
+    QString section;
+    QString fileName;
+    QString md5;
+    qint64 size;
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    Configuration* configuration;
+    // The download of the current attempt; a subtask, owned by this task.
+    DownloadTaskSpecification* downloadTask = nullptr;
+
+    void execute() override;
+    void reset() override;
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+    void makeSubtasksAndStart();
+
+public slots:
+    void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
+
+private:
+    // Set when a sibling's cancellation reached this task: a failed check then ends it.
+    bool siblingCanceled = false;
+};

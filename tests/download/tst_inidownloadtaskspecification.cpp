@@ -1,0 +1,212 @@
+#include "checksignaturetaskspecification.h"
+#include "configuration.h"
+#include "crypt.h"
+#include "inidownloadtaskspecification.h"
+#include "mirrors.h"
+#include "testhttpserver.h"
+#include "testsigning.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+const QString iniName = QStringLiteral("client_test.ini");
+const QString servedIni = QStringLiteral("/5/client_test.ini");
+const QString servedSig = QStringLiteral("/5/client_test.ini.sig");
+const QByteArray iniText = "[bin]\nupdate=0123456789abcdef0123456789abcdef::1000\n";
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList argsOf(const QSignalSpy& spy)
+{
+    QStringList result;
+    for (const QList<QVariant>& args : spy)
+        result << args.at(0).toString();
+    return result;
+}
+} // namespace
+
+class TestIniDownloadTaskSpecification : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void localCopies_data();
+    void localCopies();
+    void missingSignatureEverywhereCancels();
+    void endsOnceAfterTooManyFailedChecks();
+
+private:
+    QTemporaryDir served;
+    QByteArray signature;
+    std::unique_ptr<QTemporaryDir> session;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<QNetworkAccessManager> manager;
+    std::unique_ptr<Mirrors> mirrors;
+    Configuration configuration;
+};
+
+void TestIniDownloadTaskSpecification::initTestCase()
+{
+    crypt_init();
+    QVERIFY(QDir(served.path()).mkpath(QStringLiteral("5")));
+    QVERIFY(writeFile(served.path() + servedIni, iniText));
+    QVERIFY(TestSigning::signFile(served.path() + servedIni));
+    signature = readFile(served.path() + servedSig);
+    QCOMPARE(signature.size(), 128);
+    configuration.clientType = QStringLiteral("client_test");
+}
+
+void TestIniDownloadTaskSpecification::init()
+{
+    session = std::make_unique<QTemporaryDir>();
+    configuration.tempDir = session->path();
+    server = std::make_unique<TestHttpServer>(served.path());
+    QVERIFY(server->start());
+    manager = std::make_unique<QNetworkAccessManager>();
+    mirrors = std::make_unique<Mirrors>(nullptr);
+    // Two names for one server: two mirrors that fail or succeed together.
+    for (const QString& name : { QStringLiteral("one"), QStringLiteral("two") }) {
+        FTPSiteAccessData mirror;
+        mirror.name = name;
+        mirror.url = server->url() + QStringLiteral("/5");
+        mirror.retries = 2;
+        mirrors->mirrorList.append(mirror);
+    }
+}
+
+void TestIniDownloadTaskSpecification::cleanup()
+{
+    mirrors.reset();
+    manager.reset();
+    server.reset();
+    session.reset();
+}
+
+void TestIniDownloadTaskSpecification::localCopies_data()
+{
+    QTest::addColumn<QByteArray>("localIni"); // null: no local copy
+    QTest::addColumn<bool>("localSig");
+    QTest::addColumn<QList<double>>("shares");
+    QTest::addColumn<QStringList>("log");
+
+    const QString get = QStringLiteral("Downloading %1");
+    const QString got = QStringLiteral("Downloading %1 finished");
+    const QString head = QStringLiteral("Download / check product ini");
+    const QString sig = iniName + QStringLiteral(".sig");
+
+    QTest::newRow("no local copies")
+        << QByteArray() << false << QList<double> { 0.3333, 0.3333, 0.3334 }
+        << QStringList { head, get.arg(iniName), got.arg(iniName), get.arg(sig), got.arg(sig) };
+    QTest::newRow("only the ini local") << iniText << false << QList<double> { 0.3333, 0.6667 }
+                                        << QStringList { head, get.arg(sig), got.arg(sig) };
+    QTest::newRow("only the signature local")
+        << QByteArray() << true << QList<double> { 0.3333, 0.6667 }
+        << QStringList { head, get.arg(iniName), got.arg(iniName) };
+    QTest::newRow("both local") << iniText << true << QList<double> { 1.0 } << QStringList { head };
+    QTest::newRow("local ini does not match its signature")
+        << QByteArray(iniText).replace("1000", "1001") << true << QList<double> { 1.0 }
+        << QStringList { head, "Signature check failed for %1",
+               "Could not verify the product ini file. Retrying", get.arg(iniName),
+               got.arg(iniName), get.arg(sig), got.arg(sig) };
+}
+
+void TestIniDownloadTaskSpecification::localCopies()
+{
+    QFETCH(QByteArray, localIni);
+    QFETCH(bool, localSig);
+    QFETCH(QList<double>, shares);
+    QFETCH(QStringList, log);
+
+    const QString localPath = session->path() + QLatin1Char('/') + iniName;
+    if (!localIni.isNull())
+        QVERIFY(writeFile(localPath, localIni));
+    if (localSig)
+        QVERIFY(writeFile(localPath + QStringLiteral(".sig"), signature));
+
+    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    QSignalSpy finished(&task, &TaskSpecification::finished);
+    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QSignalSpy messages(&task, &TaskSpecification::message);
+    task.execute();
+    QCOMPARE(task.subTasks.size(), shares.size());
+    double sum = 0.0;
+    for (int i = 0; i < shares.size(); ++i) {
+        QVERIFY(qFuzzyCompare(task.subTasks.at(i)->parentProgressRange, shares.at(i)));
+        sum += task.subTasks.at(i)->parentProgressRange;
+    }
+    QVERIFY(qFuzzyCompare(sum, 1.0));
+
+    QVERIFY(finished.wait());
+    QCOMPARE(canceled.size(), 0);
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(task.progress, 0.1);
+    QCOMPARE(argsOf(messages), log.replaceInStrings(QStringLiteral("%1"), localPath));
+    QCOMPARE(readFile(localPath), iniText);
+    QCOMPARE(readFile(localPath + QStringLiteral(".sig")), signature);
+    // A failed check charges no mirror.
+    QCOMPARE(mirrors->mirrorList.size(), 2);
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+        QCOMPARE(mirror.errorCount, 0);
+        QCOMPARE(mirror.useCount, 0);
+    }
+}
+
+void TestIniDownloadTaskSpecification::missingSignatureEverywhereCancels()
+{
+    server->setFault(servedSig, TestHttpServer::NotFound);
+    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QSignalSpy finished(&task, &TaskSpecification::finished);
+    task.execute();
+    QVERIFY(canceled.wait());
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(server->requestCount(servedSig), 2);
+    QVERIFY(mirrors->mirrorList.isEmpty());
+    QVERIFY(!QFile::exists(session->path() + QLatin1Char('/') + iniName + ".sig"));
+}
+
+void TestIniDownloadTaskSpecification::endsOnceAfterTooManyFailedChecks()
+{
+    // Every mirror serves a signature of other content; the count starts just below the limit
+    // so that the next failure is the one that gives up.
+    server->setFault(servedSig, TestHttpServer::WrongBytes);
+    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    task.failedChecks = IniDownloadTaskSpecification::maxFailedChecks;
+    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QSignalSpy finished(&task, &TaskSpecification::finished);
+    QSignalSpy messages(&task, &TaskSpecification::message);
+    task.execute();
+    QVERIFY(canceled.wait());
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(
+        argsOf(messages).last(), QStringLiteral("Could not verify the product ini file. Aborting"));
+    // The check task ends after reporting; that end must not reach the cancelled task.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
+}
+
+QTEST_GUILESS_MAIN(TestIniDownloadTaskSpecification)
+#include "tst_inidownloadtaskspecification.moc"
