@@ -3,7 +3,9 @@
 #include <tomcrypt.h>
 
 // SHA-1 over data that arrives in pieces, so that a file of any size is hashed with one block
-// of memory. Needs no crypt_init(). One object per digest; not shared between threads.
+// of memory. Uses the CPU's SHA instructions where there are any, the library's code elsewhere;
+// the digest is the same. Needs no crypt_init(). One object per digest; not shared between
+// threads.
 class Sha1_state
 {
 public:

@@ -1,7 +1,9 @@
 #include "crypt.h"
 #include "ownedrsakey.h"
 #include "publickey.h"
+#include "sha1state.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +49,8 @@ class TestCrypt : public QObject
 private slots:
     void initTestCase();
     void initTwiceIsHarmless();
+    void sha1InPieces_data();
+    void sha1InPieces();
     void signVerify_data();
     void signVerify();
     void wrongSignatureLengthThrows_data();
@@ -83,6 +87,37 @@ void TestCrypt::initTwiceIsHarmless()
     QCOMPARE(hash_idx, hash);
     QCOMPARE(prng_idx, prng);
     QVERIFY(hash_idx >= 0 && prng_idx >= 0);
+}
+
+void TestCrypt::sha1InPieces_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("piece"); // bytes handed to process() at a time
+    // Around the 64-byte block and the 56-byte padding limit, whole and in odd pieces.
+    for (int size : { 0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 1000, 1048576 + 13 }) {
+        for (int piece : { 1, 7, 64, 65, 1 << 30 }) {
+            if (piece == 1 && size > 1000)
+                continue;
+            QTest::addRow("%d bytes by %d", size, piece) << size << piece;
+        }
+    }
+}
+
+void TestCrypt::sha1InPieces()
+{
+    QFETCH(int, size);
+    QFETCH(int, piece);
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char(i * 31 + i / 251);
+    Sha1_state sha1;
+    for (int at = 0; at < size; at += piece)
+        sha1.process(reinterpret_cast<const unsigned char*>(data.constData()) + at,
+            std::min(piece, size - at));
+    unsigned char digest[HASH_SIZE];
+    sha1.done(digest);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(digest), HASH_SIZE),
+        QCryptographicHash::hash(data, QCryptographicHash::Sha1));
 }
 
 void TestCrypt::signVerify_data()
