@@ -1,0 +1,368 @@
+#include "checksignaturetaskspecification.h"
+#include "configuration.h"
+#include "crypt.h"
+#include "downloadfilelisttaskspecification.h"
+#include "downloadfiletaskspecification.h"
+#include "downloadtaskspecification.h"
+#include "mirrors.h"
+#include "testhttpserver.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QRunnable>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+#include <memory>
+
+namespace {
+QByteArray contentFor(int index)
+{
+    QByteArray data;
+    quint32 x = quint32(index) * 7919u + 1u;
+    const int size = 20000 + index * 3001;
+    data.reserve(size);
+    while (data.size() < size) {
+        x = x * 1664525u + 1013904223u;
+        data.append(char(x >> 24));
+    }
+    return data;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList argsOf(const QSignalSpy& spy)
+{
+    QStringList result;
+    for (const QList<QVariant>& args : spy)
+        result << args.at(0).toString();
+    return result;
+}
+} // namespace
+
+class TestDownloadFileListTaskSpecification : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void streamsStartInListOrder();
+    void badFileCostsItsMirror();
+    void emptyListNeedsNoDownloads();
+    void uncreatableDirectoryCancels();
+    void userCancelDeletesPartialFiles();
+    void totalIsTheListedSize();
+    void stoppedTaskDoesNotRetryFailedCheck_data();
+    void stoppedTaskDoesNotRetryFailedCheck();
+
+private:
+    void addMirrors(const QString& prefix, TestHttpServer* server, int count);
+    DownloadFileListTaskSpecification* makeListTask(int files);
+
+    QTemporaryDir served;
+    QList<FileDownloadSpecification> plan;
+    QList<FileDownloadSpecification> downloadList;
+    std::unique_ptr<QTemporaryDir> session;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<TestHttpServer> badServer;
+    std::unique_ptr<QNetworkAccessManager> manager;
+    std::unique_ptr<Mirrors> mirrors;
+    std::unique_ptr<DownloadFileListTaskSpecification> task;
+    Configuration configuration;
+};
+
+void TestDownloadFileListTaskSpecification::initTestCase()
+{
+    crypt_init();
+    // Ten files: two in the same subdirectory, one nested deeper, the rest at the top.
+    const QStringList names { "sub/f0.bin", "sub/f1.bin", "deep/er/f2.bin", "f3.bin", "f4.bin",
+        "f5.bin", "f6.bin", "f7.bin", "f8.bin", "f9.bin" };
+    for (int i = 0; i < names.size(); ++i) {
+        const QByteArray data = contentFor(i);
+        const QString path = served.path() + QStringLiteral("/9/bin/") + names.at(i);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        FileDownloadSpecification spec;
+        spec.section = QStringLiteral("bin");
+        spec.fileName = names.at(i);
+        spec.md5
+            = QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+        spec.size = quint64(data.size());
+        plan << spec;
+    }
+}
+
+void TestDownloadFileListTaskSpecification::init()
+{
+    session = std::make_unique<QTemporaryDir>();
+    configuration.tempDir = session->path();
+    configuration.downloadStreams = 6;
+    server = std::make_unique<TestHttpServer>(served.path());
+    badServer = std::make_unique<TestHttpServer>(served.path());
+    QVERIFY(server->start());
+    QVERIFY(badServer->start());
+    manager = std::make_unique<QNetworkAccessManager>();
+    mirrors = std::make_unique<Mirrors>(nullptr);
+}
+
+void TestDownloadFileListTaskSpecification::cleanup()
+{
+    task.reset();
+    mirrors.reset();
+    manager.reset();
+    server.reset();
+    badServer.reset();
+    session.reset();
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+void TestDownloadFileListTaskSpecification::addMirrors(
+    const QString& prefix, TestHttpServer* server, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        FTPSiteAccessData mirror;
+        mirror.name = prefix + QString::number(i);
+        mirror.url = server->url() + QStringLiteral("/9");
+        mirror.retries = 2;
+        mirrors->mirrorList.append(mirror);
+    }
+}
+
+DownloadFileListTaskSpecification* TestDownloadFileListTaskSpecification::makeListTask(int files)
+{
+    downloadList = plan.mid(0, files);
+    task = std::make_unique<DownloadFileListTaskSpecification>(
+        &downloadList, manager.get(), mirrors.get(), &configuration, nullptr, 0.4);
+    return task.get();
+}
+
+void TestDownloadFileListTaskSpecification::streamsStartInListOrder()
+{
+    addMirrors(QStringLiteral("m"), server.get(), 8);
+    DownloadFileListTaskSpecification* list = makeListTask(10);
+    QSignalSpy finished(list, &TaskSpecification::finished);
+    QStringList log;
+    connect(list, &TaskSpecification::message, this, [&](const QString& text) {
+        if (text.startsWith(QStringLiteral("Downloading bin/")) && !text.endsWith("finished"))
+            log << QStringLiteral("start ") + text.mid(16);
+    });
+    list->execute();
+    for (TaskSpecification* sub : std::as_const(list->subTasks)) {
+        auto* file = static_cast<DownloadFileTaskSpecification*>(sub);
+        connect(file, &TaskSpecification::finished, this,
+            [&log, file] { log << QStringLiteral("done ") + file->fileName; });
+    }
+    QVERIFY(finished.wait());
+
+    QCOMPARE(log.size(), 20);
+    QStringList starts;
+    int running = 0;
+    int firstDone = -1;
+    for (int i = 0; i < log.size(); ++i) {
+        if (log.at(i).startsWith(QStringLiteral("start "))) {
+            starts << log.at(i).mid(6);
+            QVERIFY2(++running <= 6, qPrintable(log.join(QLatin1Char(','))));
+        } else {
+            --running;
+            if (firstDone < 0)
+                firstDone = i;
+        }
+    }
+    QStringList names;
+    for (const FileDownloadSpecification& spec : std::as_const(plan))
+        names << spec.fileName;
+    QCOMPARE(starts, names);
+    // Six at once, the seventh only after a file task (download and check) has finished.
+    QCOMPARE(firstDone, 6);
+
+    QCOMPARE(list->state, qint32(TaskSpecification::TaskFinished));
+    QVERIFY(qFuzzyCompare(list->progress, 0.4));
+    for (const FileDownloadSpecification& spec : std::as_const(plan))
+        QCOMPARE(readFile(session->path() + QLatin1Char('/') + spec.fileName),
+            readFile(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList))
+        QCOMPARE(mirror.useCount, 0);
+}
+
+void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
+{
+    // Two streams over two mirrors: "bad" serves one of the first two files, whatever the
+    // random choice, and every byte it sends is wrong.
+    badServer->setFault(QStringLiteral("*"), TestHttpServer::WrongBytes);
+    addMirrors(QStringLiteral("good"), server.get(), 1);
+    addMirrors(QStringLiteral("bad"), badServer.get(), 1);
+    configuration.downloadStreams = 2;
+    DownloadFileListTaskSpecification* list = makeListTask(5);
+    QSignalSpy finished(list, &TaskSpecification::finished);
+    QSignalSpy messages(list, &TaskSpecification::message);
+    list->execute();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(badServer->totalRequestCount(), 1);
+    QCOMPARE(server->totalRequestCount(), 5);
+    QCOMPARE(mirrors->mirrorList.size(), 1);
+    QCOMPARE(mirrors->mirrorList.at(0).name, QStringLiteral("good0"));
+    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+    QCOMPARE(argsOf(messages).filter(QStringLiteral("invalidating mirror")).size(), 1);
+    for (const FileDownloadSpecification& spec : std::as_const(downloadList))
+        QCOMPARE(readFile(session->path() + QLatin1Char('/') + spec.fileName),
+            readFile(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+}
+
+void TestDownloadFileListTaskSpecification::emptyListNeedsNoDownloads()
+{
+    addMirrors(QStringLiteral("m"), server.get(), 1);
+    DownloadFileListTaskSpecification* list = makeListTask(0);
+    QSignalSpy finished(list, &TaskSpecification::finished);
+    QSignalSpy messages(list, &TaskSpecification::message);
+    list->execute();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(argsOf(messages), QStringList { "No downloads needed" });
+    QCOMPARE(
+        QDir(session->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    QCOMPARE(server->totalRequestCount(), 0);
+}
+
+void TestDownloadFileListTaskSpecification::uncreatableDirectoryCancels()
+{
+    addMirrors(QStringLiteral("m"), server.get(), 1);
+    QFile blocker(session->path() + QStringLiteral("/sub"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    DownloadFileListTaskSpecification* list = makeListTask(2);
+    QSignalSpy canceled(list, &TaskSpecification::canceled);
+    QSignalSpy messages(list, &TaskSpecification::message);
+    list->execute();
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(list->state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(argsOf(messages),
+        QStringList { "Could not create dir " + QDir(session->path()).canonicalPath() + "/sub" });
+    QCOMPARE(server->totalRequestCount(), 0);
+}
+
+void TestDownloadFileListTaskSpecification::userCancelDeletesPartialFiles()
+{
+    server->setFault(QStringLiteral("*"), TestHttpServer::StallMidBody);
+    addMirrors(QStringLiteral("m"), server.get(), 3);
+    configuration.downloadStreams = 3;
+    DownloadFileListTaskSpecification* list = makeListTask(5);
+    QSignalSpy canceled(list, &TaskSpecification::canceled);
+    list->execute();
+    const auto transferring = [list] {
+        int count = 0;
+        for (TaskSpecification* sub : std::as_const(list->subTasks)) {
+            auto* file = static_cast<DownloadFileTaskSpecification*>(sub);
+            if (file->downloadTask && file->downloadTask->bytesWritten > 0)
+                ++count;
+        }
+        return count;
+    };
+    QTRY_COMPARE(transferring(), 3);
+
+    list->userCanceled();
+    QTRY_COMPARE(canceled.size(), 1);
+    // Which of the two cancelled states the list ends in is the composed task's affair: the
+    // first file to stop tells its siblings before the user's request reaches them.
+    QVERIFY(list->state == TaskSpecification::TaskUserCanceled
+            || list->state == TaskSpecification::TaskErrorCanceled);
+    for (const FileDownloadSpecification& spec : std::as_const(downloadList))
+        QVERIFY2(!QFile::exists(session->path() + QLatin1Char('/') + spec.fileName),
+            qPrintable(spec.fileName));
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+        QCOMPARE(mirror.useCount, 0);
+        QCOMPARE(mirror.errorCount, 0);
+    }
+    QCOMPARE(server->totalRequestCount(), 3);
+}
+
+void TestDownloadFileListTaskSpecification::totalIsTheListedSize()
+{
+    server->setFault(QStringLiteral("*"), TestHttpServer::StallMidBody);
+    addMirrors(QStringLiteral("m"), server.get(), 1);
+    configuration.downloadStreams = 1;
+    DownloadFileListTaskSpecification* list = makeListTask(4);
+    list->execute();
+    QTRY_VERIFY(static_cast<DownloadFileTaskSpecification*>(list->subTasks.at(0))->downloadTask
+        && static_cast<DownloadFileTaskSpecification*>(list->subTasks.at(0))
+                ->downloadTask->bytesWritten
+            > 0);
+    quint64 done = 0, total = 0, since = 0;
+    bool downloading = false;
+    list->timeTick(done, total, since, downloading);
+    quint64 listed = 0;
+    for (const FileDownloadSpecification& spec : std::as_const(downloadList))
+        listed += spec.size;
+    QCOMPARE(total, listed);
+    QCOMPARE(done, quint64(plan.at(0).size / 2));
+    QCOMPARE(since, done);
+    QVERIFY(downloading);
+    list->userCanceled();
+}
+
+void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck_data()
+{
+    QTest::addColumn<bool>("byUser");
+    QTest::newRow("user cancel") << true;
+    QTest::newRow("sibling cancelled") << false;
+}
+
+void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck()
+{
+    QFETCH(bool, byUser);
+    server->setFault(QStringLiteral("*"), TestHttpServer::WrongBytes);
+    addMirrors(QStringLiteral("m"), server.get(), 2);
+
+    // Hold the thread pool so that the check stays pending while the stop arrives.
+    struct Blocker : QRunnable
+    {
+        QSemaphore* gate;
+        void run() override { gate->acquire(); }
+    };
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    QSemaphore gate;
+    auto* blocker = new Blocker;
+    blocker->gate = &gate;
+    pool->setMaxThreadCount(1);
+    pool->start(blocker);
+
+    DownloadFileTaskSpecification file(
+        plan.at(3), manager.get(), mirrors.get(), &configuration, nullptr, 1.0);
+    QSignalSpy canceled(&file, &TaskSpecification::canceled);
+    QSignalSpy finished(&file, &TaskSpecification::finished);
+    file.execute();
+    QTRY_VERIFY(file.runningTasks.size() == 1
+        && qobject_cast<CheckSignatureTaskSpecification*>(file.runningTasks.at(0)));
+    if (byUser)
+        file.userCanceled();
+    else
+        file.onOtherTaskCancelled(nullptr);
+    gate.release();
+
+    QVERIFY(canceled.wait());
+    pool->waitForDone();
+    pool->setMaxThreadCount(threads);
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(file.state,
+        byUser ? qint32(TaskSpecification::TaskUserCanceled)
+               : qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(server->totalRequestCount(), 1);
+    QCOMPARE(mirrors->mirrorList.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestDownloadFileListTaskSpecification)
+#include "tst_downloadfilelisttaskspecification.moc"
