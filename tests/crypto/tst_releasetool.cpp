@@ -287,6 +287,8 @@ void TestReleaseTool::publishRefuses_data()
     QTest::newRow("two files, one download name")
         << QStringList { "--bin-dir", path("clash") } << "same place as another file";
     QTest::newRow("symbolic link") << QStringList { "--input", path("linked") } << "symbolic link";
+    QTest::newRow("output inside the input")
+        << QStringList { "--input", path("refused-output inside the input") } << "lies inside";
     QTest::newRow("reserved section") << QStringList { "--section", "delete" } << "invalid section";
 }
 

@@ -99,6 +99,14 @@ bool ReleasePublisher::checkOptions()
     }
     if (options.outputDir.isEmpty())
         return fail(QStringLiteral("no output directory given"));
+    // The staging directory would otherwise be published into itself.
+    const QString output = QDir::cleanPath(QFileInfo(options.outputDir).absoluteFilePath());
+    for (const QString& tree : { options.inputDir, options.binDir }) {
+        const QString root = QDir::cleanPath(QFileInfo(tree).absoluteFilePath());
+        if (!tree.isEmpty() && (output == root || output.startsWith(root + QLatin1Char('/'))))
+            return fail(QStringLiteral("the output directory %1 lies inside %2")
+                            .arg(options.outputDir, tree));
+    }
     if (QFileInfo::exists(versionDir()))
         return fail(
             QStringLiteral("%1 already exists; refusing to publish over it").arg(versionDir()));
