@@ -1,0 +1,41 @@
+#include "dircreatetaskspecification.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+DirCreateTaskSpecification::DirCreateTaskSpecification(
+    const QString& path, RollbackDataList* rollbackList, QObject* parent, double progressRange)
+    : FastFileOpTaskSpecification(path, rollbackList, parent, progressRange)
+{
+}
+
+bool DirCreateTaskSpecification::doOp()
+{
+    return tryCreateDir(path);
+}
+
+bool DirCreateTaskSpecification::tryCreateDir(const QString& dir)
+{
+    const QFileInfo info(dir);
+    if (info.exists()) {
+        if (info.isDir())
+            return true;
+        emit message(
+            QStringLiteral("Could not create dir '%1' because it already exists and is not a dir")
+                .arg(dir));
+        return false;
+    }
+    QDir parentDir = info.dir();
+    if (parentDir.path() == QStringLiteral(".") || info.isRoot()) {
+        emit message(QStringLiteral("Could not create dir %1").arg(path));
+        return false;
+    }
+    if (!parentDir.exists() && !tryCreateDir(parentDir.path()))
+        return false;
+    if (!parentDir.mkdir(QDir(dir).dirName())) {
+        emit message(QStringLiteral("unable to create dir %1").arg(dir));
+        return false;
+    }
+    addRollbackOp(RollbackData(RollbackData::CreateDir, dir));
+    return true;
+}

@@ -1,0 +1,26 @@
+#include "fastfileoptaskspecification.h"
+
+#include "rollbackdatalist.h"
+
+FastFileOpTaskSpecification::FastFileOpTaskSpecification(
+    const QString& path, RollbackDataList* rollbackList, QObject* parent, double progressRange)
+    : TaskSpecification(parent, progressRange)
+    , rollbackList(rollbackList)
+    , path(path)
+{
+}
+
+void FastFileOpTaskSpecification::execute()
+{
+    state = TaskRunning;
+    if (doOp())
+        finish();
+    else
+        errorCancel();
+}
+
+void FastFileOpTaskSpecification::addRollbackOp(const RollbackData& entry)
+{
+    if (rollbackList)
+        rollbackList->add(entry);
+}

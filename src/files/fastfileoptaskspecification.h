@@ -1,0 +1,24 @@
+#pragma once
+
+#include "rollbackdata.h"
+#include "taskspecification.h"
+
+struct RollbackDataList;
+
+// A file operation done synchronously on the main thread: execute() has finished or cancelled
+// the task when it returns. The operation reports its own failure through message() and
+// journals through addRollbackOp() only after it succeeded. A null journal records nothing.
+class FastFileOpTaskSpecification : public TaskSpecification
+{
+    Q_OBJECT
+public:
+    FastFileOpTaskSpecification(
+        const QString& path, RollbackDataList* rollbackList, QObject* parent, double progressRange);
+
+    RollbackDataList* rollbackList;
+    QString path;
+
+    void execute() override;
+    void addRollbackOp(const RollbackData& entry);
+    virtual bool doOp() = 0;
+};

@@ -1,0 +1,28 @@
+#include "rollbackdatalist.h"
+
+void RollbackDataList::add(const RollbackData& entry)
+{
+    entries.append(entry);
+}
+
+void RollbackDataList::appendList(const RollbackDataList& other)
+{
+    entries.append(other.entries);
+}
+
+bool RollbackDataList::rollback(QObject* reporter)
+{
+    bool ok = true;
+    while (!entries.isEmpty()) {
+        // Taken off before the undo so that no entry is ever undone twice.
+        const RollbackData entry = entries.takeLast();
+        if (!entry.rollback(reporter))
+            ok = false;
+    }
+    return ok;
+}
+
+void RollbackDataList::clear()
+{
+    entries.clear();
+}

@@ -1,0 +1,322 @@
+#include "dircreatetaskspecification.h"
+#include "filecopytaskspecification.h"
+#include "filedeletetaskspecification.h"
+#include "filerenametaskspecification.h"
+#include "fileunziptaskspecification.h"
+#include "rollbackdatalist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+namespace {
+struct Outcome
+{
+    qint32 state;
+    QStringList messages;
+};
+
+// Runs a task to its end and returns its final state and its log.
+Outcome run(TaskSpecification& task)
+{
+    Outcome outcome;
+    QObject::connect(&task, &TaskSpecification::message, &task,
+        [&outcome](const QString& text) { outcome.messages.append(text); });
+    task.execute();
+    QTest::qWaitFor([&task] { return task.state != TaskSpecification::TaskRunning; }, 20000);
+    outcome.state = task.state;
+    return outcome;
+}
+
+QByteArray gzipped(const QByteArray& data)
+{
+    z_stream stream {};
+    // 16 + MAX_WBITS selects the gzip wrapper.
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+QByteArray pattern(int size)
+{
+    QByteArray data;
+    data.reserve(size);
+    for (int i = 0; i < size; ++i)
+        data.append(char((i * 7919) % 251));
+    return data;
+}
+}
+
+class tst_FileOperations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void createDir_data();
+    void createDir();
+    void rename_data();
+    void rename();
+    void deleteFile_data();
+    void deleteFile();
+    void copy_data();
+    void copy();
+    void unzip_data();
+    void unzip();
+
+private:
+    QString path(const QString& name) const { return dir->filePath(name); }
+    void write(const QString& name, const QByteArray& content);
+    QByteArray read(const QString& name) const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void tst_FileOperations::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void tst_FileOperations::write(const QString& name, const QByteArray& content)
+{
+    QFile file(path(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+QByteArray tst_FileOperations::read(const QString& name) const
+{
+    QFile file(path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void tst_FileOperations::createDir_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QStringList>("journalled");
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("nested below an existing root")
+        << "r/a/b/c" << QStringList { "r/a", "r/a/b", "r/a/b/c" } << QString();
+    QTest::newRow("already there") << "r" << QStringList() << QString();
+    QTest::newRow("name taken by a file")
+        << "file" << QStringList()
+        << "Could not create dir '%1' because it already exists and is not a dir";
+    QTest::newRow("parent is a file")
+        << "file/sub" << QStringList()
+        << "Could not create dir '%1' because it already exists and is not a dir";
+}
+
+void tst_FileOperations::createDir()
+{
+    QFETCH(QString, target);
+    QFETCH(QStringList, journalled);
+    QFETCH(QString, failure);
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("r")));
+    write(QStringLiteral("file"), "not a dir");
+
+    RollbackDataList journal;
+    DirCreateTaskSpecification task(path(target), &journal, nullptr, 1.0);
+    const Outcome outcome = run(task);
+
+    QStringList entries;
+    for (const RollbackData& entry : std::as_const(journal.entries)) {
+        QCOMPARE(entry.operation, RollbackData::CreateDir);
+        entries.append(QDir(dir->path()).relativeFilePath(entry.path));
+    }
+    QCOMPARE(entries, journalled);
+    if (failure.isEmpty()) {
+        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
+        QVERIFY(outcome.messages.isEmpty());
+        QVERIFY(QFileInfo(path(target)).isDir());
+    } else {
+        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
+        QCOMPARE(outcome.messages, QStringList { failure.arg(path(QStringLiteral("file"))) });
+        QCOMPARE(read(QStringLiteral("file")), QByteArray("not a dir"));
+    }
+
+    // The undo removes exactly what was created, children first.
+    QVERIFY(journal.rollback(nullptr));
+    QVERIFY(QFileInfo(path(QStringLiteral("r"))).isDir());
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("r/a"))));
+}
+
+void tst_FileOperations::rename_data()
+{
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<bool>("withJournal");
+    QTest::newRow("journalled") << false << true;
+    QTest::newRow("without a journal") << false << false;
+    QTest::newRow("onto an existing name") << true << true;
+}
+
+void tst_FileOperations::rename()
+{
+    QFETCH(bool, targetExists);
+    QFETCH(bool, withJournal);
+    write(QStringLiteral("a"), "a");
+    if (targetExists)
+        write(QStringLiteral("_old_a"), "taken");
+
+    RollbackDataList journal;
+    FileRenameTaskSpecification task(path(QStringLiteral("a")), path(QStringLiteral("_old_a")),
+        withJournal ? &journal : nullptr, nullptr, 1.0);
+    const Outcome outcome = run(task);
+
+    if (targetExists) {
+        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
+        QCOMPARE(outcome.messages,
+            QStringList { QStringLiteral("Could not rename '%1' to '%2'")
+                              .arg(path(QStringLiteral("a")), path(QStringLiteral("_old_a"))) });
+        QCOMPARE(read(QStringLiteral("a")), QByteArray("a"));
+        QCOMPARE(read(QStringLiteral("_old_a")), QByteArray("taken"));
+        QVERIFY(journal.entries.isEmpty());
+        return;
+    }
+    QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(read(QStringLiteral("_old_a")), QByteArray("a"));
+    QCOMPARE(journal.entries.size(), withJournal ? 1 : 0);
+    QVERIFY(journal.rollback(nullptr));
+    QCOMPARE(QFile::exists(path(QStringLiteral("a"))), withJournal);
+}
+
+void tst_FileOperations::deleteFile_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("failOnError");
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("present") << true << true << false;
+    QTest::newRow("missing, tolerated") << false << false << false;
+    QTest::newRow("missing, required") << false << true << true;
+}
+
+void tst_FileOperations::deleteFile()
+{
+    QFETCH(bool, exists);
+    QFETCH(bool, failOnError);
+    QFETCH(bool, fails);
+    if (exists)
+        write(QStringLiteral("f"), "x");
+    FileDeleteTaskSpecification task(failOnError, path(QStringLiteral("f")), nullptr, 1.0);
+    const Outcome outcome = run(task);
+    QVERIFY(!QFile::exists(path(QStringLiteral("f"))));
+    QCOMPARE(outcome.state,
+        qint32(fails ? TaskSpecification::TaskErrorCanceled : TaskSpecification::TaskFinished));
+    QCOMPARE(outcome.messages,
+        fails
+            ? QStringList { QStringLiteral("Could not delete '%1'").arg(path(QStringLiteral("f"))) }
+            : QStringList());
+}
+
+void tst_FileOperations::copy_data()
+{
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<bool>("destinationExists");
+    QTest::newRow("new destination") << true << false;
+    QTest::newRow("onto an existing file") << true << true;
+    QTest::newRow("missing source") << false << false;
+}
+
+void tst_FileOperations::copy()
+{
+    QFETCH(bool, sourceExists);
+    QFETCH(bool, destinationExists);
+    const QByteArray content = pattern(100000);
+    if (sourceExists)
+        write(QStringLiteral("src"), content);
+    if (destinationExists)
+        write(QStringLiteral("dst"), "installed");
+
+    RollbackDataList journal;
+    FileCopyTaskSpecification task(
+        &journal, path(QStringLiteral("src")), path(QStringLiteral("dst")), nullptr, 1.0);
+    const Outcome outcome = run(task);
+
+    if (sourceExists && !destinationExists) {
+        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
+        QCOMPARE(read(QStringLiteral("dst")), content);
+        QCOMPARE(journal.entries.size(), 1);
+        QCOMPARE(journal.entries.at(0).operation, RollbackData::CreateFile);
+        QCOMPARE(journal.entries.at(0).path, path(QStringLiteral("dst")));
+        return;
+    }
+    QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(outcome.messages,
+        QStringList { QStringLiteral("Could not copy '%1' to '%2'")
+                          .arg(path(QStringLiteral("src")), path(QStringLiteral("dst"))) });
+    QVERIFY(journal.entries.isEmpty());
+    QCOMPARE(
+        read(QStringLiteral("dst")), destinationExists ? QByteArray("installed") : QByteArray());
+    QCOMPARE(QFile::exists(path(QStringLiteral("dst"))), destinationExists);
+}
+
+void tst_FileOperations::unzip_data()
+{
+    QTest::addColumn<bool>("sourceExists");
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<bool>("destinationExists");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray big = pattern(100000);
+    const QByteArray packed = gzipped(big);
+    QByteArray badCrc = packed;
+    badCrc[badCrc.size() - 8] = char(badCrc.at(badCrc.size() - 8) ^ 0x55);
+
+    QTest::newRow("several buffers") << true << packed << false << true << big;
+    QTest::newRow("empty stream") << true << gzipped(QByteArray()) << false << true << QByteArray();
+    QTest::newRow("not gzip: passed through") << true << big << false << true << big;
+    QTest::newRow("missing source") << false << QByteArray() << false << false << QByteArray();
+    QTest::newRow("corrupt: bad checksum") << true << badCrc << false << false << QByteArray();
+    QTest::newRow("truncated stream")
+        << true << packed.left(packed.size() / 2) << false << false << QByteArray();
+    QTest::newRow("existing destination kept") << true << packed << true << false << QByteArray();
+}
+
+void tst_FileOperations::unzip()
+{
+    QFETCH(bool, sourceExists);
+    QFETCH(QByteArray, source);
+    QFETCH(bool, destinationExists);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, expected);
+    if (sourceExists)
+        write(QStringLiteral("src.gz"), source);
+    if (destinationExists)
+        write(QStringLiteral("dst"), "installed");
+
+    RollbackDataList journal;
+    FileUnzipTaskSpecification task(
+        &journal, path(QStringLiteral("src.gz")), path(QStringLiteral("dst")), nullptr, 1.0);
+    const Outcome outcome = run(task);
+
+    if (ok) {
+        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
+        QVERIFY(QFile::exists(path(QStringLiteral("dst"))));
+        QCOMPARE(read(QStringLiteral("dst")), expected);
+        QCOMPARE(journal.entries.size(), 1);
+        return;
+    }
+    QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(outcome.messages,
+        QStringList { QStringLiteral("Could not unzip '%1' to '%2'")
+                          .arg(path(QStringLiteral("src.gz")), path(QStringLiteral("dst"))) });
+    QVERIFY(journal.entries.isEmpty());
+    QCOMPARE(QFile::exists(path(QStringLiteral("dst"))), destinationExists);
+    if (destinationExists)
+        QCOMPARE(read(QStringLiteral("dst")), QByteArray("installed"));
+}
+
+QTEST_GUILESS_MAIN(tst_FileOperations)
+#include "tst_fileoperations.moc"
