@@ -43,7 +43,7 @@ private slots:
 private:
     QTemporaryDir dir { QCoreApplication::applicationDirPath() + QStringLiteral("/tmp-XXXXXX") };
     QString file;
-    QString md5;
+    QString wrongMd5; // an MD5 the file does not have
 };
 
 void TestCheckSignatureTaskSpecification::initTestCase()
@@ -54,7 +54,7 @@ void TestCheckSignatureTaskSpecification::initTestCase()
     QVERIFY(out.open(QIODevice::WriteOnly));
     out.write("library");
     out.close();
-    md5 = QStringLiteral("8f7f9c4fd0fb8a8b5b5a1ec0a7c0fd5d");
+    wrongMd5 = QStringLiteral("0123456789abcdef0123456789abcdef");
     QVERIFY(TestSigning::signFile(file));
 }
 
@@ -72,10 +72,12 @@ void TestCheckSignatureTaskSpecification::completion_data()
         << file << QString() << true << QStringList { "checkDone true", "finished" }
         << int(TaskSpecification::TaskFinished);
     QTest::newRow("md5 fails, cancel on failure")
-        << file << md5 << true << QStringList { failed.arg(file), "checkDone false", "canceled" }
+        << file << wrongMd5 << true
+        << QStringList { failed.arg(file), "checkDone false", "canceled" }
         << int(TaskSpecification::TaskErrorCanceled);
     QTest::newRow("md5 fails, no cancel")
-        << file << md5 << false << QStringList { failed.arg(file), "checkDone false", "finished" }
+        << file << wrongMd5 << false
+        << QStringList { failed.arg(file), "checkDone false", "finished" }
         << int(TaskSpecification::TaskFinished);
     QTest::newRow("missing .sig")
         << missing << QString() << true

@@ -59,7 +59,7 @@ bool ReleaseFileWriter::pack(const QString& source, const QString& dest, QByteAr
     return true;
 }
 
-bool ReleaseFileWriter::readFailed(const QString& source, int result)
+bool ReleaseFileWriter::readFailed(const QString& source, FileBlockReader::Result result)
 {
     if (result == FileBlockReader::Ok)
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileblockreader.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,7 +17,7 @@ public:
     QString errorString() const { return error; }
 
 private:
-    bool readFailed(const QString& source, int result);
+    bool readFailed(const QString& source, FileBlockReader::Result result);
 
     QString error;
 };
