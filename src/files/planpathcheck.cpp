@@ -1,0 +1,23 @@
+#include "planpathcheck.h"
+
+#include <QDir>
+#include <QStringList>
+
+bool PlanPathCheck::isContained(const QString& path)
+{
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return false;
+    const QStringList components = path.split(QLatin1Char('/'));
+    for (const QString& component : components) {
+        if (component.isEmpty() || component == QStringLiteral(".")
+            || component == QStringLiteral(".."))
+            return false;
+    }
+    return true;
+}
+
+bool PlanPathCheck::isContainedOrOneUp(const QString& path)
+{
+    const QString oneUp = QStringLiteral("../");
+    return isContained(path.startsWith(oneUp) ? path.mid(oneUp.size()) : path);
+}

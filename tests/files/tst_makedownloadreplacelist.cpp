@@ -1,0 +1,399 @@
+#include "configuration.h"
+#include "crypt.h"
+#include "filespecifications.h"
+#include "makedownloadreplacelisttaskspecification.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+const QString clientType = QStringLiteral("client_macosx");
+// Installed files live below root/inst; the "bin_macosx" level below root/../tst_files_up.
+const QString installDir = QStringLiteral("inst");
+const QString upperDir = QStringLiteral("../tst_files_up");
+
+QString md5(const QByteArray& content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+// "{md5:TEXT}" and "{MD5:TEXT}" stand for the lower- and upper-case MD5 of TEXT.
+QString expand(QString text)
+{
+    static const QRegularExpression placeholder(QStringLiteral("\\{(md5|MD5):([^}]*)\\}"));
+    QRegularExpressionMatch match;
+    while ((match = placeholder.match(text)).hasMatch()) {
+        QString sum = md5(match.captured(2).toUtf8());
+        if (match.captured(1) == QStringLiteral("MD5"))
+            sum = sum.toUpper();
+        text.replace(match.capturedStart(), match.capturedLength(), sum);
+    }
+    return text;
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// "path=content" entries below dir.
+bool writeFiles(const QString& dir, const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        const int split = entry.indexOf(QLatin1Char('='));
+        if (!writeFile(dir + QLatin1Char('/') + entry.left(split), entry.mid(split + 1).toUtf8()))
+            return false;
+    }
+    return true;
+}
+
+FileSpecifications sentinelPlan()
+{
+    FileSpecifications plan;
+    plan.deleteList.append(QStringLiteral("sentinel"));
+    plan.downloadList.append({ QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1 });
+    return plan;
+}
+}
+
+class tst_MakeDownloadReplaceList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void destinationNames_data();
+    void destinationNames();
+    void plan_data();
+    void plan();
+    void unsafePathsStopThePlan_data();
+    void unsafePathsStopThePlan();
+    void productIniFromReleaseTool();
+
+private:
+    struct Result
+    {
+        qint32 state;
+        QStringList messages;
+    };
+    Result runPlan(FileSpecifications& plan);
+    void writeIni(const QString& text);
+
+    QString root;
+    std::unique_ptr<QTemporaryDir> session;
+    Configuration configuration;
+};
+
+void tst_MakeDownloadReplaceList::initTestCase()
+{
+    crypt_init();
+    root = Configuration::getAppRootPath();
+}
+
+void tst_MakeDownloadReplaceList::init()
+{
+    session = std::make_unique<QTemporaryDir>();
+    QVERIFY(session->isValid());
+    configuration.tempDir = session->path();
+    configuration.clientType = clientType;
+}
+
+void tst_MakeDownloadReplaceList::cleanup()
+{
+    QDir(root + installDir).removeRecursively();
+    QDir(root + upperDir).removeRecursively();
+}
+
+void tst_MakeDownloadReplaceList::writeIni(const QString& text)
+{
+    QVERIFY(
+        writeFile(session->filePath(clientType + QStringLiteral(".ini")), expand(text).toUtf8()));
+}
+
+tst_MakeDownloadReplaceList::Result tst_MakeDownloadReplaceList::runPlan(FileSpecifications& plan)
+{
+    Result result;
+    MakeDownloadReplaceListTaskSpecification task(&configuration, plan, nullptr, 0.05);
+    connect(&task, &TaskSpecification::message, this,
+        [&result](const QString& text) { result.messages.append(text); });
+    task.execute();
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(task.state != TaskSpecification::TaskRunning, 20000); }();
+    result.state = task.state;
+    return result;
+}
+
+void tst_MakeDownloadReplaceList::destinationNames_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("unzippedFileName");
+    QTest::addColumn<QString>("pure");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("old");
+
+    QTest::newRow("plain") << "files"
+                           << "a/b/name" << QString() << "a/b/name"
+                           << "a/b/name"
+                           << "a/b/_old_name";
+    QTest::newRow("top level") << "files"
+                               << "name" << QString() << "name"
+                               << "name"
+                               << "_old_name";
+    QTest::newRow("one level up") << "bin_macosx"
+                                  << "MacOS/app" << QString() << "MacOS/app"
+                                  << "../MacOS/app"
+                                  << "../MacOS/_old_app";
+    QTest::newRow("packed") << "files"
+                            << "a.gz"
+                            << "lib/a.dylib"
+                            << "lib/a.dylib"
+                            << "lib/a.dylib"
+                            << "lib/_old_a.dylib";
+    QTest::newRow("section name compared exactly") << "Bin_macosx"
+                                                   << "app" << QString() << "app"
+                                                   << "app"
+                                                   << "_old_app";
+}
+
+void tst_MakeDownloadReplaceList::destinationNames()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, fileName);
+    QFETCH(QString, unzippedFileName);
+    QFETCH(QString, pure);
+    QFETCH(QString, destination);
+    QFETCH(QString, old);
+    FileReplaceSpecification entry;
+    entry.section = section;
+    entry.fileName = fileName;
+    entry.unzippedFileName = unzippedFileName;
+    QCOMPARE(entry.hasUnzip(), !unzippedFileName.isEmpty());
+    QCOMPARE(entry.pureDestFilePath(), pure);
+    QCOMPARE(entry.destFileName(QString()), destination);
+    QCOMPARE(entry.oldDestFileName(), old);
+}
+
+void tst_MakeDownloadReplaceList::plan_data()
+{
+    QTest::addColumn<QString>("ini"); // null: no product ini at all
+    QTest::addColumn<QStringList>("installed"); // path=content below the root
+    QTest::addColumn<QStringList>("downloaded"); // name=content in the session directory
+    QTest::addColumn<QStringList>("downloads"); // section/fileName
+    QTest::addColumn<QStringList>("replaces"); // destination names
+    QTest::addColumn<QStringList>("deletes");
+    QTest::addColumn<QString>("failure"); // the last message of a failed plan
+
+    QTest::newRow("delete only")
+        << "[delete]\ninst\\gone.txt=1\ninst\\absent.txt=1\n..\\tst_files_up\\y=1\n"
+        << QStringList { "inst/gone.txt=x", "../tst_files_up/y=1" } << QStringList()
+        << QStringList() << QStringList() << QStringList { "inst/gone.txt", "../tst_files_up/y" }
+        << QString();
+    QTest::newRow("current and changed files")
+        << "[files]\ninst\\same.txt={MD5:same}::4\ninst\\changed.txt={md5:new}::3\n"
+           "inst\\added.txt={md5:add}::3\n"
+        << QStringList { "inst/same.txt=same", "inst/changed.txt=old" } << QStringList()
+        << QStringList { "files/inst/changed.txt", "files/inst/added.txt" }
+        << QStringList { "inst/changed.txt", "inst/added.txt" } << QStringList() << QString();
+    QTest::newRow("five fields, empty fifth: checked against the first")
+        << "[files]\ninst\\a.txt={md5:a}::1::{md5:other}::5::\n"
+        << QStringList { "inst/a.txt=a" } << QStringList() << QStringList() << QStringList()
+        << QStringList() << QString();
+    QTest::newRow("one level up") << "[bin_macosx]\ntst_files_up\\MacOS\\app={md5:new}::3\n"
+                                     "tst_files_up\\MacOS\\same={md5:same}::4\n"
+                                  << QStringList { "../tst_files_up/MacOS/app=old",
+                                         "../tst_files_up/MacOS/same=same" }
+                                  << QStringList()
+                                  << QStringList { "bin_macosx/tst_files_up/MacOS/app" }
+                                  << QStringList { "../tst_files_up/MacOS/app" } << QStringList()
+                                  << QString();
+    QTest::newRow("packed: installed checked unpacked, download checked packed")
+        << "[files]\npk\\a.gz={md5:gza}::3::{md5:unpacked}::8::inst/lib/a.dylib\n"
+           "pk\\b.gz={md5:gzb}::3::{md5:newb}::4::inst/lib/b.dylib\n"
+           "pk\\c.gz={md5:gzc}::3::{md5:newc}::4::inst/lib/c.dylib\n"
+        << QStringList { "inst/lib/a.dylib=unpacked", "inst/lib/b.dylib=oldb",
+               "inst/lib/c.dylib=oldc" }
+        << QStringList { "pk/c.gz=gzc" } << QStringList { "files/pk/b.gz" }
+        << QStringList { "inst/lib/b.dylib", "inst/lib/c.dylib" } << QStringList() << QString();
+    QTest::newRow("complete download reused, stale one fetched again")
+        << "[files]\ninst\\n.txt={md5:new}::3\ninst\\s.txt={md5:fresh}::5\n"
+        << QStringList() << QStringList { "inst/n.txt=new", "inst/s.txt=stale" }
+        << QStringList { "files/inst/s.txt" } << QStringList { "inst/n.txt", "inst/s.txt" }
+        << QStringList() << QString();
+    QTest::newRow("three fields") << "[files]\ninst\\ok.txt={md5:x}::1\ninst\\bad.txt=x::1::2\n"
+                                  << QStringList() << QStringList() << QStringList()
+                                  << QStringList() << QStringList()
+                                  << "Warning: product ini contains invalid line in section files";
+    QTest::newRow("no product ini") << QString() << QStringList() << QStringList() << QStringList()
+                                    << QStringList() << QStringList() << "No files in product ini";
+    QTest::newRow("only keys outside sections")
+        << "x=a::1\n[General]\ny=b::2\n"
+        << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
+        << "No files in product ini";
+}
+
+void tst_MakeDownloadReplaceList::plan()
+{
+    QFETCH(QString, ini);
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, downloaded);
+    QFETCH(QStringList, downloads);
+    QFETCH(QStringList, replaces);
+    QFETCH(QStringList, deletes);
+    QFETCH(QString, failure);
+    if (!ini.isNull())
+        writeIni(ini);
+    QVERIFY(writeFiles(root, installed));
+    QVERIFY(writeFiles(session->path(), downloaded));
+
+    FileSpecifications plan = sentinelPlan();
+    const Result result = runPlan(plan);
+
+    QCOMPARE(result.messages.value(0), QStringLiteral("Compiling download and replace list"));
+    if (!failure.isEmpty()) {
+        QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
+        QCOMPARE(result.messages.last(), failure);
+        QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
+        QCOMPARE(plan.downloadList.size(), 1);
+        QVERIFY(plan.replaceList.isEmpty());
+        return;
+    }
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(result.messages.size(), 1);
+    QStringList actualDownloads;
+    for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList))
+        actualDownloads.append(entry.section + QLatin1Char('/') + entry.fileName);
+    QStringList actualReplaces;
+    for (const FileReplaceSpecification& entry : std::as_const(plan.replaceList))
+        actualReplaces.append(entry.destFileName(QString()));
+    // The plan does not depend on the order in which the settings reader lists keys.
+    actualDownloads.sort();
+    downloads.sort();
+    actualReplaces.sort();
+    replaces.sort();
+    plan.deleteList.sort();
+    deletes.sort();
+    QCOMPARE(actualDownloads, downloads);
+    QCOMPARE(actualReplaces, replaces);
+    QCOMPARE(plan.deleteList, deletes);
+}
+
+void tst_MakeDownloadReplaceList::unsafePathsStopThePlan_data()
+{
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("section");
+
+    QTest::newRow("key climbing out") << "[files]\n..\\evil={md5:x}::1\n"
+                                      << "../evil"
+                                      << "files";
+    QTest::newRow("key climbing out midway") << "[files]\ninst\\..\\..\\evil={md5:x}::1\n"
+                                             << "inst/../../evil"
+                                             << "files";
+    QTest::newRow("key with a dot component") << "[files]\n.\\dot={md5:x}::1\n"
+                                              << "./dot"
+                                              << "files";
+    QTest::newRow("absolute key") << "[files]\n/etc/evil={md5:x}::1\n"
+                                  << "/etc/evil"
+                                  << "files";
+    QTest::newRow("key climbing out of the upper level") << "[bin_macosx]\n..\\evil={md5:x}::1\n"
+                                                         << "../evil"
+                                                         << "bin_macosx";
+    QTest::newRow("absolute fifth field") << "[files]\na.gz={md5:x}::1::{md5:y}::1::/etc/passwd\n"
+                                          << "/etc/passwd"
+                                          << "files";
+    QTest::newRow("fifth field climbing out")
+        << "[files]\na.gz={md5:x}::1::{md5:y}::1::../../evil\n"
+        << "../../evil"
+        << "files";
+    QTest::newRow("fifth field with a dot component")
+        << "[files]\na.gz={md5:x}::1::{md5:y}::1::inst/./a\n"
+        << "inst/./a"
+        << "files";
+    QTest::newRow("delete two levels up") << "[delete]\n..\\..\\evil=1\n"
+                                          << "../../evil"
+                                          << "delete";
+    QTest::newRow("delete climbing out midway") << "[delete]\ninst\\..\\..\\..\\evil=1\n"
+                                                << "inst/../../../evil"
+                                                << "delete";
+    QTest::newRow("delete of the parent itself") << "[delete]\n..=1\n"
+                                                 << ".."
+                                                 << "delete";
+    QTest::newRow("section climbing out") << "[..]\nevil={md5:x}::1\n"
+                                          << ".."
+                                          << "..";
+    QTest::newRow("absolute section") << "[%2Fetc]\nevil={md5:x}::1\n" << QString() << QString();
+}
+
+void tst_MakeDownloadReplaceList::unsafePathsStopThePlan()
+{
+    QFETCH(QString, ini);
+    QFETCH(QString, path);
+    QFETCH(QString, section);
+    writeIni(ini);
+    FileSpecifications plan = sentinelPlan();
+    const Result result = runPlan(plan);
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QCOMPARE(result.messages.last(),
+        QStringLiteral("Warning: product ini contains unsafe path %1 in section %2")
+            .arg(path, section));
+    QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
+    QCOMPARE(plan.downloadList.size(), 1);
+    QVERIFY(plan.replaceList.isEmpty());
+}
+
+// A release published by the release tool, against the previous version as installed.
+void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString previous = work.filePath(QStringLiteral("previous"));
+    const QString next = work.filePath(QStringLiteral("next"));
+    const QStringList old { "inst/same.txt=same", "inst/changed.txt=old", "inst/gone.txt=gone",
+        "inst/lib/libx.dylib=old library", "inst/lib/liby.dylib=same library" };
+    QVERIFY(writeFiles(previous, old));
+    QVERIFY(writeFiles(root, old));
+    QVERIFY(writeFiles(next,
+        { "inst/same.txt=same", "inst/changed.txt=new", "inst/added/new.txt=added",
+            "inst/lib/libx.dylib=new library", "inst/lib/liby.dylib=same library" }));
+
+    const QString mirror = work.filePath(QStringLiteral("mirror"));
+    QProcess tool;
+    tool.start(QStringLiteral(CRV_RELEASE_TOOL),
+        { QStringLiteral("publish"), QStringLiteral("--key"),
+            QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), QStringLiteral("--input"), next,
+            QStringLiteral("--previous"), previous, QStringLiteral("--version"),
+            QStringLiteral("7"), QStringLiteral("--output"), mirror, QStringLiteral("--pack"),
+            QStringLiteral("*.dylib") });
+    QVERIFY(tool.waitForFinished(30000));
+    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+    QVERIFY(QFile::copy(mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini"),
+        session->filePath(clientType + QStringLiteral(".ini"))));
+
+    FileSpecifications plan;
+    QCOMPARE(runPlan(plan).state, qint32(TaskSpecification::TaskFinished));
+
+    QStringList replaces;
+    for (const FileReplaceSpecification& entry : std::as_const(plan.replaceList)) {
+        replaces.append(entry.destFileName(QString()));
+        // Every file to fetch is on the mirror where the plan says.
+        QVERIFY(QFile::exists(
+            mirror + QStringLiteral("/7/") + entry.section + QLatin1Char('/') + entry.fileName));
+    }
+    replaces.sort();
+    QCOMPARE(
+        replaces, QStringList({ "inst/added/new.txt", "inst/changed.txt", "inst/lib/libx.dylib" }));
+    QCOMPARE(plan.downloadList.size(), 3);
+    QCOMPARE(plan.deleteList, QStringList { "inst/gone.txt" });
+}
+
+QTEST_GUILESS_MAIN(tst_MakeDownloadReplaceList)
+#include "tst_makedownloadreplacelist.moc"
