@@ -1,0 +1,21 @@
+#pragma once
+
+#include "composedtaskspecification.h"
+
+// Deletes the install-relative paths of the plan's delete list, one at a time. The list is
+// read when the task executes, so it includes the "_old_" copies the replacement added.
+// Failures are ignored: this step always finishes. Runs on the main thread.
+class FileDeleteListTaskSpecification : public ComposedTaskSpecification
+{
+    Q_OBJECT
+public:
+    FileDeleteListTaskSpecification(
+        QList<QString>* deleteList, QObject* parent, double progressRange);
+
+    QList<QString>* deleteList;
+
+    void execute() override;
+    void reset() override;
+
+    void makeSubtasksAndStart();
+};

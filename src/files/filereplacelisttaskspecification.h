@@ -1,0 +1,35 @@
+#pragma once
+
+#include "composedtaskspecification.h"
+#include "filereplacespecification.h"
+#include "rollbackdatalist.h"
+
+class Configuration;
+
+// Applies the plan's replace list: first creates the missing directories, then replaces the
+// files, two at a time. Every completed step ends up in one journal (directories first, then
+// each completed file in order of completion). When anything fails or is cancelled, the whole
+// journal is undone, newest first, before the task ends. The journal is kept after a success,
+// so a reset() reverts a completed replacement. The lists are read when the task executes; they
+// and the configuration must outlive the task. Runs on the main thread.
+class FileReplaceListTaskSpecification : public ComposedTaskSpecification
+{
+    Q_OBJECT
+public:
+    FileReplaceListTaskSpecification(QList<FileReplaceSpecification>* replaceList,
+        QList<QString>* deleteList, Configuration* configuration, QObject* parent,
+        double progressRange);
+
+    QList<FileReplaceSpecification>* replaceList;
+    QList<QString>* deleteList;
+    RollbackDataList rollbackList;
+    Configuration* configuration;
+
+    void execute() override;
+    void reset() override;
+    void subtasksDone() override;
+
+    void makeSubtasksAndStart();
+    int makeSubdirTasks();
+    void makeFileReplaceTasks(bool directoriesAdded);
+};

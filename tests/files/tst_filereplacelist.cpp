@@ -1,0 +1,399 @@
+#include "configuration.h"
+#include "crypt.h"
+#include "filedeletelisttaskspecification.h"
+#include "filereplacelisttaskspecification.h"
+#include "filespecifications.h"
+#include "makedownloadreplacelisttaskspecification.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace {
+const QString clientType = QStringLiteral("client_macosx");
+const QString treeDir = QStringLiteral("tree");
+constexpr int fileCount = 50;
+constexpr int faultyEntry = 24;
+constexpr int faultyPackedEntry = 48;
+constexpr rlim_t fileSizeLimit = 1 << 20;
+const char* const childOption = "--apply-in-child";
+
+struct UpdateRun
+{
+    qint32 state = TaskSpecification::TaskIdle;
+    QStringList messages;
+};
+
+void waitForEnd(TaskSpecification& task)
+{
+    QEventLoop loop;
+    QObject::connect(&task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    if (task.state == TaskSpecification::TaskRunning)
+        loop.exec();
+}
+
+// The files steps of one update: plan, replacement, then (after a success) the delete step.
+// cancelAt names a product ini key: the user cancels when its replacement starts.
+UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QString())
+{
+    UpdateRun run;
+    const auto log = [&run](const QString& text) { run.messages.append(text); };
+    FileSpecifications plan;
+    MakeDownloadReplaceListTaskSpecification planTask(&configuration, plan, nullptr, 0.05);
+    QObject::connect(&planTask, &TaskSpecification::message, log);
+    planTask.execute();
+    waitForEnd(planTask);
+    run.state = planTask.state;
+    if (run.state != TaskSpecification::TaskFinished)
+        return run;
+
+    FileReplaceListTaskSpecification replace(
+        &plan.replaceList, &plan.deleteList, &configuration, nullptr, 0.4);
+    QObject::connect(&replace, &TaskSpecification::message, log);
+    QObject::connect(&replace, &TaskSpecification::message, [&](const QString& text) {
+        if (!cancelAt.isEmpty() && text == QStringLiteral("add/replace %1").arg(cancelAt))
+            replace.userCanceled();
+    });
+    replace.execute();
+    waitForEnd(replace);
+    run.state = replace.state;
+    if (run.state != TaskSpecification::TaskFinished)
+        return run;
+
+    FileDeleteListTaskSpecification remove(&plan.deleteList, nullptr, 0.05);
+    QObject::connect(&remove, &TaskSpecification::message, log);
+    remove.execute();
+    waitForEnd(remove);
+    run.state = remove.state;
+    return run;
+}
+
+int applyInChild(const QString& sessionDir)
+{
+    crypt_init();
+    Configuration configuration;
+    configuration.tempDir = sessionDir;
+    configuration.clientType = clientType;
+    const UpdateRun run = runUpdate(configuration);
+    for (const QString& line : run.messages)
+        std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+    return run.state;
+}
+
+QString md5(const QByteArray& content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray gzipped(const QByteArray& data)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+bool writeFile(const QString& path, const QByteArray& content, int mode = -1)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return mode < 0 || ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+uint modeOf(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? uint(info.st_mode) : 0;
+}
+
+// Every entry below dir: its type and permission bits, and a file's bytes.
+using Snapshot = QMap<QString, QPair<uint, QByteArray>>;
+Snapshot snapshot(const QString& dir)
+{
+    Snapshot result;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const uint mode = modeOf(path);
+        result.insert(QDir(dir).relativeFilePath(path),
+            { mode, S_ISREG(mode) ? readFile(path) : QByteArray() });
+    }
+    return result;
+}
+
+struct Entry
+{
+    QString key;
+    QString destination; // install-relative
+    QByteArray newContent;
+    bool installed;
+    bool packed;
+};
+}
+
+class tst_FileReplaceList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void replacesEveryFile();
+    void failureRestoresTheInstallation_data();
+    void failureRestoresTheInstallation();
+
+private:
+    void buildInstallation();
+    void writeProductIni(const QString& wrongUnpackedMd5Key = QString());
+    UpdateRun runInChildWithFileSizeLimit();
+
+    QString root;
+    std::unique_ptr<QTemporaryDir> session;
+    Configuration configuration;
+    QList<Entry> entries;
+};
+
+void tst_FileReplaceList::initTestCase()
+{
+    crypt_init();
+    root = Configuration::getAppRootPath();
+}
+
+void tst_FileReplaceList::init()
+{
+    session = std::make_unique<QTemporaryDir>();
+    QVERIFY(session->isValid());
+    configuration.tempDir = session->path();
+    configuration.clientType = clientType;
+    entries.clear();
+    for (int i = 0; i < fileCount; ++i) {
+        Entry entry;
+        entry.installed = i < 40 || i >= 46;
+        entry.packed = i % 10 == 5;
+        if (i < 40)
+            entry.destination = QStringLiteral("tree/d%1/f%2.bin").arg(i % 4).arg(i);
+        else if (i < 46)
+            entry.destination = QStringLiteral("tree/add%1/sub/g%2.bin").arg(i % 2).arg(i);
+        entry.newContent
+            = QByteArray("new ") + QByteArray::number(i) + QByteArray(i * 97 % 3000, 'n');
+        entries.append(entry);
+    }
+    entries[46].destination = QStringLiteral("tree/update");
+    entries[47].destination = QStringLiteral("tree/lib/QtCore");
+    entries[48].destination = QStringLiteral("tree/lib/libqjpeg.dylib");
+    entries[48].packed = true;
+    entries[49].destination = QStringLiteral("tree/lib/libqjpeg.1.dylib");
+    for (Entry& entry : entries)
+        entry.key = entry.packed ? QStringLiteral("packed/")
+                + QFileInfo(entry.destination).fileName() + QStringLiteral(".gz")
+                                 : entry.destination;
+}
+
+void tst_FileReplaceList::cleanup()
+{
+    QDir(root + treeDir).removeRecursively();
+}
+
+void tst_FileReplaceList::buildInstallation()
+{
+    static const int modes[] = { 0644, 0755, 0600, 0640 };
+    for (int i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries.at(i);
+        if (entry.installed)
+            QVERIFY(writeFile(root + entry.destination,
+                QByteArray("old ") + QByteArray::number(i) + QByteArray(i * 13, 'o'),
+                modes[i % 4]));
+        QVERIFY(writeFile(session->filePath(entry.key),
+            entry.packed ? gzipped(entry.newContent) : entry.newContent));
+    }
+    QVERIFY(writeFile(root + QStringLiteral("tree/untouched.txt"), "not in the plan", 0600));
+}
+
+// Written the way a publisher writes it: through the settings writer, keys with "/".
+void tst_FileReplaceList::writeProductIni(const QString& wrongUnpackedMd5Key)
+{
+    QSettings ini(session->filePath(clientType + QStringLiteral(".ini")), QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("files"));
+    for (const Entry& entry : std::as_const(entries)) {
+        const QByteArray downloaded = readFile(session->filePath(entry.key));
+        QString value = md5(downloaded) + QStringLiteral("::") + QString::number(downloaded.size());
+        if (entry.packed) {
+            const QString unpackedMd5
+                = entry.key == wrongUnpackedMd5Key ? md5("something else") : md5(entry.newContent);
+            value += QStringLiteral("::%1::%2::%3")
+                         .arg(unpackedMd5)
+                         .arg(entry.newContent.size())
+                         .arg(entry.destination);
+        }
+        ini.setValue(entry.key, value);
+    }
+    ini.endGroup();
+    ini.sync();
+    QCOMPARE(ini.status(), QSettings::NoError);
+}
+
+UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit()
+{
+    UpdateRun run;
+    QProcess child;
+    child.setChildProcessModifier([] {
+        const rlimit limit { fileSizeLimit, fileSizeLimit };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        // Without this the kernel kills the writer instead of failing the write.
+        std::signal(SIGXFSZ, SIG_IGN);
+    });
+    child.start(QCoreApplication::applicationFilePath(),
+        { QString::fromLatin1(childOption), session->path() });
+    if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.state = child.exitCode();
+    run.messages = QString::fromLocal8Bit(child.readAllStandardOutput())
+                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+void tst_FileReplaceList::replacesEveryFile()
+{
+    buildInstallation();
+    // Left over from an earlier update: removed before the installed copy takes its name.
+    QVERIFY(writeFile(root + QStringLiteral("tree/d3/_old_f3.bin"), "left over"));
+    writeProductIni();
+
+    const UpdateRun run = runUpdate(configuration);
+    QCOMPARE(run.state, qint32(TaskSpecification::TaskFinished));
+    QVERIFY(!run.messages.contains(QStringLiteral("rolling back file updates")));
+
+    for (const Entry& entry : std::as_const(entries))
+        QVERIFY2(
+            readFile(root + entry.destination) == entry.newContent, qPrintable(entry.destination));
+    const Snapshot after = snapshot(root + treeDir);
+    QStringList oldCopies;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        if (QFileInfo(it.key()).fileName().startsWith(QStringLiteral("_old_")))
+            oldCopies.append(it.key());
+    }
+    // The updater's own files keep their copy for the next start to remove.
+    QCOMPARE(oldCopies, QStringList { QStringLiteral("_old_update") });
+    QCOMPARE(readFile(root + QStringLiteral("tree/_old_update")),
+        QByteArray("old 46") + QByteArray(46 * 13, 'o'));
+    QCOMPARE(after.value(QStringLiteral("untouched.txt")).second, QByteArray("not in the plan"));
+
+    QCOMPARE(modeOf(root + QStringLiteral("tree/lib/QtCore")) & 07777, 0777u);
+    QCOMPARE(modeOf(root + QStringLiteral("tree/lib/libqjpeg.dylib")) & 07777, 0777u);
+    QVERIFY((modeOf(root + QStringLiteral("tree/lib/libqjpeg.1.dylib")) & 07777) != 0777u);
+    QVERIFY((modeOf(root + QStringLiteral("tree/d0/f0.bin")) & 07777) != 0777u);
+}
+
+void tst_FileReplaceList::failureRestoresTheInstallation_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<qint32>("state");
+    QTest::addColumn<QString>("report"); // the start of the failing step's message
+    const qint32 error = TaskSpecification::TaskErrorCanceled;
+    QTest::newRow("source removed before its copy")
+        << "source removed" << error << "Could not copy '{session}/tree/d0/f24.bin'";
+    QTest::newRow("destination's parent path is a file")
+        << "parent is a file" << error << "Could not create dir '{root}tree/blocker'";
+    QTest::newRow("unpacked MD5 wrong")
+        << "unpacked md5" << error << "Signature check failed for {root}tree/lib/libqjpeg.dylib";
+    QTest::newRow("file size limit in a child process")
+        << "file size limit" << error << "Could not copy '{session}/tree/d0/f24.bin'";
+    QTest::newRow("user cancel") << "user cancel" << qint32(TaskSpecification::TaskUserCanceled)
+                                 << QString();
+}
+
+void tst_FileReplaceList::failureRestoresTheInstallation()
+{
+    QFETCH(QString, fault);
+    QFETCH(qint32, state);
+    QFETCH(QString, report);
+    Entry& faulty = entries[faultyEntry];
+    if (fault == QStringLiteral("parent is a file")) {
+        faulty.destination = QStringLiteral("tree/blocker/f24.bin");
+        faulty.key = faulty.destination;
+        faulty.installed = false;
+    } else if (fault == QStringLiteral("file size limit")) {
+        faulty.newContent = QByteArray(int(2 * fileSizeLimit), 'L');
+    }
+    buildInstallation();
+    if (fault == QStringLiteral("parent is a file"))
+        QVERIFY(writeFile(root + QStringLiteral("tree/blocker"), "a file in the way"));
+    else if (fault == QStringLiteral("source removed"))
+        QVERIFY(QFile::remove(session->filePath(faulty.key)));
+    writeProductIni(
+        fault == QStringLiteral("unpacked md5") ? entries.at(faultyPackedEntry).key : QString());
+    const Snapshot before = snapshot(root + treeDir);
+
+    UpdateRun run;
+    if (fault == QStringLiteral("file size limit"))
+        run = runInChildWithFileSizeLimit();
+    else
+        run = runUpdate(
+            configuration, fault == QStringLiteral("user cancel") ? entries.at(30).key : QString());
+
+    QCOMPARE(run.state, state);
+    QVERIFY2(run.messages.contains(QStringLiteral("rolling back file updates")),
+        qPrintable(run.messages.join(QLatin1Char('\n'))));
+    if (!report.isEmpty()) {
+        const QString expected = QString(report)
+                                     .replace(QStringLiteral("{session}"), session->path())
+                                     .replace(QStringLiteral("{root}"), root);
+        QVERIFY2(std::any_of(run.messages.cbegin(), run.messages.cend(),
+                     [&](const QString& line) { return line.startsWith(expected); }),
+            qPrintable(expected + QLatin1Char('\n') + run.messages.join(QLatin1Char('\n'))));
+    }
+    // Other files were replaced before the failure, and all of them were undone.
+    if (fault != QStringLiteral("parent is a file"))
+        QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);
+    const Snapshot after = snapshot(root + treeDir);
+    QCOMPARE(after.keys(), before.keys());
+    QVERIFY(after == before);
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("tree/add0")));
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], childOption) == 0) {
+        QCoreApplication app(argc, argv);
+        return applyInChild(QString::fromLocal8Bit(argv[2]));
+    }
+    QCoreApplication app(argc, argv);
+    tst_FileReplaceList test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_filereplacelist.moc"
