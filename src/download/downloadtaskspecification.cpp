@@ -9,7 +9,10 @@
 
 namespace {
 constexpr qint64 chunkSize = 4096;
-}
+// What a reply may hold unread: the network layer stops reading from the socket beyond it, so
+// memory stays bounded when the network outpaces the disk or the main thread.
+constexpr qint64 replyBufferSize = 512 * 1024;
+} // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* manager,
     Mirrors* mirrors, const QString& remotePath, const QString& localFileName, qint64 expectedSize,
@@ -64,6 +67,7 @@ void DownloadTaskSpecification::startDownload()
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         return;
     }
+    holdsMirrorUse = true;
 
     if (!localFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(localFile.fileName()));
@@ -87,6 +91,7 @@ void DownloadTaskSpecification::startDownload()
         errorRetry(reply->errorString());
         return;
     }
+    reply->setReadBufferSize(replyBufferSize);
     connect(reply, &QNetworkReply::downloadProgress, this,
         &DownloadTaskSpecification::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
@@ -219,7 +224,7 @@ void DownloadTaskSpecification::onDownloadFinished()
 void DownloadTaskSpecification::downloadFinished()
 {
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
-    mirrors->releaseMirror(currentMirror.name);
+    releaseMirrorUse();
     finish();
 }
 
@@ -231,9 +236,17 @@ void DownloadTaskSpecification::errorRetry(const QString& text)
     startDownload();
 }
 
+void DownloadTaskSpecification::releaseMirrorUse()
+{
+    // Released once per use: a reset after success must not give the use back again.
+    if (holdsMirrorUse)
+        mirrors->releaseMirror(currentMirror.name);
+    holdsMirrorUse = false;
+}
+
 void DownloadTaskSpecification::resetDownload()
 {
-    mirrors->releaseMirror(currentMirror.name);
+    releaseMirrorUse();
     currentMirror.name.clear();
     disconnect(networkManager, nullptr, this, nullptr);
     if (reply) {

@@ -64,6 +64,7 @@ public slots:
     void onOtherDownloadFinished(QNetworkReply* otherReply);
 
 private:
+    void releaseMirrorUse();
     void startDownload();
     void errorRetry(const QString& message);
     void resetDownload();
@@ -71,4 +72,7 @@ private:
     bool rejectStatus();
     qint64 sizeLimit() const;
     QString attemptUrl() const;
+
+    // Whether this task holds one use of currentMirror; the name outlives the use.
+    bool holdsMirrorUse = false;
 };

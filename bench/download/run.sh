@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Benchmark of the file downloads: a generated release (200 files of 1 MiB, 2 of 100 MiB) served
+# by nginx on three loopback ports (three mirrors), fetched and checked by the updater's
+# file-list download with 6 streams, against curl --parallel --parallel-max 6 fetching the same
+# URLs followed by md5sum of the results. Same data, same run, page cache warm for both.
+# Prints best-of-N wall times, their ratio and the updater's peak resident memory.
+#
+# usage: bench/download/run.sh [BUILD_DIR]   (default: build; RUNS, SMALL_FILES, BIG_MIB override)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+runs="${RUNS:-2}"
+small_files="${SMALL_FILES:-200}"
+big_mib="${BIG_MIB:-100}"
+version=7
+
+command -v nginx >/dev/null || { echo "nginx is missing: run scripts/setup" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run scripts/setup" >&2; exit 1; }
+cmake --build "$build" -j2 --target crv-bench-download >/dev/null
+driver="$build/bin/crv-bench-download"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/crv-bench-download.XXXXXX")"
+chmod 755 "$work"
+nginx_pid=""
+cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "generating ${small_files} files of 1 MiB and 2 of ${big_mib} MiB..."
+www="$work/www"
+mkdir -p "$www/$version/bin/small" "$www/$version/bin/big"
+for i in $(seq -w 0 $((small_files - 1))); do
+    head -c $((1024 * 1024)) /dev/urandom >"$www/$version/bin/small/f$i.bin"
+done
+for i in 0 1; do
+    head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$www/$version/bin/big/b$i.bin"
+done
+# The download list ("section fileName md5 size") and md5sum's list of the same files.
+(cd "$www/$version/bin" && find small big -type f | sort | while read -r f; do
+    md5=$(md5sum "$f" | cut -d' ' -f1)
+    echo "bin $f $md5 $(stat -c %s "$f")"
+    echo "$md5  $f" >>"$work/md5sums"
+done) >"$work/list"
+
+ports=($(python3 -c '
+import socket
+socks = [socket.socket() for _ in range(3)]
+for s in socks: s.bind(("127.0.0.1", 0))
+print(" ".join(str(s.getsockname()[1]) for s in socks))'))
+
+mkdir -p "$work/nginx/logs"
+{
+    echo "daemon off; user root; worker_processes 2; pid $work/nginx/nginx.pid;"
+    echo "error_log $work/nginx/logs/error.log;"
+    echo "events { worker_connections 512; }"
+    echo "http { access_log off; sendfile on; tcp_nopush on; default_type application/octet-stream;"
+    for port in "${ports[@]}"; do
+        echo "  server { listen 127.0.0.1:$port; root $www; }"
+    done
+    echo "}"
+} >"$work/nginx/nginx.conf"
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+nginx_pid=$!
+for port in "${ports[@]}"; do
+    for _ in $(seq 50); do
+        curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+        sleep 0.1
+    done
+done
+
+mirrors=()
+for port in "${ports[@]}"; do
+    mirrors+=("http://127.0.0.1:$port/$version")
+done
+# curl gets the same URLs, spread over the three servers in turn.
+n=0
+while read -r section name _ _; do
+    port=${ports[$((n % 3))]}
+    echo "url = \"http://127.0.0.1:$port/$version/$section/$name\""
+    echo "output = \"$work/curl/$name\""
+    n=$((n + 1))
+done <"$work/list" >"$work/curl.cfg"
+cat "$www/$version"/bin/*/* >/dev/null # warm the page cache
+
+best_ours="" ours_rss="" best_curl=""
+for _ in $(seq "$runs"); do
+    rm -rf "$work/session" && mkdir -p "$work/session"
+    /usr/bin/time -f "%e %M" -o "$work/time" "$driver" "$work/session" "$work/list" "${mirrors[@]}" \
+        || { echo "updater download failed" >&2; exit 1; }
+    read -r wall kib <"$work/time"
+    if [ -z "$best_ours" ] || awk -v a="$wall" -v b="$best_ours" 'BEGIN { exit !(a < b) }'; then
+        best_ours=$wall ours_rss=$kib
+    fi
+    rm -rf "$work/session"
+
+    rm -rf "$work/curl" && mkdir -p "$work/curl"
+    /usr/bin/time -f "%e" -o "$work/time" bash -c \
+        "curl -s --no-progress-meter -f --parallel --parallel-max 6 --create-dirs -K '$work/curl.cfg' \
+         && cd '$work/curl' && md5sum -c --quiet '$work/md5sums'" \
+        || { echo "curl download failed" >&2; exit 1; }
+    read -r wall <"$work/time"
+    if [ -z "$best_curl" ] || awk -v a="$wall" -v b="$best_curl" 'BEGIN { exit !(a < b) }'; then
+        best_curl=$wall
+    fi
+    rm -rf "$work/curl"
+done
+
+total_mib=$((small_files + 2 * big_mib))
+echo "release: ${small_files} x 1 MiB + 2 x ${big_mib} MiB = ${total_mib} MiB, 3 nginx mirrors on loopback,"
+echo "6 streams, best of ${runs} runs, $(nproc) cores (shared machine: figures vary)"
+awk -v o="$best_ours" -v r="$ours_rss" -v c="$best_curl" 'BEGIN {
+    printf "updater (download + MD5 check)   %7.2f s   peak RSS %6.1f MiB\n", o, r / 1024
+    printf "curl --parallel 6 + md5sum       %7.2f s\n", c
+    printf "time ratio updater / curl        %7.2f   (target <= 1.10; memory target < 100 MiB)\n", o / c }'
