@@ -276,7 +276,7 @@ void TestDownloadFileListTaskSpecification::userCancelDeletesPartialFiles()
     // Which of the two cancelled states the list ends in is the composed task's affair: the
     // first file to stop tells its siblings before the user's request reaches them.
     QVERIFY(list->state == TaskSpecification::TaskUserCanceled
-            || list->state == TaskSpecification::TaskErrorCanceled);
+        || list->state == TaskSpecification::TaskErrorCanceled);
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QVERIFY2(!QFile::exists(session->path() + QLatin1Char('/') + spec.fileName),
             qPrintable(spec.fileName));
