@@ -10,6 +10,14 @@ ASyncTaskSpecification::ASyncTaskSpecification(QObject* parent, double parentPro
 {
 }
 
+ASyncTaskSpecification::~ASyncTaskSpecification()
+{
+    // A window closed while a plan is being built deletes the task tree; the function must
+    // not go on filling a plan that no longer exists.
+    if (state == TaskRunning)
+        QThreadPool::globalInstance()->waitForDone();
+}
+
 void ASyncTaskSpecification::execute()
 {
     ASyncFunc* func = createFunction();

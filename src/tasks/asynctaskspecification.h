@@ -13,6 +13,9 @@ class ASyncTaskSpecification : public TaskSpecification
     Q_OBJECT
 public:
     ASyncTaskSpecification(QObject* parent, double parentProgressRange);
+    // Waits for the thread pool when the function may still run: it writes into data that
+    // the task owns.
+    ~ASyncTaskSpecification() override;
 
     void execute() override;
     // Waits until the global thread pool has no work left at all, then resets.

@@ -47,6 +47,7 @@ private slots:
     void workerSignalsArriveBeforeTheResult_data();
     void workerSignalsArriveBeforeTheResult();
     void resetWaitsForEveryRunningFunction();
+    void deletingARunningTaskWaitsForItsFunction();
     void resultAfterResetIsIgnored();
     void twoTasksRunAtTheSameTime();
 };
@@ -110,6 +111,31 @@ void TestASyncTaskSpecification::resetWaitsForEveryRunningFunction()
     aboutToReset = true;
     task.reset(); // the task itself never ran: only the other task's function keeps it waiting
     QVERIFY(otherReturned);
+    releaser.join();
+}
+
+void TestASyncTaskSpecification::deletingARunningTaskWaitsForItsFunction()
+{
+    std::atomic<bool> aboutToDelete { false };
+    std::atomic<bool> returned { false };
+    QSemaphore started, release;
+    auto* task = new LambdaTask(1.0, [&](LambdaFunc*) {
+        started.release();
+        release.acquire();
+        returned = true;
+        return true;
+    });
+    task->execute();
+    started.acquire();
+
+    std::thread releaser([&] {
+        while (!aboutToDelete)
+            std::this_thread::yield();
+        release.release();
+    });
+    aboutToDelete = true;
+    delete task;
+    QVERIFY(returned);
     releaser.join();
 }
 
