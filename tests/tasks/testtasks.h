@@ -5,6 +5,16 @@
 
 #include <QStringList>
 
+// Writes "name:finished" or "name:canceledN" (N the state) to the log when the task ends.
+inline void logEndings(TaskSpecification* task, const QString& name, QStringList* log)
+{
+    QObject::connect(task, &TaskSpecification::finished, task,
+        [name, log] { log->append(name + QStringLiteral(":finished")); });
+    QObject::connect(task, &TaskSpecification::canceled, task, [name, log](TaskSpecification* t) {
+        log->append(name + QStringLiteral(":canceled%1").arg(t->state));
+    });
+}
+
 // Leaf and composed tasks for the framework tests. Every call that matters is written to a
 // shared log, so a test states the whole expected order of events in one list.
 class LogLeafTask : public TaskSpecification
@@ -18,10 +28,7 @@ public:
         , name(name)
         , log(log)
     {
-        connect(this, &TaskSpecification::finished, this,
-            [this] { record(QStringLiteral("finished")); });
-        connect(this, &TaskSpecification::canceled, this,
-            [this] { record(QStringLiteral("canceled%1").arg(state)); });
+        logEndings(this, name, log);
     }
 
     void execute() override
@@ -76,10 +83,7 @@ public:
         , name(name)
         , log(log)
     {
-        connect(this, &TaskSpecification::finished, this,
-            [this] { record(QStringLiteral("finished")); });
-        connect(this, &TaskSpecification::canceled, this,
-            [this] { record(QStringLiteral("canceled%1").arg(state)); });
+        logEndings(this, name, log);
     }
 
     void execute() override
