@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "testfiles.h"
 #include "updateinidata.h"
 
 #include <QCoreApplication>
@@ -12,22 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// A byte array of the whole literal, NUL bytes included.
-template <int N> QByteArray bytes(const char (&literal)[N])
-{
-    return QByteArray(literal, N - 1);
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 // Settings, the temporary-arguments file and the session directory: everything of the
 // configuration that needs no update server. Each test gets a temporary directory of its own as
@@ -149,7 +135,7 @@ void TestConfiguration::channel()
     QFETCH(int, version);
 
     if (!ini.isNull())
-        writeFile(UpdateIniData::filename(), ini);
+        QVERIFY(TestFiles::write(UpdateIniData::filename(), ini));
     Configuration config;
     config.clientVersion = 99; // a stale value must not survive
     config.getUpdateChannel();
@@ -179,7 +165,7 @@ void TestConfiguration::proxyAndStreams()
     QFETCH(int, streams);
 
     if (!ini.isNull())
-        writeFile(UpdateIniData::filename(), ini);
+        QVERIFY(TestFiles::write(UpdateIniData::filename(), ini));
     Configuration config;
     config.getProxyAndDownloadConcurrency();
     QCOMPARE(config.proxySpec, proxy);
@@ -197,8 +183,8 @@ void TestConfiguration::tempArgs_data()
     QTest::newRow("LF, no final line end")
         << QByteArray("--nouser\nclient_macosx\n3100\n#\nnews of the day")
         << QStringList { "", "--nouser", "client_macosx", "3100", "#", "news of the day" };
-    QTest::newRow("text ends at NUL") << bytes("client_macosx\r\n3100\0\r\n9999\r\n")
-                                      << QStringList { "", "client_macosx", "3100" };
+    QTest::newRow("text ends at NUL")
+        << "client_macosx\r\n3100\0\r\n9999\r\n"_ba << QStringList { "", "client_macosx", "3100" };
     QTest::newRow("blanks and 8-bit text")
         << QByteArray(" two words \r\nVersion 3.1 \xe9t\xe9\r\n")
         << QStringList { "", " two words ", QStringLiteral("Version 3.1 \u00e9t\u00e9") };
@@ -212,7 +198,7 @@ void TestConfiguration::tempArgs()
 
     QCOMPARE(Configuration::tempArgsFileName(), m_tmp + QLatin1String("/crvclientupdateargs"));
     if (!content.isNull())
-        writeFile(Configuration::tempArgsFileName(), content);
+        QVERIFY(TestFiles::write(Configuration::tempArgsFileName(), content));
     QCOMPARE(Configuration::checkTempArgs(), args);
 }
 
@@ -231,7 +217,7 @@ void TestConfiguration::tempArgsOfOthersAreIgnored()
 
     const QString name = Configuration::tempArgsFileName();
     const QString target = m_tmp + QLatin1String("/target");
-    writeFile(target, "client_linux\n42\n");
+    QVERIFY(TestFiles::write(target, "client_linux\n42\n"));
     if (kind == QLatin1String("link")) {
         QVERIFY(QFile::link(target, name));
     } else if (kind == QLatin1String("dir")) {
@@ -239,7 +225,7 @@ void TestConfiguration::tempArgsOfOthersAreIgnored()
     } else {
         if (::geteuid() != 0)
             QSKIP("giving a file to another user needs root");
-        writeFile(name, "client_linux\n42\n");
+        QVERIFY(TestFiles::write(name, "client_linux\n42\n"));
         QCOMPARE(::chown(QFile::encodeName(name).constData(), 65534, 65534), 0);
     }
     QCOMPARE(Configuration::checkTempArgs(), QStringList());
@@ -272,7 +258,7 @@ void TestConfiguration::tempDirCandidates()
         if (kind == QLatin1String("dir"))
             QVERIFY(QDir().mkdir(path));
         else if (kind == QLatin1String("file"))
-            writeFile(path, "occupied");
+            QVERIFY(TestFiles::write(path, "occupied"));
         else if (kind == QLatin1String("link"))
             QVERIFY(QFile::link(elsewhere, path));
         else

@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "testfiles.h"
 #include "updatechecker.h"
 #include "updateinidata.h"
 #include "updateserverprocess.h"
@@ -17,23 +18,12 @@
 #include <functional>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString ServerVersions = QStringLiteral("3012#3.0.12,3013#3.1 beta,3014");
 const QString ServerNews = QStringLiteral("server news");
-
-// A byte array of the whole literal, NUL bytes included.
-template <int N> QByteArray bytes(const char (&literal)[N])
-{
-    return QByteArray(literal, N - 1);
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
 
 // What the user saw in one Retry/Abort question.
 struct SeenBox
@@ -207,9 +197,8 @@ void TestConfigurationCommandLine::commandLine_data()
         << "client_linux" << 42 << ""
         << "" << 0 << noErrors;
     QTest::newRow("temporary-arguments file, --nouser, NUL")
-        << QStringList { "p" }
-        << bytes("--nouser\r\nclient_linux\r\n42\r\n#\r\nhello\0junk\r\nmore") << none << true
-        << "client_linux" << 42 << ""
+        << QStringList { "p" } << "--nouser\r\nclient_linux\r\n42\r\n#\r\nhello\0junk\r\nmore"_ba
+        << none << true << "client_linux" << 42 << ""
         << "hello" << 1 << noErrors;
     QTest::newRow("temporary-arguments file unread when arguments given")
         << QStringList { "p", "x" } << QByteArray("client_linux\r\n42\r\n") << none << true
@@ -245,9 +234,9 @@ void TestConfigurationCommandLine::commandLine()
     QVERIFY(startServer(
         { QStringLiteral("--versions"), ServerVersions, QStringLiteral("--news"), ServerNews }));
     if (!tempArgs.isNull())
-        writeFile(Configuration::tempArgsFileName(), tempArgs);
+        QVERIFY(TestFiles::write(Configuration::tempArgsFileName(), tempArgs));
     if (!ini.isNull())
-        writeFile(UpdateIniData::filename(), ini);
+        QVERIFY(TestFiles::write(UpdateIniData::filename(), ini));
 
     Configuration config;
     QSignalSpy fatal(&config, &Configuration::fatalError);
@@ -280,7 +269,8 @@ void TestConfigurationCommandLine::serverSendsInvalidVersion()
 void TestConfigurationCommandLine::alphaMissingFromTwoEntryList()
 {
     QVERIFY(startServer({ QStringLiteral("--versions"), QStringLiteral("3012#a,3013#b") }));
-    writeFile(UpdateIniData::filename(), "[Channel]\nalpha=http://alpha.example/\n");
+    QVERIFY(
+        TestFiles::write(UpdateIniData::filename(), "[Channel]\nalpha=http://alpha.example/\n"));
 
     Configuration config;
     QSignalSpy fatal(&config, &Configuration::fatalError);

@@ -5,6 +5,7 @@
 #include "downloadfiletaskspecification.h"
 #include "downloadtaskspecification.h"
 #include "mirrors.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 
 #include <QCryptographicHash>
@@ -32,12 +33,6 @@ QByteArray contentFor(int index)
         data.append(char(x >> 24));
     }
     return data;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList argsOf(const QSignalSpy& spy)
@@ -190,8 +185,8 @@ void TestDownloadFileListTaskSpecification::streamsStartInListOrder()
     QCOMPARE(list->state, qint32(TaskSpecification::TaskFinished));
     QVERIFY(qFuzzyCompare(list->progress, 0.4));
     for (const FileDownloadSpecification& spec : std::as_const(plan))
-        QCOMPARE(readFile(session->path() + QLatin1Char('/') + spec.fileName),
-            readFile(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+        QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
+            TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
     for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList))
         QCOMPARE(mirror.useCount, 0);
 }
@@ -217,8 +212,8 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
     QCOMPARE(argsOf(messages).filter(QStringLiteral("invalidating mirror")).size(), 1);
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
-        QCOMPARE(readFile(session->path() + QLatin1Char('/') + spec.fileName),
-            readFile(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+        QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
+            TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
 }
 
 void TestDownloadFileListTaskSpecification::emptyListNeedsNoDownloads()

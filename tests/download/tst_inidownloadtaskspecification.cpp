@@ -3,6 +3,7 @@
 #include "crypt.h"
 #include "inidownloadtaskspecification.h"
 #include "mirrors.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
 #include "testsigning.h"
 
@@ -20,18 +21,6 @@ const QString iniName = QStringLiteral("client_test.ini");
 const QString servedIni = QStringLiteral("/5/client_test.ini");
 const QString servedSig = QStringLiteral("/5/client_test.ini.sig");
 const QByteArray iniText = "[bin]\nupdate=0123456789abcdef0123456789abcdef::1000\n";
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList argsOf(const QSignalSpy& spy)
 {
@@ -68,9 +57,9 @@ void TestIniDownloadTaskSpecification::initTestCase()
 {
     crypt_init();
     QVERIFY(QDir(served.path()).mkpath(QStringLiteral("5")));
-    QVERIFY(writeFile(served.path() + servedIni, iniText));
+    QVERIFY(TestFiles::write(served.path() + servedIni, iniText));
     QVERIFY(TestSigning::signFile(served.path() + servedIni));
-    signature = readFile(served.path() + servedSig);
+    signature = TestFiles::read(served.path() + servedSig);
     QCOMPARE(signature.size(), 128);
     configuration.clientType = QStringLiteral("client_test");
 }
@@ -138,9 +127,9 @@ void TestIniDownloadTaskSpecification::localCopies()
 
     const QString localPath = session->path() + QLatin1Char('/') + iniName;
     if (!localIni.isNull())
-        QVERIFY(writeFile(localPath, localIni));
+        QVERIFY(TestFiles::write(localPath, localIni));
     if (localSig)
-        QVERIFY(writeFile(localPath + QStringLiteral(".sig"), signature));
+        QVERIFY(TestFiles::write(localPath + QStringLiteral(".sig"), signature));
 
     IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
     QSignalSpy finished(&task, &TaskSpecification::finished);
@@ -160,8 +149,8 @@ void TestIniDownloadTaskSpecification::localCopies()
     QCOMPARE(task.state, qint32(TaskSpecification::TaskFinished));
     QCOMPARE(task.progress, 0.1);
     QCOMPARE(argsOf(messages), log.replaceInStrings(QStringLiteral("%1"), localPath));
-    QCOMPARE(readFile(localPath), iniText);
-    QCOMPARE(readFile(localPath + QStringLiteral(".sig")), signature);
+    QCOMPARE(TestFiles::read(localPath), iniText);
+    QCOMPARE(TestFiles::read(localPath + QStringLiteral(".sig")), signature);
     // A failed check charges no mirror.
     QCOMPARE(mirrors->mirrorList.size(), 2);
     for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {

@@ -4,13 +4,12 @@
 #include "filerenametaskspecification.h"
 #include "fileunziptaskspecification.h"
 #include "rollbackdatalist.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <zlib.h>
 
 namespace {
 struct Outcome
@@ -29,22 +28,6 @@ Outcome run(TaskSpecification& task)
     QTest::qWaitFor([&task] { return task.state != TaskSpecification::TaskRunning; }, 20000);
     outcome.state = task.state;
     return outcome;
-}
-
-QByteArray gzipped(const QByteArray& data)
-{
-    z_stream stream {};
-    // 16 + MAX_WBITS selects the gzip wrapper.
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(int(stream.total_out));
-    deflateEnd(&stream);
-    return out;
 }
 
 QByteArray pattern(int size)
@@ -77,7 +60,7 @@ private slots:
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
     void write(const QString& name, const QByteArray& content);
-    QByteArray read(const QString& name) const;
+    QByteArray read(const QString& name) const { return TestFiles::read(path(name)); }
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -90,15 +73,7 @@ void tst_FileOperations::init()
 
 void tst_FileOperations::write(const QString& name, const QByteArray& content)
 {
-    QFile file(path(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray tst_FileOperations::read(const QString& name) const
-{
-    QFile file(path(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY(TestFiles::write(path(name), content));
 }
 
 void tst_FileOperations::createDir_data()
@@ -270,12 +245,13 @@ void tst_FileOperations::unzip_data()
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray big = pattern(100000);
-    const QByteArray packed = gzipped(big);
+    const QByteArray packed = TestFiles::gzipped(big);
     QByteArray badCrc = packed;
     badCrc[badCrc.size() - 8] = char(badCrc.at(badCrc.size() - 8) ^ 0x55);
 
     QTest::newRow("several buffers") << true << packed << false << true << big;
-    QTest::newRow("empty stream") << true << gzipped(QByteArray()) << false << true << QByteArray();
+    QTest::newRow("empty stream") << true << TestFiles::gzipped(QByteArray()) << false << true
+                                  << QByteArray();
     QTest::newRow("not gzip: passed through") << true << big << false << true << big;
     QTest::newRow("missing source") << false << QByteArray() << false << false << QByteArray();
     QTest::newRow("corrupt: bad checksum") << true << badCrc << false << false << QByteArray();

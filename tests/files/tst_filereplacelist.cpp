@@ -4,6 +4,7 @@
 #include "filereplacelisttaskspecification.h"
 #include "filespecifications.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 namespace {
 const QString clientType = QStringLiteral("client_macosx");
@@ -101,37 +101,6 @@ QString md5(const QByteArray& content)
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
 }
 
-QByteArray gzipped(const QByteArray& data)
-{
-    z_stream stream {};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(int(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
-
-bool writeFile(const QString& path, const QByteArray& content, int mode = -1)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return false;
-    file.close();
-    return mode < 0 || ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 uint modeOf(const QString& path)
 {
     struct stat info;
@@ -149,7 +118,7 @@ Snapshot snapshot(const QString& dir)
         const QString path = it.next();
         const uint mode = modeOf(path);
         result.insert(QDir(dir).relativeFilePath(path),
-            { mode, S_ISREG(mode) ? readFile(path) : QByteArray() });
+            { mode, S_ISREG(mode) ? TestFiles::read(path) : QByteArray() });
     }
     return result;
 }
@@ -234,13 +203,13 @@ void tst_FileReplaceList::buildInstallation()
     for (int i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
         if (entry.installed)
-            QVERIFY(writeFile(root + entry.destination,
+            QVERIFY(TestFiles::write(root + entry.destination,
                 QByteArray("old ") + QByteArray::number(i) + QByteArray(i * 13, 'o'),
                 modes[i % 4]));
-        QVERIFY(writeFile(session->filePath(entry.key),
-            entry.packed ? gzipped(entry.newContent) : entry.newContent));
+        QVERIFY(TestFiles::write(session->filePath(entry.key),
+            entry.packed ? TestFiles::gzipped(entry.newContent) : entry.newContent));
     }
-    QVERIFY(writeFile(root + QStringLiteral("tree/untouched.txt"), "not in the plan", 0600));
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/untouched.txt"), "not in the plan", 0600));
 }
 
 // Written the way a publisher writes it: through the settings writer, keys with "/".
@@ -249,7 +218,7 @@ void tst_FileReplaceList::writeProductIni(const QString& wrongUnpackedMd5Key)
     QSettings ini(session->filePath(clientType + QStringLiteral(".ini")), QSettings::IniFormat);
     ini.beginGroup(QStringLiteral("files"));
     for (const Entry& entry : std::as_const(entries)) {
-        const QByteArray downloaded = readFile(session->filePath(entry.key));
+        const QByteArray downloaded = TestFiles::read(session->filePath(entry.key));
         QString value = md5(downloaded) + QStringLiteral("::") + QString::number(downloaded.size());
         if (entry.packed) {
             const QString unpackedMd5
@@ -290,7 +259,7 @@ void tst_FileReplaceList::replacesEveryFile()
 {
     buildInstallation();
     // Left over from an earlier update: removed before the installed copy takes its name.
-    QVERIFY(writeFile(root + QStringLiteral("tree/d3/_old_f3.bin"), "left over"));
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/d3/_old_f3.bin"), "left over"));
     writeProductIni();
 
     const UpdateRun run = runUpdate(configuration);
@@ -298,8 +267,8 @@ void tst_FileReplaceList::replacesEveryFile()
     QVERIFY(!run.messages.contains(QStringLiteral("rolling back file updates")));
 
     for (const Entry& entry : std::as_const(entries))
-        QVERIFY2(
-            readFile(root + entry.destination) == entry.newContent, qPrintable(entry.destination));
+        QVERIFY2(TestFiles::read(root + entry.destination) == entry.newContent,
+            qPrintable(entry.destination));
     const Snapshot after = snapshot(root + treeDir);
     QStringList oldCopies;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
@@ -308,7 +277,7 @@ void tst_FileReplaceList::replacesEveryFile()
     }
     // The updater's own files keep their copy for the next start to remove.
     QCOMPARE(oldCopies, QStringList { QStringLiteral("_old_update") });
-    QCOMPARE(readFile(root + QStringLiteral("tree/_old_update")),
+    QCOMPARE(TestFiles::read(root + QStringLiteral("tree/_old_update")),
         QByteArray("old 46") + QByteArray(46 * 13, 'o'));
     QCOMPARE(after.value(QStringLiteral("untouched.txt")).second, QByteArray("not in the plan"));
 
@@ -351,7 +320,7 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
     }
     buildInstallation();
     if (fault == QStringLiteral("parent is a file"))
-        QVERIFY(writeFile(root + QStringLiteral("tree/blocker"), "a file in the way"));
+        QVERIFY(TestFiles::write(root + QStringLiteral("tree/blocker"), "a file in the way"));
     else if (fault == QStringLiteral("source removed"))
         QVERIFY(QFile::remove(session->filePath(faulty.key)));
     writeProductIni(
