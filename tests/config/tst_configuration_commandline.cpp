@@ -1,5 +1,6 @@
 #include "configuration.h"
 #include "testfiles.h"
+#include "testspies.h"
 #include "updatechecker.h"
 #include "updateinidata.h"
 #include "updateserverprocess.h"
@@ -246,10 +247,7 @@ void TestConfigurationCommandLine::commandLine()
     QCOMPARE(config.clientVersionName, name);
     QCOMPARE(config.newsText, news);
     QCOMPARE(config.noUserMode, noUser);
-    QStringList emitted;
-    for (const QList<QVariant>& signal : fatal)
-        emitted << signal.at(0).toString();
-    QCOMPARE(emitted, fatalErrors);
+    QCOMPARE(TestSpies::texts(fatal), fatalErrors);
     QVERIFY(m_seenBoxes.isEmpty());
 }
 

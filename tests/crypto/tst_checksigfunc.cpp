@@ -1,6 +1,7 @@
 #include "checksigfunc.h"
 #include "crypt.h"
 #include "testsigning.h"
+#include "testspies.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -163,10 +164,7 @@ void TestCheckSigFunc::signature()
         expected << QString(message)
                         .replace(QLatin1String("%2"), sigPath)
                         .replace(QLatin1String("%1"), path);
-    QStringList actual;
-    for (const QList<QVariant>& args : std::as_const(messages))
-        actual << args.at(0).toString();
-    QCOMPARE(actual, expected);
+    QCOMPARE(TestSpies::texts(messages), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCheckSigFunc)

@@ -4,14 +4,14 @@
 #include "downloadfilelisttaskspecification.h"
 #include "downloadfiletaskspecification.h"
 #include "downloadtaskspecification.h"
-#include "mirrors.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "testmirrors.h"
+#include "testspies.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QRunnable>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -33,14 +33,6 @@ QByteArray contentFor(int index)
         data.append(char(x >> 24));
     }
     return data;
-}
-
-QStringList argsOf(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& args : spy)
-        result << args.at(0).toString();
-    return result;
 }
 } // namespace
 
@@ -68,10 +60,9 @@ private:
     QList<FileDownloadSpecification> plan;
     QList<FileDownloadSpecification> downloadList;
     std::unique_ptr<QTemporaryDir> session;
-    std::unique_ptr<TestHttpServer> server;
-    std::unique_ptr<TestHttpServer> badServer;
-    std::unique_ptr<QNetworkAccessManager> manager;
-    std::unique_ptr<Mirrors> mirrors;
+    TestHttpServer* server = nullptr;
+    TestHttpServer* badServer = nullptr;
+    std::unique_ptr<TestMirrors> net;
     std::unique_ptr<DownloadFileListTaskSpecification> task;
     Configuration configuration;
 };
@@ -84,11 +75,7 @@ void TestDownloadFileListTaskSpecification::initTestCase()
         "f5.bin", "f6.bin", "f7.bin", "f8.bin", "f9.bin" };
     for (int i = 0; i < names.size(); ++i) {
         const QByteArray data = contentFor(i);
-        const QString path = served.path() + QStringLiteral("/9/bin/") + names.at(i);
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        QVERIFY(TestFiles::write(served.path() + QStringLiteral("/9/bin/") + names.at(i), data));
         FileDownloadSpecification spec;
         spec.section = QStringLiteral("bin");
         spec.fileName = names.at(i);
@@ -104,21 +91,17 @@ void TestDownloadFileListTaskSpecification::init()
     session = std::make_unique<QTemporaryDir>();
     configuration.tempDir = session->path();
     configuration.downloadStreams = 6;
-    server = std::make_unique<TestHttpServer>(served.path());
-    badServer = std::make_unique<TestHttpServer>(served.path());
-    QVERIFY(server->start());
-    QVERIFY(badServer->start());
-    manager = std::make_unique<QNetworkAccessManager>();
-    mirrors = std::make_unique<Mirrors>(nullptr);
+    net = std::make_unique<TestMirrors>(QStringLiteral("/9"));
+    server = net->startServer(served.path());
+    badServer = net->startServer(served.path());
+    QVERIFY(server);
+    QVERIFY(badServer);
 }
 
 void TestDownloadFileListTaskSpecification::cleanup()
 {
     task.reset();
-    mirrors.reset();
-    manager.reset();
-    server.reset();
-    badServer.reset();
+    net.reset();
     session.reset();
     QThreadPool::globalInstance()->waitForDone();
 }
@@ -126,26 +109,21 @@ void TestDownloadFileListTaskSpecification::cleanup()
 void TestDownloadFileListTaskSpecification::addMirrors(
     const QString& prefix, TestHttpServer* server, int count)
 {
-    for (int i = 0; i < count; ++i) {
-        FTPSiteAccessData mirror;
-        mirror.name = prefix + QString::number(i);
-        mirror.url = server->url() + QStringLiteral("/9");
-        mirror.retries = 2;
-        mirrors->mirrorList.append(mirror);
-    }
+    for (int i = 0; i < count; ++i)
+        net->add(prefix + QString::number(i), server);
 }
 
 DownloadFileListTaskSpecification* TestDownloadFileListTaskSpecification::makeListTask(int files)
 {
     downloadList = plan.mid(0, files);
     task = std::make_unique<DownloadFileListTaskSpecification>(
-        &downloadList, manager.get(), mirrors.get(), &configuration, nullptr, 0.4);
+        &downloadList, &net->manager, &net->mirrors, &configuration, nullptr, 0.4);
     return task.get();
 }
 
 void TestDownloadFileListTaskSpecification::streamsStartInListOrder()
 {
-    addMirrors(QStringLiteral("m"), server.get(), 8);
+    addMirrors(QStringLiteral("m"), server, 8);
     DownloadFileListTaskSpecification* list = makeListTask(10);
     QSignalSpy finished(list, &TaskSpecification::finished);
     QStringList log;
@@ -187,7 +165,7 @@ void TestDownloadFileListTaskSpecification::streamsStartInListOrder()
     for (const FileDownloadSpecification& spec : std::as_const(plan))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
-    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList))
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList))
         QCOMPARE(mirror.useCount, 0);
 }
 
@@ -196,8 +174,8 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     // Two streams over two mirrors: "bad" serves one of the first two files, whatever the
     // random choice, and every byte it sends is wrong.
     badServer->setFault(QStringLiteral("*"), TestHttpServer::WrongBytes);
-    addMirrors(QStringLiteral("good"), server.get(), 1);
-    addMirrors(QStringLiteral("bad"), badServer.get(), 1);
+    addMirrors(QStringLiteral("good"), server, 1);
+    addMirrors(QStringLiteral("bad"), badServer, 1);
     configuration.downloadStreams = 2;
     DownloadFileListTaskSpecification* list = makeListTask(5);
     QSignalSpy finished(list, &TaskSpecification::finished);
@@ -207,10 +185,10 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
 
     QCOMPARE(badServer->totalRequestCount(), 1);
     QCOMPARE(server->totalRequestCount(), 5);
-    QCOMPARE(mirrors->mirrorList.size(), 1);
-    QCOMPARE(mirrors->mirrorList.at(0).name, QStringLiteral("good0"));
-    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
-    QCOMPARE(argsOf(messages).filter(QStringLiteral("invalidating mirror")).size(), 1);
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
+    QCOMPARE(net->mirrors.mirrorList.at(0).name, QStringLiteral("good0"));
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
+    QCOMPARE(TestSpies::texts(messages).filter(QStringLiteral("invalidating mirror")).size(), 1);
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
@@ -218,13 +196,13 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
 
 void TestDownloadFileListTaskSpecification::emptyListNeedsNoDownloads()
 {
-    addMirrors(QStringLiteral("m"), server.get(), 1);
+    addMirrors(QStringLiteral("m"), server, 1);
     DownloadFileListTaskSpecification* list = makeListTask(0);
     QSignalSpy finished(list, &TaskSpecification::finished);
     QSignalSpy messages(list, &TaskSpecification::message);
     list->execute();
     QCOMPARE(finished.size(), 1);
-    QCOMPARE(argsOf(messages), QStringList { "No downloads needed" });
+    QCOMPARE(TestSpies::texts(messages), QStringList { "No downloads needed" });
     QCOMPARE(
         QDir(session->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     QCOMPARE(server->totalRequestCount(), 0);
@@ -232,7 +210,7 @@ void TestDownloadFileListTaskSpecification::emptyListNeedsNoDownloads()
 
 void TestDownloadFileListTaskSpecification::uncreatableDirectoryCancels()
 {
-    addMirrors(QStringLiteral("m"), server.get(), 1);
+    addMirrors(QStringLiteral("m"), server, 1);
     QFile blocker(session->path() + QStringLiteral("/sub"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -242,7 +220,7 @@ void TestDownloadFileListTaskSpecification::uncreatableDirectoryCancels()
     list->execute();
     QCOMPARE(canceled.size(), 1);
     QCOMPARE(list->state, qint32(TaskSpecification::TaskErrorCanceled));
-    QCOMPARE(argsOf(messages),
+    QCOMPARE(TestSpies::texts(messages),
         QStringList { "Could not create dir " + QDir(session->path()).canonicalPath() + "/sub" });
     QCOMPARE(server->totalRequestCount(), 0);
 }
@@ -250,7 +228,7 @@ void TestDownloadFileListTaskSpecification::uncreatableDirectoryCancels()
 void TestDownloadFileListTaskSpecification::userCancelDeletesPartialFiles()
 {
     server->setFault(QStringLiteral("*"), TestHttpServer::StallMidBody);
-    addMirrors(QStringLiteral("m"), server.get(), 3);
+    addMirrors(QStringLiteral("m"), server, 3);
     configuration.downloadStreams = 3;
     DownloadFileListTaskSpecification* list = makeListTask(5);
     QSignalSpy canceled(list, &TaskSpecification::canceled);
@@ -275,7 +253,7 @@ void TestDownloadFileListTaskSpecification::userCancelDeletesPartialFiles()
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QVERIFY2(!QFile::exists(session->path() + QLatin1Char('/') + spec.fileName),
             qPrintable(spec.fileName));
-    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList)) {
         QCOMPARE(mirror.useCount, 0);
         QCOMPARE(mirror.errorCount, 0);
     }
@@ -285,7 +263,7 @@ void TestDownloadFileListTaskSpecification::userCancelDeletesPartialFiles()
 void TestDownloadFileListTaskSpecification::totalIsTheListedSize()
 {
     server->setFault(QStringLiteral("*"), TestHttpServer::StallMidBody);
-    addMirrors(QStringLiteral("m"), server.get(), 1);
+    addMirrors(QStringLiteral("m"), server, 1);
     configuration.downloadStreams = 1;
     DownloadFileListTaskSpecification* list = makeListTask(4);
     list->execute();
@@ -317,7 +295,7 @@ void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck()
 {
     QFETCH(bool, byUser);
     server->setFault(QStringLiteral("*"), TestHttpServer::WrongBytes);
-    addMirrors(QStringLiteral("m"), server.get(), 2);
+    addMirrors(QStringLiteral("m"), server, 2);
 
     // Hold the thread pool so that the check stays pending while the stop arrives.
     struct Blocker : QRunnable
@@ -334,7 +312,7 @@ void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck()
     pool->start(blocker);
 
     DownloadFileTaskSpecification file(
-        plan.at(3), manager.get(), mirrors.get(), &configuration, nullptr, 1.0);
+        plan.at(3), &net->manager, &net->mirrors, &configuration, nullptr, 1.0);
     QSignalSpy canceled(&file, &TaskSpecification::canceled);
     QSignalSpy finished(&file, &TaskSpecification::finished);
     file.execute();
@@ -356,7 +334,7 @@ void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck()
         byUser ? qint32(TaskSpecification::TaskUserCanceled)
                : qint32(TaskSpecification::TaskErrorCanceled));
     QCOMPARE(server->totalRequestCount(), 1);
-    QCOMPARE(mirrors->mirrorList.size(), 1);
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadFileListTaskSpecification)

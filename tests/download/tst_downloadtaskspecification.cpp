@@ -1,10 +1,10 @@
 #include "downloadtaskspecification.h"
-#include "mirrors.h"
+#include "testfiles.h"
 #include "testhttpserver.h"
+#include "testmirrors.h"
+#include "testspies.h"
 
-#include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -27,14 +27,6 @@ QByteArray fileContent()
         data.append(char(x >> 24));
     }
     return data;
-}
-
-QStringList argsOf(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& args : spy)
-        result << args.at(0).toString();
-    return result;
 }
 } // namespace
 
@@ -62,87 +54,68 @@ private:
     DownloadTaskSpecification* makeTask(qint64 expectedSize);
     // Starts the task on the named mirror by making the others look busy for the first choice.
     void startOn(DownloadTaskSpecification* task, const QString& name);
-    void addMirror(const QString& name, TestHttpServer* server, int retries = 2);
     // Any completed request of the shared manager wakes the tasks waiting for a mirror.
     void completeUnrelatedRequest();
 
     QByteArray content;
     QTemporaryDir served;
     std::unique_ptr<QTemporaryDir> local;
-    std::unique_ptr<TestHttpServer> bad;
-    std::unique_ptr<TestHttpServer> good;
-    std::unique_ptr<QNetworkAccessManager> manager;
-    std::unique_ptr<Mirrors> mirrors;
+    TestHttpServer* bad = nullptr;
+    TestHttpServer* good = nullptr;
+    std::unique_ptr<TestMirrors> net;
     QString localPath;
 };
 
 void TestDownloadTaskSpecification::initTestCase()
 {
     content = fileContent();
-    QVERIFY(QDir(served.path()).mkpath(QStringLiteral("3012/files")));
-    QFile file(served.path() + servedPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    QVERIFY(TestFiles::write(served.path() + servedPath, content));
 }
 
 void TestDownloadTaskSpecification::init()
 {
     local = std::make_unique<QTemporaryDir>();
     localPath = local->path() + QStringLiteral("/a.bin");
-    bad = std::make_unique<TestHttpServer>(served.path());
-    good = std::make_unique<TestHttpServer>(served.path());
-    QVERIFY(bad->start());
-    QVERIFY(good->start());
-    manager = std::make_unique<QNetworkAccessManager>();
-    mirrors = std::make_unique<Mirrors>(nullptr);
-    addMirror(QStringLiteral("bad"), bad.get());
-    addMirror(QStringLiteral("good"), good.get());
+    net = std::make_unique<TestMirrors>(QStringLiteral("/3012"));
+    bad = net->startServer(served.path());
+    good = net->startServer(served.path());
+    QVERIFY(bad);
+    QVERIFY(good);
+    net->add(QStringLiteral("bad"), bad);
+    net->add(QStringLiteral("good"), good);
 }
 
 void TestDownloadTaskSpecification::cleanup()
 {
-    mirrors.reset();
-    manager.reset();
-    bad.reset();
-    good.reset();
+    net.reset();
     local.reset();
-}
-
-void TestDownloadTaskSpecification::addMirror(
-    const QString& name, TestHttpServer* server, int retries)
-{
-    FTPSiteAccessData mirror;
-    mirror.name = name;
-    mirror.url = server->url() + QStringLiteral("/3012");
-    mirror.retries = retries;
-    mirrors->mirrorList.append(mirror);
 }
 
 DownloadTaskSpecification* TestDownloadTaskSpecification::makeTask(qint64 expectedSize)
 {
     return new DownloadTaskSpecification(
-        manager.get(), mirrors.get(), remotePath, localPath, expectedSize, nullptr, 1.0);
+        &net->manager, &net->mirrors, remotePath, localPath, expectedSize, nullptr, 1.0);
 }
 
 void TestDownloadTaskSpecification::startOn(DownloadTaskSpecification* task, const QString& name)
 {
     QList<int> busy;
-    for (int i = 0; i < mirrors->mirrorList.size(); ++i) {
-        if (mirrors->mirrorList.at(i).name != name) {
-            ++mirrors->mirrorList[i].useCount;
+    for (int i = 0; i < net->mirrors.mirrorList.size(); ++i) {
+        if (net->mirrors.mirrorList.at(i).name != name) {
+            ++net->mirrors.mirrorList[i].useCount;
             busy << i;
         }
     }
     task->execute();
     QCOMPARE(task->currentMirror.name, name);
     for (int i : busy)
-        --mirrors->mirrorList[i].useCount;
+        --net->mirrors.mirrorList[i].useCount;
 }
 
 void TestDownloadTaskSpecification::completeUnrelatedRequest()
 {
     QNetworkReply* reply
-        = manager->get(QNetworkRequest(QUrl(good->url() + QStringLiteral("/unrelated"))));
+        = net->manager.get(QNetworkRequest(QUrl(good->url() + QStringLiteral("/unrelated"))));
     QSignalSpy done(reply, &QNetworkReply::finished);
     QVERIFY(done.wait());
     reply->deleteLater();
@@ -195,20 +168,16 @@ void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother()
 
     QTemporaryDir badRoot;
     if (!badCopy.isNull()) {
-        QVERIFY(QDir(badRoot.path()).mkpath(QStringLiteral("3012/files")));
-        QFile copy(badRoot.path() + servedPath);
-        QVERIFY(copy.open(QIODevice::WriteOnly));
-        copy.write(badCopy);
-        copy.close();
-        bad = std::make_unique<TestHttpServer>(badRoot.path());
-        QVERIFY(bad->start());
-        mirrors->mirrorList[0].url = bad->url() + QStringLiteral("/3012");
+        QVERIFY(TestFiles::write(badRoot.path() + servedPath, badCopy));
+        bad = net->startServer(badRoot.path());
+        QVERIFY(bad);
+        net->mirrors.mirrorList[0].url = net->url(bad);
     }
     bad->setFault(servedPath, fault);
     // Tolerating no error, "bad" leaves the list on its first failure either way, so the retry
     // goes to "good".
-    mirrors->mirrorList[0].retries = 0;
-    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+    net->mirrors.mirrorList[0].retries = 0;
+    QSignalSpy mirrorMessages(&net->mirrors, &Mirrors::message);
 
     std::unique_ptr<DownloadTaskSpecification> task(makeTask(expectedSize));
     QSignalSpy finished(task.get(), &TaskSpecification::finished);
@@ -233,7 +202,7 @@ void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother()
         = expectedSize > 0 ? expectedSize : DownloadTaskSpecification::maxUnknownSize;
     QVERIFY2(mostWritten <= limit, qPrintable(QString::number(mostWritten)));
 
-    const QStringList log = argsOf(messages);
+    const QStringList log = TestSpies::texts(messages);
     QCOMPARE(log.first(), "Downloading " + remotePath);
     QCOMPARE(log.last(), "Downloading " + remotePath + " finished");
     QVERIFY2(log.size() == 3, qPrintable(log.join(QStringLiteral(" | "))));
@@ -241,10 +210,10 @@ void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother()
         QCOMPARE(
             log.at(1), message.contains(QStringLiteral("%1")) ? message.arg(bad->port()) : message);
 
-    QCOMPARE(mirrors->mirrorList.size(), 1);
-    QCOMPARE(mirrors->mirrorList.at(0).name, QStringLiteral("good"));
-    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
-    QCOMPARE(argsOf(mirrorMessages),
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
+    QCOMPARE(net->mirrors.mirrorList.at(0).name, QStringLiteral("good"));
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
+    QCOMPARE(TestSpies::texts(mirrorMessages),
         counted ? QStringList { "Mirror bad failed too many times, removing" } : QStringList());
 }
 
@@ -254,10 +223,10 @@ void TestDownloadTaskSpecification::stallTimesOutAfterSixteenTicks()
     std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
     QSignalSpy finished(task.get(), &TaskSpecification::finished);
     QSignalSpy messages(task.get(), &TaskSpecification::message);
-    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+    QSignalSpy mirrorMessages(&net->mirrors, &Mirrors::message);
 
     // "good" stays busy until "bad" is gone, so every attempt before goes to "bad".
-    mirrors->mirrorList[1].useCount = 1;
+    net->mirrors.mirrorList[1].useCount = 1;
     task->execute();
     for (int timeout = 1; timeout <= 3; ++timeout) {
         QTRY_COMPARE(bad->requestCount(servedPath), timeout);
@@ -269,26 +238,28 @@ void TestDownloadTaskSpecification::stallTimesOutAfterSixteenTicks()
             QVERIFY(downloading);
         }
         QCOMPARE(total, quint64(content.size()));
-        QCOMPARE(mirrors->mirrorList.at(0).errorCount, timeout - 1);
+        QCOMPARE(net->mirrors.mirrorList.at(0).errorCount, timeout - 1);
         bool downloading = false;
         task->timeTick(done, total, since, downloading);
         QVERIFY(!downloading);
-        QCOMPARE(argsOf(messages).last(), "file " + remotePath + " timed out on mirror bad");
+        QCOMPARE(
+            TestSpies::texts(messages).last(), "file " + remotePath + " timed out on mirror bad");
     }
-    QCOMPARE(mirrors->mirrorList.size(), 1);
-    QCOMPARE(argsOf(mirrorMessages), QStringList { "Mirror bad failed too many times, removing" });
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
+    QCOMPARE(TestSpies::texts(mirrorMessages),
+        QStringList { "Mirror bad failed too many times, removing" });
     QVERIFY(!task->reply); // waiting for "good"
 
-    mirrors->releaseMirror(QStringLiteral("good"));
+    net->mirrors.releaseMirror(QStringLiteral("good"));
     completeUnrelatedRequest();
     QVERIFY(finished.wait());
     QCOMPARE(task->currentMirror.name, QStringLiteral("good"));
-    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
 }
 
 void TestDownloadTaskSpecification::waitsForBusyMirror()
 {
-    mirrors->mirrorList.removeFirst();
+    net->mirrors.mirrorList.removeFirst();
     good->setFault(servedPath, TestHttpServer::StallAfterHeaders, 1);
     std::unique_ptr<DownloadTaskSpecification> first(makeTask(content.size()));
     std::unique_ptr<DownloadTaskSpecification> second(makeTask(content.size()));
@@ -305,13 +276,13 @@ void TestDownloadTaskSpecification::waitsForBusyMirror()
     QCoreApplication::processEvents();
     QVERIFY(!second->reply);
     QCOMPARE(second->state, qint32(TaskSpecification::TaskRunning));
-    QCOMPARE(mirrors->mirrorList.at(0).useCount, 1);
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 1);
 
     // Ending the first attempt frees the mirror and wakes the waiting task.
     first->userCanceled();
     QVERIFY(secondFinished.wait());
     QCOMPARE(good->requestCount(servedPath), 2);
-    QCOMPARE(mirrors->mirrorList.at(0).useCount, 0);
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
     QFile file(localPath + QStringLiteral(".2"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == content);
@@ -327,7 +298,7 @@ void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts_data()
 void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts()
 {
     QFETCH(bool, byUser);
-    for (FTPSiteAccessData& mirror : mirrors->mirrorList)
+    for (FTPSiteAccessData& mirror : net->mirrors.mirrorList)
         mirror.useCount = 1;
     std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
@@ -344,7 +315,7 @@ void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts()
         byUser ? qint32(TaskSpecification::TaskUserCanceled)
                : qint32(TaskSpecification::TaskErrorCanceled));
 
-    for (FTPSiteAccessData& mirror : mirrors->mirrorList)
+    for (FTPSiteAccessData& mirror : net->mirrors.mirrorList)
         mirror.useCount = 0;
     completeUnrelatedRequest();
     task->onOtherDownloadFinished(nullptr); // a notification queued before the end
@@ -352,7 +323,7 @@ void TestDownloadTaskSpecification::endedWhileWaitingNeverStarts()
     QCOMPARE(task->state, endState);
     QVERIFY(!task->reply);
     QCOMPARE(bad->requestCount(servedPath) + good->requestCount(servedPath), 0);
-    QCOMPARE(mirrors->mirrorList.at(0).useCount + mirrors->mirrorList.at(1).useCount, 0);
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount + net->mirrors.mirrorList.at(1).useCount, 0);
 }
 
 void TestDownloadTaskSpecification::progress_data()
@@ -365,7 +336,7 @@ void TestDownloadTaskSpecification::progress_data()
 void TestDownloadTaskSpecification::progress()
 {
     QFETCH(TestHttpServer::Fault, fault);
-    mirrors->mirrorList.removeFirst();
+    net->mirrors.mirrorList.removeFirst();
     good->setTrickle(32 * 1024, 1);
     good->setFault(servedPath, fault);
     std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
@@ -419,9 +390,9 @@ void TestDownloadTaskSpecification::cancelWhileTransferring()
     QVERIFY(!QFile::exists(localPath));
     QVERIFY(!task->reply);
     QCOMPARE(task->progress, 0.0);
-    QCOMPARE(argsOf(messages).last(),
+    QCOMPARE(TestSpies::texts(messages).last(),
         byUser ? "Downloading " + remotePath : "Abort downloading " + remotePath);
-    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList)) {
         QCOMPARE(mirror.useCount, 0);
         QCOMPARE(mirror.errorCount, 0);
     }
@@ -434,12 +405,12 @@ void TestDownloadTaskSpecification::noMirrorLeftCancels()
     std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
     QSignalSpy errors(task.get(), &TaskSpecification::error);
-    QSignalSpy mirrorMessages(mirrors.get(), &Mirrors::message);
+    QSignalSpy mirrorMessages(&net->mirrors, &Mirrors::message);
     task->execute();
     QVERIFY(canceled.wait());
     QCOMPARE(task->state, qint32(TaskSpecification::TaskErrorCanceled));
     QCOMPARE(errors.size(), 0);
-    QCOMPARE(argsOf(mirrorMessages),
+    QCOMPARE(TestSpies::texts(mirrorMessages),
         QStringList { "There are no (more) known working mirrors available" });
     QVERIFY(!QFile::exists(localPath));
 }
@@ -452,11 +423,11 @@ void TestDownloadTaskSpecification::uncreatableLocalFileCancels()
     QSignalSpy errors(task.get(), &TaskSpecification::error);
     task->execute();
     QCOMPARE(canceled.size(), 1);
-    QCOMPARE(argsOf(errors),
+    QCOMPARE(TestSpies::texts(errors),
         QStringList { "Unable to create file " + local->path() + "/missing/dir/a.bin for saving" });
     // Nothing is held: a later reset must not give back a use a second time.
     task->reset();
-    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList))
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList))
         QCOMPARE(mirror.useCount, 0);
 }
 

@@ -2,14 +2,14 @@
 #include "configuration.h"
 #include "crypt.h"
 #include "inidownloadtaskspecification.h"
-#include "mirrors.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "testmirrors.h"
 #include "testsigning.h"
+#include "testspies.h"
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,14 +21,6 @@ const QString iniName = QStringLiteral("client_test.ini");
 const QString servedIni = QStringLiteral("/5/client_test.ini");
 const QString servedSig = QStringLiteral("/5/client_test.ini.sig");
 const QByteArray iniText = "[bin]\nupdate=0123456789abcdef0123456789abcdef::1000\n";
-
-QStringList argsOf(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& args : spy)
-        result << args.at(0).toString();
-    return result;
-}
 } // namespace
 
 class TestIniDownloadTaskSpecification : public QObject
@@ -47,9 +39,8 @@ private:
     QTemporaryDir served;
     QByteArray signature;
     std::unique_ptr<QTemporaryDir> session;
-    std::unique_ptr<TestHttpServer> server;
-    std::unique_ptr<QNetworkAccessManager> manager;
-    std::unique_ptr<Mirrors> mirrors;
+    TestHttpServer* server = nullptr;
+    std::unique_ptr<TestMirrors> net;
     Configuration configuration;
 };
 
@@ -68,25 +59,17 @@ void TestIniDownloadTaskSpecification::init()
 {
     session = std::make_unique<QTemporaryDir>();
     configuration.tempDir = session->path();
-    server = std::make_unique<TestHttpServer>(served.path());
-    QVERIFY(server->start());
-    manager = std::make_unique<QNetworkAccessManager>();
-    mirrors = std::make_unique<Mirrors>(nullptr);
+    net = std::make_unique<TestMirrors>(QStringLiteral("/5"));
+    server = net->startServer(served.path());
+    QVERIFY(server);
     // Two names for one server: two mirrors that fail or succeed together.
-    for (const QString& name : { QStringLiteral("one"), QStringLiteral("two") }) {
-        FTPSiteAccessData mirror;
-        mirror.name = name;
-        mirror.url = server->url() + QStringLiteral("/5");
-        mirror.retries = 2;
-        mirrors->mirrorList.append(mirror);
-    }
+    net->add(QStringLiteral("one"), server);
+    net->add(QStringLiteral("two"), server);
 }
 
 void TestIniDownloadTaskSpecification::cleanup()
 {
-    mirrors.reset();
-    manager.reset();
-    server.reset();
+    net.reset();
     session.reset();
 }
 
@@ -131,7 +114,7 @@ void TestIniDownloadTaskSpecification::localCopies()
     if (localSig)
         QVERIFY(TestFiles::write(localPath + QStringLiteral(".sig"), signature));
 
-    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
     QSignalSpy finished(&task, &TaskSpecification::finished);
     QSignalSpy canceled(&task, &TaskSpecification::canceled);
     QSignalSpy messages(&task, &TaskSpecification::message);
@@ -148,12 +131,12 @@ void TestIniDownloadTaskSpecification::localCopies()
     QCOMPARE(canceled.size(), 0);
     QCOMPARE(task.state, qint32(TaskSpecification::TaskFinished));
     QCOMPARE(task.progress, 0.1);
-    QCOMPARE(argsOf(messages), log.replaceInStrings(QStringLiteral("%1"), localPath));
+    QCOMPARE(TestSpies::texts(messages), log.replaceInStrings(QStringLiteral("%1"), localPath));
     QCOMPARE(TestFiles::read(localPath), iniText);
     QCOMPARE(TestFiles::read(localPath + QStringLiteral(".sig")), signature);
     // A failed check charges no mirror.
-    QCOMPARE(mirrors->mirrorList.size(), 2);
-    for (const FTPSiteAccessData& mirror : std::as_const(mirrors->mirrorList)) {
+    QCOMPARE(net->mirrors.mirrorList.size(), 2);
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList)) {
         QCOMPARE(mirror.errorCount, 0);
         QCOMPARE(mirror.useCount, 0);
     }
@@ -162,7 +145,7 @@ void TestIniDownloadTaskSpecification::localCopies()
 void TestIniDownloadTaskSpecification::missingSignatureEverywhereCancels()
 {
     server->setFault(servedSig, TestHttpServer::NotFound);
-    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
     QSignalSpy canceled(&task, &TaskSpecification::canceled);
     QSignalSpy finished(&task, &TaskSpecification::finished);
     task.execute();
@@ -170,7 +153,7 @@ void TestIniDownloadTaskSpecification::missingSignatureEverywhereCancels()
     QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
     QCOMPARE(finished.size(), 0);
     QCOMPARE(server->requestCount(servedSig), 2);
-    QVERIFY(mirrors->mirrorList.isEmpty());
+    QVERIFY(net->mirrors.mirrorList.isEmpty());
     QVERIFY(!QFile::exists(session->path() + QLatin1Char('/') + iniName + ".sig"));
 }
 
@@ -179,7 +162,7 @@ void TestIniDownloadTaskSpecification::endsOnceAfterTooManyFailedChecks()
     // Every mirror serves a signature of other content; the count starts just below the limit
     // so that the next failure is the one that gives up.
     server->setFault(servedSig, TestHttpServer::WrongBytes);
-    IniDownloadTaskSpecification task(manager.get(), mirrors.get(), &configuration, nullptr, 0.1);
+    IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
     task.failedChecks = IniDownloadTaskSpecification::maxFailedChecks;
     QSignalSpy canceled(&task, &TaskSpecification::canceled);
     QSignalSpy finished(&task, &TaskSpecification::finished);
@@ -187,8 +170,8 @@ void TestIniDownloadTaskSpecification::endsOnceAfterTooManyFailedChecks()
     task.execute();
     QVERIFY(canceled.wait());
     QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
-    QCOMPARE(
-        argsOf(messages).last(), QStringLiteral("Could not verify the product ini file. Aborting"));
+    QCOMPARE(TestSpies::texts(messages).last(),
+        QStringLiteral("Could not verify the product ini file. Aborting"));
     // The check task ends after reporting; that end must not reach the cancelled task.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
