@@ -81,9 +81,6 @@ int openDescriptors()
                    .size());
 }
 
-const QByteArray VersionsRequest("3\0", 2);
-const QByteArray NewsRequest("*\0", 2);
-
 } // namespace
 
 class TestUpdateChecker : public QObject
@@ -143,7 +140,9 @@ void TestUpdateChecker::parsesReplies()
     QVERIFY(checker.checkUpdate());
     QCOMPARE(checker.versionList, expectedList);
     QCOMPARE(checker.news, expectedNews);
-    QCOMPARE(peer.finish(), (QList<QByteArray> { VersionsRequest, NewsRequest }));
+    QCOMPARE(peer.finish(),
+        (QList<QByteArray> {
+            UpdateServerProcess::versionsRequest, UpdateServerProcess::newsRequest }));
 }
 
 void TestUpdateChecker::channelEntry_data()

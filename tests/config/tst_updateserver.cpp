@@ -6,14 +6,6 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-namespace {
-
-const QByteArray VersionsRequest("3\0", 2);
-const QByteArray NewsRequest("*\0", 2);
-const QByteArray BannerRequest("\x01\x01", 2);
-
-} // namespace
-
 // The reference update server as a client sees it, on ephemeral loopback ports.
 class TestUpdateServer : public QObject
 {
@@ -54,16 +46,17 @@ void TestUpdateServer::answers_data()
 
     const QStringList flags { "--versions", "3012#3.0.12,3013#3.1 beta,3014", "--news",
         "Hello \u00e9t\u00e9", "--banner", "http://127.0.0.1/b.png,http://127.0.0.1/" };
-    QTest::newRow("versions") << flags << false << VersionsRequest
+    QTest::newRow("versions") << flags << false << UpdateServerProcess::versionsRequest
                               << QByteArray("3012#3.0.12,3013#3.1 beta,3014");
     QTest::newRow("news as Latin-1")
-        << flags << false << NewsRequest << QByteArray("Hello \xe9t\xe9");
-    QTest::newRow("banner") << flags << true << BannerRequest
+        << flags << false << UpdateServerProcess::newsRequest << QByteArray("Hello \xe9t\xe9");
+    QTest::newRow("banner") << flags << true << UpdateServerProcess::bannerRequest
                             << QByteArray("http://127.0.0.1/b.png,http://127.0.0.1/");
-    QTest::newRow("default versions") << QStringList() << false << VersionsRequest
-                                      << QByteArray("3012#3.0.12,3013#3.1 beta,3014");
-    QTest::newRow("empty news") << QStringList { "--news", "" } << false << NewsRequest
-                                << QByteArray("");
+    QTest::newRow("default versions")
+        << QStringList() << false << UpdateServerProcess::versionsRequest
+        << QByteArray("3012#3.0.12,3013#3.1 beta,3014");
+    QTest::newRow("empty news") << QStringList { "--news", "" } << false
+                                << UpdateServerProcess::newsRequest << QByteArray("");
 }
 
 void TestUpdateServer::answers()
@@ -91,12 +84,14 @@ void TestUpdateServer::silentRequestIsNotAnswered_data()
 
     // The server handles datagrams in order, so when the probe's reply comes first, the request
     // before it went unanswered. Unknown requests are ignored as well.
-    QTest::newRow("news") << "news" << false << NewsRequest << VersionsRequest << QByteArray("1#a");
-    QTest::newRow("versions") << "versions" << false << VersionsRequest << NewsRequest
-                              << QByteArray("today");
-    QTest::newRow("unknown request")
-        << "banner" << false << QByteArray("3") << NewsRequest << QByteArray("today");
-    QTest::newRow("banner") << "banner" << true << BannerRequest << QByteArray() << QByteArray();
+    QTest::newRow("news") << "news" << false << UpdateServerProcess::newsRequest
+                          << UpdateServerProcess::versionsRequest << QByteArray("1#a");
+    QTest::newRow("versions") << "versions" << false << UpdateServerProcess::versionsRequest
+                              << UpdateServerProcess::newsRequest << QByteArray("today");
+    QTest::newRow("unknown request") << "banner" << false << QByteArray("3")
+                                     << UpdateServerProcess::newsRequest << QByteArray("today");
+    QTest::newRow("banner") << "banner" << true << UpdateServerProcess::bannerRequest
+                            << QByteArray() << QByteArray();
 }
 
 void TestUpdateServer::silentRequestIsNotAnswered()
@@ -123,7 +118,8 @@ void TestUpdateServer::silentRequestIsNotAnswered()
     socket.writeDatagram(silencedRequest, QHostAddress::LocalHost, server.bannerPort());
     QList<QNetworkDatagram> received;
     for (int roundTrip = 1; roundTrip <= 2; ++roundTrip) {
-        socket.writeDatagram(VersionsRequest, QHostAddress::LocalHost, server.versionPort());
+        socket.writeDatagram(
+            UpdateServerProcess::versionsRequest, QHostAddress::LocalHost, server.versionPort());
         while (received.size() < roundTrip) {
             QVERIFY(socket.hasPendingDatagrams() || readyRead.wait(5000));
             while (socket.hasPendingDatagrams())

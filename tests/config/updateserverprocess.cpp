@@ -2,6 +2,12 @@
 
 #include <QRegularExpression>
 
+using namespace Qt::StringLiterals;
+
+const QByteArray UpdateServerProcess::versionsRequest = "3\0"_ba;
+const QByteArray UpdateServerProcess::newsRequest = "*\0"_ba;
+const QByteArray UpdateServerProcess::bannerRequest = "\x01\x01"_ba;
+
 UpdateServerProcess::~UpdateServerProcess()
 {
     stop();

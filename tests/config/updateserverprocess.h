@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QProcess>
 #include <QStringList>
 
@@ -14,6 +15,10 @@ public:
     UpdateServerProcess& operator=(const UpdateServerProcess&) = delete;
 
     static QString program();
+    // What a client sends: the version list query, the news query, the banner query.
+    static const QByteArray versionsRequest;
+    static const QByteArray newsRequest;
+    static const QByteArray bannerRequest;
 
     // Starts the server with the given flags on 127.0.0.1; ports are ephemeral unless the flags
     // name them. False (with a warning) when it did not come up.
