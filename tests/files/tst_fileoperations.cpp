@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 namespace {
 struct Outcome
 {
@@ -52,10 +54,8 @@ private slots:
     void rename();
     void deleteFile_data();
     void deleteFile();
-    void copy_data();
-    void copy();
-    void unzip_data();
-    void unzip();
+    void copyOrUnzip_data();
+    void copyOrUnzip();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -194,50 +194,9 @@ void tst_FileOperations::deleteFile()
             : QStringList());
 }
 
-void tst_FileOperations::copy_data()
+void tst_FileOperations::copyOrUnzip_data()
 {
-    QTest::addColumn<bool>("sourceExists");
-    QTest::addColumn<bool>("destinationExists");
-    QTest::newRow("new destination") << true << false;
-    QTest::newRow("onto an existing file") << true << true;
-    QTest::newRow("missing source") << false << false;
-}
-
-void tst_FileOperations::copy()
-{
-    QFETCH(bool, sourceExists);
-    QFETCH(bool, destinationExists);
-    const QByteArray content = pattern(100000);
-    if (sourceExists)
-        write(QStringLiteral("src"), content);
-    if (destinationExists)
-        write(QStringLiteral("dst"), "installed");
-
-    RollbackDataList journal;
-    FileCopyTaskSpecification task(
-        &journal, path(QStringLiteral("src")), path(QStringLiteral("dst")), nullptr, 1.0);
-    const Outcome outcome = run(task);
-
-    if (sourceExists && !destinationExists) {
-        QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
-        QCOMPARE(read(QStringLiteral("dst")), content);
-        QCOMPARE(journal.entries.size(), 1);
-        QCOMPARE(journal.entries.at(0).operation, RollbackData::CreateFile);
-        QCOMPARE(journal.entries.at(0).path, path(QStringLiteral("dst")));
-        return;
-    }
-    QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
-    QCOMPARE(outcome.messages,
-        QStringList { QStringLiteral("Could not copy '%1' to '%2'")
-                          .arg(path(QStringLiteral("src")), path(QStringLiteral("dst"))) });
-    QVERIFY(journal.entries.isEmpty());
-    QCOMPARE(
-        read(QStringLiteral("dst")), destinationExists ? QByteArray("installed") : QByteArray());
-    QCOMPARE(QFile::exists(path(QStringLiteral("dst"))), destinationExists);
-}
-
-void tst_FileOperations::unzip_data()
-{
+    QTest::addColumn<QString>("operation"); // "copy" or "unzip"
     QTest::addColumn<bool>("sourceExists");
     QTest::addColumn<QByteArray>("source");
     QTest::addColumn<bool>("destinationExists");
@@ -249,49 +208,69 @@ void tst_FileOperations::unzip_data()
     QByteArray badCrc = packed;
     badCrc[badCrc.size() - 8] = char(badCrc.at(badCrc.size() - 8) ^ 0x55);
 
-    QTest::newRow("several buffers") << true << packed << false << true << big;
-    QTest::newRow("empty stream") << true << TestFiles::gzipped(QByteArray()) << false << true
-                                  << QByteArray();
-    QTest::newRow("not gzip: passed through") << true << big << false << true << big;
-    QTest::newRow("missing source") << false << QByteArray() << false << false << QByteArray();
-    QTest::newRow("corrupt: bad checksum") << true << badCrc << false << false << QByteArray();
-    QTest::newRow("truncated stream")
-        << true << packed.left(packed.size() / 2) << false << false << QByteArray();
-    QTest::newRow("existing destination kept") << true << packed << true << false << QByteArray();
+    QTest::newRow("copy: new destination") << "copy" << true << big << false << true << big;
+    QTest::newRow("copy: onto an existing file")
+        << "copy" << true << big << true << false << QByteArray();
+    QTest::newRow("copy: missing source")
+        << "copy" << false << QByteArray() << false << false << QByteArray();
+    QTest::newRow("unzip: several buffers") << "unzip" << true << packed << false << true << big;
+    QTest::newRow("unzip: empty stream")
+        << "unzip" << true << TestFiles::gzipped(QByteArray()) << false << true << QByteArray();
+    QTest::newRow("unzip: not gzip, passed through")
+        << "unzip" << true << big << false << true << big;
+    QTest::newRow("unzip: missing source")
+        << "unzip" << false << QByteArray() << false << false << QByteArray();
+    QTest::newRow("unzip: corrupt, bad checksum")
+        << "unzip" << true << badCrc << false << false << QByteArray();
+    QTest::newRow("unzip: truncated stream")
+        << "unzip" << true << packed.left(packed.size() / 2) << false << false << QByteArray();
+    QTest::newRow("unzip: existing destination kept")
+        << "unzip" << true << packed << true << false << QByteArray();
 }
 
-void tst_FileOperations::unzip()
+void tst_FileOperations::copyOrUnzip()
 {
+    QFETCH(QString, operation);
     QFETCH(bool, sourceExists);
     QFETCH(QByteArray, source);
     QFETCH(bool, destinationExists);
     QFETCH(bool, ok);
     QFETCH(QByteArray, expected);
+    const bool unzip = operation == QStringLiteral("unzip");
+    const QString sourcePath = path(unzip ? QStringLiteral("src.gz") : QStringLiteral("src"));
+    const QString destinationPath = path(QStringLiteral("dst"));
     if (sourceExists)
-        write(QStringLiteral("src.gz"), source);
+        QVERIFY(TestFiles::write(sourcePath, source));
     if (destinationExists)
         write(QStringLiteral("dst"), "installed");
 
     RollbackDataList journal;
-    FileUnzipTaskSpecification task(
-        &journal, path(QStringLiteral("src.gz")), path(QStringLiteral("dst")), nullptr, 1.0);
-    const Outcome outcome = run(task);
+    std::unique_ptr<TaskSpecification> task;
+    if (unzip)
+        task = std::make_unique<FileUnzipTaskSpecification>(
+            &journal, sourcePath, destinationPath, nullptr, 1.0);
+    else
+        task = std::make_unique<FileCopyTaskSpecification>(
+            &journal, sourcePath, destinationPath, nullptr, 1.0);
+    const Outcome outcome = run(*task);
 
     if (ok) {
         QCOMPARE(outcome.state, qint32(TaskSpecification::TaskFinished));
-        QVERIFY(QFile::exists(path(QStringLiteral("dst"))));
+        QVERIFY(QFile::exists(destinationPath));
         QCOMPARE(read(QStringLiteral("dst")), expected);
         QCOMPARE(journal.entries.size(), 1);
+        QCOMPARE(journal.entries.at(0).operation, RollbackData::CreateFile);
+        QCOMPARE(journal.entries.at(0).path, destinationPath);
         return;
     }
     QCOMPARE(outcome.state, qint32(TaskSpecification::TaskErrorCanceled));
     QCOMPARE(outcome.messages,
-        QStringList { QStringLiteral("Could not unzip '%1' to '%2'")
-                          .arg(path(QStringLiteral("src.gz")), path(QStringLiteral("dst"))) });
+        QStringList { QStringLiteral("Could not %1 '%2' to '%3'")
+                          .arg(operation, sourcePath, destinationPath) });
     QVERIFY(journal.entries.isEmpty());
-    QCOMPARE(QFile::exists(path(QStringLiteral("dst"))), destinationExists);
-    if (destinationExists)
-        QCOMPARE(read(QStringLiteral("dst")), QByteArray("installed"));
+    QCOMPARE(QFile::exists(destinationPath), destinationExists);
+    QCOMPARE(
+        read(QStringLiteral("dst")), destinationExists ? QByteArray("installed") : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_FileOperations)
