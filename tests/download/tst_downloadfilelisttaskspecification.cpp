@@ -6,7 +6,7 @@
 #include "downloadtaskspecification.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
-#include "testmirrors.h"
+#include "testmirrorlist.h"
 #include "testspies.h"
 
 #include <QCryptographicHash>
@@ -62,7 +62,7 @@ private:
     std::unique_ptr<QTemporaryDir> session;
     TestHttpServer* server = nullptr;
     TestHttpServer* badServer = nullptr;
-    std::unique_ptr<TestMirrors> net;
+    std::unique_ptr<TestMirrorList> net;
     std::unique_ptr<DownloadFileListTaskSpecification> task;
     Configuration configuration;
 };
@@ -91,7 +91,7 @@ void TestDownloadFileListTaskSpecification::init()
     session = std::make_unique<QTemporaryDir>();
     configuration.tempDir = session->path();
     configuration.downloadStreams = 6;
-    net = std::make_unique<TestMirrors>(QStringLiteral("/9"));
+    net = std::make_unique<TestMirrorList>(QStringLiteral("/9"));
     server = net->startServer(served.path());
     badServer = net->startServer(served.path());
     QVERIFY(server);

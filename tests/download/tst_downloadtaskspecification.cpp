@@ -1,7 +1,7 @@
 #include "downloadtaskspecification.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
-#include "testmirrors.h"
+#include "testmirrorlist.h"
 #include "testspies.h"
 
 #include <QFile>
@@ -62,7 +62,7 @@ private:
     std::unique_ptr<QTemporaryDir> local;
     TestHttpServer* bad = nullptr;
     TestHttpServer* good = nullptr;
-    std::unique_ptr<TestMirrors> net;
+    std::unique_ptr<TestMirrorList> net;
     QString localPath;
 };
 
@@ -76,7 +76,7 @@ void TestDownloadTaskSpecification::init()
 {
     local = std::make_unique<QTemporaryDir>();
     localPath = local->path() + QStringLiteral("/a.bin");
-    net = std::make_unique<TestMirrors>(QStringLiteral("/3012"));
+    net = std::make_unique<TestMirrorList>(QStringLiteral("/3012"));
     bad = net->startServer(served.path());
     good = net->startServer(served.path());
     QVERIFY(bad);

@@ -4,7 +4,7 @@
 #include "inidownloadtaskspecification.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
-#include "testmirrors.h"
+#include "testmirrorlist.h"
 #include "testsigning.h"
 #include "testspies.h"
 
@@ -40,7 +40,7 @@ private:
     QByteArray signature;
     std::unique_ptr<QTemporaryDir> session;
     TestHttpServer* server = nullptr;
-    std::unique_ptr<TestMirrors> net;
+    std::unique_ptr<TestMirrorList> net;
     Configuration configuration;
 };
 
@@ -59,7 +59,7 @@ void TestIniDownloadTaskSpecification::init()
 {
     session = std::make_unique<QTemporaryDir>();
     configuration.tempDir = session->path();
-    net = std::make_unique<TestMirrors>(QStringLiteral("/5"));
+    net = std::make_unique<TestMirrorList>(QStringLiteral("/5"));
     server = net->startServer(served.path());
     QVERIFY(server);
     // Two names for one server: two mirrors that fail or succeed together.

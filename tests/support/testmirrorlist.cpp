@@ -1,16 +1,16 @@
-#include "testmirrors.h"
+#include "testmirrorlist.h"
 
 #include "testhttpserver.h"
 
-TestMirrors::TestMirrors(const QString& folder)
+TestMirrorList::TestMirrorList(const QString& folder)
     : folder(folder)
     , mirrors(nullptr)
 {
 }
 
-TestMirrors::~TestMirrors() = default;
+TestMirrorList::~TestMirrorList() = default;
 
-TestHttpServer* TestMirrors::startServer(const QString& rootDir)
+TestHttpServer* TestMirrorList::startServer(const QString& rootDir)
 {
     auto server = std::make_unique<TestHttpServer>(rootDir);
     if (!server->start())
@@ -19,12 +19,12 @@ TestHttpServer* TestMirrors::startServer(const QString& rootDir)
     return servers.back().get();
 }
 
-QString TestMirrors::url(const TestHttpServer* server) const
+QString TestMirrorList::url(const TestHttpServer* server) const
 {
     return server->url() + folder;
 }
 
-void TestMirrors::add(const QString& name, const TestHttpServer* server, int retries)
+void TestMirrorList::add(const QString& name, const TestHttpServer* server, int retries)
 {
     FTPSiteAccessData mirror;
     mirror.name = name;

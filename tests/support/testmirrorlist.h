@@ -14,22 +14,22 @@ class TestHttpServer;
 // the network manager the downloads share. Every mirror serves the same folder of its server
 // (for example "/9", as a real mirror serves one version's folder).
 //
-//     TestMirrors net(QStringLiteral("/9"));
+//     TestMirrorList net(QStringLiteral("/9"));
 //     TestHttpServer* server = net.startServer(served.path());
 //     QVERIFY(server);
 //     net.add(QStringLiteral("one"), server);
 //     DownloadTaskSpecification task(&net.manager, &net.mirrors, ...);
 //
 // Tasks that use the manager or the list must be gone before this object.
-class TestMirrors
+class TestMirrorList
 {
     // Declared first so that they outlive the manager and the list that refer to them.
     std::vector<std::unique_ptr<TestHttpServer>> servers;
     QString folder;
 
 public:
-    explicit TestMirrors(const QString& folder);
-    ~TestMirrors();
+    explicit TestMirrorList(const QString& folder);
+    ~TestMirrorList();
 
     // A started server for the files below rootDir, owned by this object; nullptr when it
     // could not listen.
