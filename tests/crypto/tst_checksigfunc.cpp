@@ -1,33 +1,17 @@
 #include "checksigfunc.h"
 #include "crypt.h"
+#include "testfiles.h"
 #include "testsigning.h"
 #include "testspies.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(content) == content.size();
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator generator(size);
-    for (char& c : data)
-        c = char(generator.generate());
-    return data;
-}
 
 } // namespace
 
@@ -71,7 +55,7 @@ void TestCheckSigFunc::md5_data()
     QTest::newRow("empty file") << QByteArray()
                                 << QStringLiteral("d41d8cd98f00b204e9800998ecf8427e") << true;
     // Larger than the read block and not a multiple of it.
-    const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
+    const QByteArray large = TestFiles::noise(3 * 1024 * 1024 + 17);
     QTest::newRow("several blocks")
         << large
         << QString::fromLatin1(QCryptographicHash::hash(large, QCryptographicHash::Md5).toHex())
@@ -85,7 +69,7 @@ void TestCheckSigFunc::md5()
     QFETCH(bool, pass);
 
     const QString path = dir.filePath(QStringLiteral("file.bin"));
-    QVERIFY(writeFile(path, content));
+    QVERIFY(TestFiles::write(path, content));
     CheckSigFunc func(path, expectedMd5);
     QSignalSpy messages(&func, &ASyncFunc::message);
     QCOMPARE(func.run(), pass);
@@ -113,7 +97,7 @@ void TestCheckSigFunc::signature_data()
     const QByteArray content("product ini contents");
     QTest::newRow("valid") << content << "valid" << true << QString();
     QTest::newRow("valid, several blocks")
-        << randomBytes(2 * 1024 * 1024 + 3) << "valid" << true << QString();
+        << TestFiles::noise(2 * 1024 * 1024 + 3) << "valid" << true << QString();
     QTest::newRow("valid, empty file") << QByteArray() << "valid" << true << QString();
     QTest::newRow("tampered file") << content << "tampered" << false << QString();
     QTest::newRow("missing file") << content << "no file" << false
@@ -140,15 +124,15 @@ void TestCheckSigFunc::signature()
     QTemporaryDir caseDir(dir.filePath(QStringLiteral("sig-XXXXXX")));
     const QString path = caseDir.filePath(QStringLiteral("client_macosx.ini"));
     const QString sigPath = path + QStringLiteral(".sig");
-    QVERIFY(writeFile(path, content));
+    QVERIFY(TestFiles::write(path, content));
     bool isLength = false;
     const int length = signature.toInt(&isLength);
     if (isLength) {
-        QVERIFY(writeFile(sigPath, randomBytes(length)));
+        QVERIFY(TestFiles::write(sigPath, TestFiles::noise(length)));
     } else if (signature == QLatin1String("valid") || signature == QLatin1String("tampered")) {
         QVERIFY(TestSigning::signFile(path));
         if (signature == QLatin1String("tampered"))
-            QVERIFY(writeFile(path, content + '\n'));
+            QVERIFY(TestFiles::write(path, content + '\n'));
     } else if (signature == QLatin1String("no file")) {
         QVERIFY(TestSigning::signFile(path));
         QVERIFY(QFile::remove(path));

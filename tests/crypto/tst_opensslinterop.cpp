@@ -3,6 +3,7 @@
 
 #include "checksigfunc.h"
 #include "crypt.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -34,18 +35,6 @@ Run run(const QString& program, const QStringList& arguments)
     result.exitCode = process.exitCode();
     result.output = process.readAll();
     return result;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 // A key file holds its DER SEQUENCE followed by zeros, which openssl does not accept.
@@ -88,10 +77,10 @@ void TestOpensslInterop::initTestCase()
     if (openssl.isEmpty())
         QFAIL("openssl is missing; scripts/setup installs it");
     crypt_init();
-    QVERIFY(writeAll(
-        path("private.der"), leadingDer(readAll(QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE)))));
-    QVERIFY(writeAll(path("public.der"),
-        leadingDer(readAll(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-public.key")))));
+    QVERIFY(TestFiles::write(path("private.der"),
+        leadingDer(TestFiles::read(QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE)))));
+    QVERIFY(TestFiles::write(path("public.der"),
+        leadingDer(TestFiles::read(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-public.key")))));
     QCOMPARE(
         run(openssl,
             { "rsa", "-inform", "DER", "-in", path("private.der"), "-out", path("private.pem") })
@@ -105,7 +94,7 @@ void TestOpensslInterop::initTestCase()
     QByteArray content(300 * 1000 + 7, Qt::Uninitialized);
     for (char& c : content)
         c = char(QRandomGenerator::global()->generate());
-    QVERIFY(writeAll(path("payload.bin"), content));
+    QVERIFY(TestFiles::write(path("payload.bin"), content));
 }
 
 void TestOpensslInterop::publicKeyIsPkcs1()
@@ -115,8 +104,8 @@ void TestOpensslInterop::publicKeyIsPkcs1()
                      "-outform", "DER", "-out", path("derived.der") })
                  .exitCode,
         0);
-    QCOMPARE(readAll(path("derived.der")), readAll(path("public.der")));
-    QCOMPARE(readAll(path("public.der")).size(), 140);
+    QCOMPARE(TestFiles::read(path("derived.der")), TestFiles::read(path("public.der")));
+    QCOMPARE(TestFiles::read(path("public.der")).size(), 140);
 }
 
 void TestOpensslInterop::opensslSignatureVerifiesInTheUpdater()
@@ -152,9 +141,9 @@ void TestOpensslInterop::releaseToolSignatureVerifiesInOpenssl()
     QCOMPARE(verifying.exitCode, 0);
 
     // And openssl notices a changed byte, so the check above is not vacuous.
-    QByteArray content = readAll(file);
+    QByteArray content = TestFiles::read(file);
     content[1000] = char(content[1000] ^ 1);
-    QVERIFY(writeAll(file, content));
+    QVERIFY(TestFiles::write(file, content));
     QVERIFY(run(openssl, args).exitCode != 0);
 }
 

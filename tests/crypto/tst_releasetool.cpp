@@ -1,5 +1,6 @@
 #include "checksigfunc.h"
 #include "crypt.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -38,13 +39,6 @@ QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeAll(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 QByteArray randomBytes(int size)
@@ -116,13 +110,13 @@ void TestReleaseTool::initTestCase()
     tree[QStringLiteral("data/config.xml")] = "<config/>";
     tree[QStringLiteral(".hidden")] = "";
     for (auto it = tree.cbegin(); it != tree.cend(); ++it)
-        QVERIFY(writeAll(path(QStringLiteral("tree/") + it.key()), it.value()));
-    QVERIFY(writeAll(path(QStringLiteral("bin/MacOS/launcher")), "launcher"));
+        QVERIFY(TestFiles::write(path(QStringLiteral("tree/") + it.key()), it.value()));
+    QVERIFY(TestFiles::write(path(QStringLiteral("bin/MacOS/launcher")), "launcher"));
     for (const char* old : { "app.bin", "removed.txt", "lib/libcore.dylib", "lib/gone.dylib" })
-        QVERIFY(writeAll(path(QStringLiteral("old/") + QLatin1String(old)), "old"));
-    QVERIFY(writeAll(path(QStringLiteral("changes.txt")), "3013: faster updates\n"));
-    QVERIFY(writeAll(path(QStringLiteral("clash/app.bin")), "same download name"));
-    QVERIFY(writeAll(path(QStringLiteral("linked/real")), "real"));
+        QVERIFY(TestFiles::write(path(QStringLiteral("old/") + QLatin1String(old)), "old"));
+    QVERIFY(TestFiles::write(path(QStringLiteral("changes.txt")), "3013: faster updates\n"));
+    QVERIFY(TestFiles::write(path(QStringLiteral("clash/app.bin")), "same download name"));
+    QVERIFY(TestFiles::write(path(QStringLiteral("linked/real")), "real"));
     QVERIFY(QFile::link(QStringLiteral("real"), path(QStringLiteral("linked/link"))));
 }
 
@@ -146,8 +140,8 @@ void TestReleaseTool::keygenSignVerify()
 
     const QString a = path(QStringLiteral("a.bin"));
     const QString b = path(QStringLiteral("b.bin"));
-    QVERIFY(writeAll(a, randomBytes(5000)));
-    QVERIFY(writeAll(b, QByteArray()));
+    QVERIFY(TestFiles::write(a, randomBytes(5000)));
+    QVERIFY(TestFiles::write(b, QByteArray()));
     QCOMPARE(releaseTool({ "sign", "--key", privateKey, a, b }).exitCode, 0);
     QCOMPARE(QFileInfo(a + QStringLiteral(".sig")).size(), 128);
 
@@ -182,11 +176,11 @@ void TestReleaseTool::signRefuses()
     const QString key = path(QStringLiteral("sign.key"));
     QFile::remove(key);
     if (!keyContent.isEmpty())
-        QVERIFY(writeAll(key, keyContent));
+        QVERIFY(TestFiles::write(key, keyContent));
     const QString file = path(QStringLiteral("unsigned.bin"));
     QFile::remove(file);
     if (fileExists)
-        QVERIFY(writeAll(file, "content"));
+        QVERIFY(TestFiles::write(file, "content"));
 
     const Run run = releaseTool({ "sign", "--key", key, file });
     QVERIFY(run.exitCode != 0);
@@ -299,7 +293,7 @@ void TestReleaseTool::publishRefuses()
     const QString output = path(QStringLiteral("refused-") + QTest::currentDataTag());
     QVERIFY(QDir().mkpath(output));
     if (extra.isEmpty())
-        QVERIFY(writeAll(output + QStringLiteral("/3013/client_macosx.ini"), "published"));
+        QVERIFY(TestFiles::write(output + QStringLiteral("/3013/client_macosx.ini"), "published"));
     const QStringList before = listing(output);
 
     QStringList args = publishArguments(output);

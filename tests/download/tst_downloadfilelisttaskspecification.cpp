@@ -24,15 +24,7 @@
 namespace {
 QByteArray contentFor(int index)
 {
-    QByteArray data;
-    quint32 x = quint32(index) * 7919u + 1u;
-    const int size = 20000 + index * 3001;
-    data.reserve(size);
-    while (data.size() < size) {
-        x = x * 1664525u + 1013904223u;
-        data.append(char(x >> 24));
-    }
-    return data;
+    return TestFiles::noise(20000 + index * 3001, quint32(index));
 }
 } // namespace
 

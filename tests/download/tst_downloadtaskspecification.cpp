@@ -19,14 +19,7 @@ const QString servedPath = QStringLiteral("/3012/files/a.bin");
 
 QByteArray fileContent()
 {
-    QByteArray data;
-    data.reserve(300 * 1024);
-    quint32 x = 12345;
-    while (data.size() < 300 * 1024) {
-        x = x * 1103515245u + 12345u;
-        data.append(char(x >> 24));
-    }
-    return data;
+    return TestFiles::noise(300 * 1024);
 }
 } // namespace
 

@@ -31,15 +31,6 @@ Outcome run(TaskSpecification& task)
     outcome.state = task.state;
     return outcome;
 }
-
-QByteArray pattern(int size)
-{
-    QByteArray data;
-    data.reserve(size);
-    for (int i = 0; i < size; ++i)
-        data.append(char((i * 7919) % 251));
-    return data;
-}
 }
 
 class tst_FileOperations : public QObject
@@ -203,7 +194,7 @@ void tst_FileOperations::copyOrUnzip_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QByteArray>("expected");
 
-    const QByteArray big = pattern(100000);
+    const QByteArray big = TestFiles::noise(100000);
     const QByteArray packed = TestFiles::gzipped(big);
     QByteArray badCrc = packed;
     badCrc[badCrc.size() - 8] = char(badCrc.at(badCrc.size() - 8) ^ 0x55);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtDebug>
 
 #include <sys/stat.h>
@@ -29,6 +30,15 @@ QByteArray TestFiles::read(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray TestFiles::noise(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& c : data)
+        c = char(generator.generate());
+    return data;
 }
 
 QByteArray TestFiles::gzipped(const QByteArray& data)

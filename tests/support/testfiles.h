@@ -11,6 +11,8 @@ namespace TestFiles {
 bool write(const QString& path, const QByteArray& content, int mode = -1);
 // The file's bytes; empty when it cannot be read.
 QByteArray read(const QString& path);
+// size bytes that look random but are the same for the same size and seed in every run.
+QByteArray noise(qsizetype size, quint32 seed = 1);
 // data packed the way a mirror serves a ".gz" file (gzip wrapper, fastest level).
 QByteArray gzipped(const QByteArray& data);
 
