@@ -27,7 +27,8 @@ Outcome run(TaskSpecification& task)
     QObject::connect(&task, &TaskSpecification::message, &task,
         [&outcome](const QString& text) { outcome.messages.append(text); });
     task.execute();
-    QTest::qWaitFor([&task] { return task.state != TaskSpecification::TaskRunning; }, 20000);
+    if (!QTest::qWaitFor([&task] { return task.state != TaskSpecification::TaskRunning; }, 20000))
+        qWarning("the task did not end within 20 s");
     outcome.state = task.state;
     return outcome;
 }
