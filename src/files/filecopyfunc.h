@@ -2,8 +2,9 @@
 
 #include "slowfileopfunc.h"
 
-// Copies sourcePath to destinationPath; fails when the destination exists. QFile::copy writes
-// through a temporary file that it renames at the end, so a failed copy leaves no destination.
+// Copies sourcePath to a new file destinationPath with the source's permission bits. Never
+// touches an existing destination: the copy fails when one exists. On any other failure the
+// partly written destination, which the copy itself created, is removed again.
 class FileCopyFunc : public SlowFileOpFunc
 {
     Q_OBJECT
