@@ -6,11 +6,26 @@
 #include "planpathcheck.h"
 
 #include <QFile>
+#include <QFuture>
 #include <QSettings>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+
+// One key of the product ini, read and checked for safe paths but not yet compared with the disk.
+struct MakeDownloadReplaceListFunc::Entry
+{
+    // Set for a key of the "delete" section only.
+    QString deletePath;
+    FileDownloadSpecification download;
+    FileReplaceSpecification replace;
+};
 
 namespace {
 const QString deleteSection = QStringLiteral("delete");
 const QString fieldSeparator = QStringLiteral("::");
+
+enum Finding { NothingToDo, Delete, Replace, ReplaceAndDownload };
 
 bool matches(const QString& path, const QString& md5)
 {
@@ -52,7 +67,15 @@ bool MakeDownloadReplaceListFunc::run()
         return false;
     }
 
-    int counter = 0;
+    QList<Entry> entries;
+    if (!readEntries(settings, entries))
+        return false;
+    checkEntries(entries, total);
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::readEntries(QSettings& settings, QList<Entry>& entries)
+{
     const QStringList sections = settings.childGroups();
     for (const QString& section : sections) {
         // The section is the remote folder of its files on the mirrors.
@@ -61,9 +84,8 @@ bool MakeDownloadReplaceListFunc::run()
             return false;
         }
         settings.beginGroup(section);
-        const bool ok = section == deleteSection
-            ? addDeleteSection(settings, counter, total)
-            : addFileSection(settings, section, counter, total);
+        const bool ok = section == deleteSection ? readDeleteSection(settings, entries)
+                                                 : readFileSection(settings, section, entries);
         settings.endGroup();
         if (!ok)
             return false;
@@ -71,33 +93,27 @@ bool MakeDownloadReplaceListFunc::run()
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::addDeleteSection(QSettings& settings, int& counter, int total)
+bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, QList<Entry>& entries)
 {
-    const QString root = Configuration::getAppRootPath();
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        ++counter;
-        emit progress(qreal(counter) / total);
         // One level up is how the files beside the bundle are named.
         if (!PlanPathCheck::isContainedOrOneUp(key)) {
             reportUnsafePath(key, deleteSection);
             return false;
         }
-        if (QFile::exists(root + QLatin1Char('/') + key))
-            plan.deleteList.append(key);
+        Entry entry;
+        entry.deletePath = key;
+        entries.append(entry);
     }
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::addFileSection(
-    QSettings& settings, const QString& section, int& counter, int total)
+bool MakeDownloadReplaceListFunc::readFileSection(
+    QSettings& settings, const QString& section, QList<Entry>& entries)
 {
-    const QString root = Configuration::getAppRootPath();
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        ++counter;
-        emit progress(qreal(counter) / total);
-
         // The key names the download in the session directory and on the mirror, and (unless
         // the entry is packed) the installed file: it may leave none of them.
         if (!PlanPathCheck::isContained(key)) {
@@ -112,37 +128,72 @@ bool MakeDownloadReplaceListFunc::addFileSection(
             return false;
         }
 
-        FileDownloadSpecification download;
-        download.section = section;
-        download.fileName = key;
-        download.md5 = fields.at(0);
-        download.size = fields.at(1).toULongLong();
-
-        FileReplaceSpecification replace;
-        replace.section = section;
-        replace.fileName = key;
+        Entry entry;
+        entry.download.section = section;
+        entry.download.fileName = key;
+        entry.download.md5 = fields.at(0);
+        entry.download.size = fields.at(1).toULongLong();
+        entry.replace.section = section;
+        entry.replace.fileName = key;
         if (fields.size() == 5) {
-            replace.unzippedMd5 = fields.at(2);
-            replace.unzippedSize = fields.at(3).toULongLong();
-            replace.unzippedFileName = fields.at(4);
+            entry.replace.unzippedMd5 = fields.at(2);
+            entry.replace.unzippedSize = fields.at(3).toULongLong();
+            entry.replace.unzippedFileName = fields.at(4);
         }
 
         // The unpacked name is the installed file of a packed entry.
-        if (replace.hasUnzip() && !PlanPathCheck::isContained(replace.unzippedFileName)) {
-            reportUnsafePath(replace.unzippedFileName, section);
+        if (entry.replace.hasUnzip()
+            && !PlanPathCheck::isContained(entry.replace.unzippedFileName)) {
+            reportUnsafePath(entry.replace.unzippedFileName, section);
             return false;
         }
-
-        const QString installed = root + QLatin1Char('/') + replace.destFileName(QString());
-        if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : download.md5))
-            continue;
-        plan.replaceList.append(replace);
-
-        // A complete download left by an interrupted run is reused.
-        if (!matches(configuration->tempDir + QLatin1Char('/') + key, download.md5))
-            plan.downloadList.append(download);
+        entries.append(entry);
     }
     return true;
+}
+
+void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int total)
+{
+    const QString root = Configuration::getAppRootPath();
+    const QString tempDir = configuration->tempDir;
+    const auto inspect = [root, tempDir](const Entry& entry) {
+        if (!entry.deletePath.isEmpty())
+            return QFile::exists(root + QLatin1Char('/') + entry.deletePath) ? Delete : NothingToDo;
+        const FileReplaceSpecification& replace = entry.replace;
+        const QString installed = root + QLatin1Char('/') + replace.destFileName(QString());
+        if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5))
+            return NothingToDo;
+        // A complete download left by an interrupted run is reused.
+        return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5)
+            ? Replace
+            : ReplaceAndDownload;
+    };
+
+    // A pool of its own: this function holds a thread of the global pool, and waiting there for
+    // checks queued behind other work could wait for ever.
+    QThreadPool pool;
+    pool.setMaxThreadCount(QThread::idealThreadCount());
+    const QFuture<Finding> findings = QtConcurrent::mapped(&pool, entries, inspect);
+    // Results are taken in ini order, whichever check ends first.
+    for (int i = 0; i < entries.size(); ++i) {
+        const Finding finding = findings.resultAt(i);
+        emit progress(qreal(i + 1) / total);
+        const Entry& entry = entries.at(i);
+        switch (finding) {
+        case NothingToDo:
+            break;
+        case Delete:
+            plan.deleteList.append(entry.deletePath);
+            break;
+        case Replace:
+            plan.replaceList.append(entry.replace);
+            break;
+        case ReplaceAndDownload:
+            plan.replaceList.append(entry.replace);
+            plan.downloadList.append(entry.download);
+            break;
+        }
+    }
 }
 
 void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)

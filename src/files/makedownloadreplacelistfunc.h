@@ -2,14 +2,18 @@
 
 #include "asyncfunc.h"
 
+#include <QList>
+
 class Configuration;
 class QSettings;
 struct FileSpecifications;
 
 // Builds the update plan from the product ini in the session directory: compares every listed
 // file with the installed copy and with a download left by an earlier run. Runs on a pool
-// thread; reads the configuration and the disk and writes only the plan it was given. On
-// failure the plan holds whatever was added so far and must not be used.
+// thread; reads the configuration and the disk and writes only the plan it was given. The whole
+// ini is read and checked before any file is, so a bad line costs no hashing; the files are then
+// checked on a pool of its own, several at a time, while the plan, the progress (once per key)
+// and the lists keep the order of the ini. On failure the plan must not be used.
 class MakeDownloadReplaceListFunc : public ASyncFunc
 {
     Q_OBJECT
@@ -20,8 +24,12 @@ public:
     static int getFileCount(QSettings& settings);
 
 private:
-    bool addDeleteSection(QSettings& settings, int& counter, int total);
-    bool addFileSection(QSettings& settings, const QString& section, int& counter, int total);
+    struct Entry;
+
+    bool readEntries(QSettings& settings, QList<Entry>& entries);
+    bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
+    bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
+    void checkEntries(const QList<Entry>& entries, int total);
     void reportUnsafePath(const QString& path, const QString& section);
 
     Configuration* configuration;

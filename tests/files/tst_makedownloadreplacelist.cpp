@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,6 +79,7 @@ private slots:
     void unsafePathsStopThePlan_data();
     void unsafePathsStopThePlan();
     void productIniFromReleaseTool();
+    void checksEndingOutOfOrderKeepTheIniOrder();
 
 private:
     struct Result
@@ -393,6 +395,77 @@ void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
         replaces, QStringList({ "inst/added/new.txt", "inst/changed.txt", "inst/lib/libx.dylib" }));
     QCOMPARE(plan.downloadList.size(), 3);
     QCOMPARE(plan.deleteList, QStringList { "inst/gone.txt" });
+}
+
+// Files are checked several at a time, so a small file's check ends before that of a large one
+// listed ahead of it: the lists and the progress still follow the ini.
+void tst_MakeDownloadReplaceList::checksEndingOutOfOrderKeepTheIniOrder()
+{
+    const int count = 24;
+    QString ini = QStringLiteral("[delete]\n");
+    for (int i = 0; i < count; ++i) {
+        // Every other file to delete exists.
+        const QString name = QStringLiteral("inst/gone%1").arg(i, 2, 10, QLatin1Char('0'));
+        ini += QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')) + QStringLiteral("=1\n");
+        if (i % 2 == 0)
+            QVERIFY(writeFile(root + name, "x"));
+    }
+    ini += QStringLiteral("[files]\n");
+    for (int i = 0; i < count; ++i) {
+        // Large and tiny installed files in turn, every one of them changed; every third
+        // download is already complete in the session directory.
+        const QString name = QStringLiteral("inst/f%1").arg(i, 2, 10, QLatin1Char('0'));
+        const QByteArray fresh = "new " + QByteArray::number(i);
+        ini += QString(name).replace(QLatin1Char('/'), QLatin1Char('\\')) + QLatin1Char('=')
+            + md5(fresh) + QStringLiteral("::%1\n").arg(fresh.size());
+        QVERIFY(writeFile(root + name, QByteArray(i % 2 == 0 ? 4 << 20 : 1, char('a' + i))));
+        if (i % 3 == 0)
+            QVERIFY(writeFile(session->filePath(name), fresh));
+    }
+    writeIni(ini);
+
+    // The order in which the settings reader lists the keys is the order of the plan.
+    QSettings settings(
+        session->filePath(clientType + QStringLiteral(".ini")), QSettings::IniFormat);
+    QStringList expectedDeletes, expectedReplaces, expectedDownloads;
+    settings.beginGroup(QStringLiteral("delete"));
+    for (const QString& key : settings.allKeys()) {
+        if (QFile::exists(root + key))
+            expectedDeletes.append(key);
+    }
+    settings.endGroup();
+    settings.beginGroup(QStringLiteral("files"));
+    for (const QString& key : settings.allKeys()) {
+        expectedReplaces.append(key);
+        if (!QFile::exists(session->filePath(key)))
+            expectedDownloads.append(key);
+    }
+    settings.endGroup();
+    QCOMPARE(settings.childGroups(), QStringList({ "delete", "files" }));
+
+    FileSpecifications plan;
+    MakeDownloadReplaceListTaskSpecification task(&configuration, plan, nullptr, 1.0);
+    QList<qreal> progress;
+    connect(&task, &TaskSpecification::updateProgress, this,
+        [&progress](qreal value) { progress.append(value); });
+    task.execute();
+    QTRY_VERIFY_WITH_TIMEOUT(task.state != TaskSpecification::TaskRunning, 20000);
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskFinished));
+
+    QStringList replaces, downloads;
+    for (const FileReplaceSpecification& entry : std::as_const(plan.replaceList))
+        replaces.append(entry.fileName);
+    for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList))
+        downloads.append(entry.fileName);
+    QCOMPARE(plan.deleteList, expectedDeletes);
+    QCOMPARE(replaces, expectedReplaces);
+    QCOMPARE(downloads, expectedDownloads);
+    // Once per key, in order, then the finish.
+    QList<qreal> expectedProgress;
+    for (int i = 1; i <= 2 * count; ++i)
+        expectedProgress.append(qreal(i) / (2 * count));
+    expectedProgress.append(1.0);
+    QCOMPARE(progress, expectedProgress);
 }
 
 QTEST_GUILESS_MAIN(tst_MakeDownloadReplaceList)
