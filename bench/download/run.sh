@@ -6,40 +6,27 @@
 # Prints best-of-N wall times, their ratio and the updater's peak resident memory.
 #
 # usage: bench/download/run.sh [BUILD_DIR]   (default: build; RUNS, SMALL_FILES, BIG_MIB override)
-set -euo pipefail
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
-runs="${RUNS:-2}"
+source "$(dirname "$0")/../lib.sh"
+bench_setup 2 "${1:-}" crv-bench-download
 small_files="${SMALL_FILES:-200}"
 big_mib="${BIG_MIB:-100}"
 version=7
 
 command -v nginx >/dev/null || { echo "nginx is missing: run scripts/setup" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run scripts/setup" >&2; exit 1; }
-cmake --build "$build" -j2 --target crv-bench-download >/dev/null
 driver="$build/bin/crv-bench-download"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/crv-bench-download.XXXXXX")"
 chmod 755 "$work"
 nginx_pid=""
-cleanup() {
+bench_cleanup() {
     if [ -n "$nginx_pid" ]; then
         kill "$nginx_pid" 2>/dev/null || true
         wait "$nginx_pid" 2>/dev/null || true
     fi
-    rm -rf "$work"
 }
-trap cleanup EXIT
 
 echo "generating ${small_files} files of 1 MiB and 2 of ${big_mib} MiB..."
 www="$work/www"
-mkdir -p "$www/$version/bin/small" "$www/$version/bin/big"
-for i in $(seq -w 0 $((small_files - 1))); do
-    head -c $((1024 * 1024)) /dev/urandom >"$www/$version/bin/small/f$i.bin"
-done
-for i in 0 1; do
-    head -c $((big_mib * 1024 * 1024)) /dev/urandom >"$www/$version/bin/big/b$i.bin"
-done
+make_tree "$www/$version/bin/small" "$small_files" 1024
+make_tree "$www/$version/bin/big" 2 $((big_mib * 1024))
 # The download list ("section fileName md5 size") and md5sum's list of the same files.
 (cd "$www/$version/bin" && find small big -type f | sort | while read -r f; do
     md5=$(md5sum "$f" | cut -d' ' -f1)
@@ -85,30 +72,16 @@ while read -r section name _ _; do
     echo "output = \"$work/curl/$name\""
     n=$((n + 1))
 done <"$work/list" >"$work/curl.cfg"
-cat "$www/$version"/bin/*/* >/dev/null # warm the page cache
+find "$www/$version/bin" -type f -exec cat {} + >/dev/null # warm the page cache
 
-best_ours="" ours_rss="" best_curl=""
-for _ in $(seq "$runs"); do
-    rm -rf "$work/session" && mkdir -p "$work/session"
-    /usr/bin/time -f "%e %M" -o "$work/time" "$driver" "$work/session" "$work/list" "${mirrors[@]}" \
-        || { echo "updater download failed" >&2; exit 1; }
-    read -r wall kib <"$work/time"
-    if [ -z "$best_ours" ] || awk -v a="$wall" -v b="$best_ours" 'BEGIN { exit !(a < b) }'; then
-        best_ours=$wall ours_rss=$kib
-    fi
-    rm -rf "$work/session"
-
-    rm -rf "$work/curl" && mkdir -p "$work/curl"
-    /usr/bin/time -f "%e" -o "$work/time" bash -c \
-        "curl -s --no-progress-meter -f --parallel --parallel-max 6 --create-dirs -K '$work/curl.cfg' \
-         && cd '$work/curl' && md5sum -c --quiet '$work/md5sums'" \
-        || { echo "curl download failed" >&2; exit 1; }
-    read -r wall <"$work/time"
-    if [ -z "$best_curl" ] || awk -v a="$wall" -v b="$best_curl" 'BEGIN { exit !(a < b) }'; then
-        best_curl=$wall
-    fi
-    rm -rf "$work/curl"
-done
+fresh_session() { rm -rf "$work/session" "$work/curl" && mkdir -p "$work/session"; }
+fresh_curl() { rm -rf "$work/session" "$work/curl" && mkdir -p "$work/curl"; }
+prepare=fresh_session measure "$driver" "$work/session" "$work/list" "${mirrors[@]}"
+best_ours=$best ours_rss=$rss
+prepare=fresh_curl measure bash -c \
+    "curl -s --no-progress-meter -f --parallel --parallel-max 6 --create-dirs -K '$work/curl.cfg' \
+     && cd '$work/curl' && md5sum -c --quiet '$work/md5sums'"
+best_curl=$best
 
 total_mib=$((small_files + 2 * big_mib))
 echo "release: ${small_files} x 1 MiB + 2 x ${big_mib} MiB = ${total_mib} MiB, 3 nginx mirrors on loopback,"

@@ -4,18 +4,11 @@
 # page cache warm for all. Prints best-of-N wall time, peak resident memory and the ratios.
 #
 # usage: bench/verify/run.sh [BUILD_DIR]   (default: build; SIZE_MIB and RUNS override)
-set -euo pipefail
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
+source "$(dirname "$0")/../lib.sh"
+bench_setup 3 "${1:-}" crv-bench-verify crv-release
 size_mib="${SIZE_MIB:-1024}"
-runs="${RUNS:-3}"
-
-cmake --build "$build" -j2 --target crv-bench-verify crv-release >/dev/null
 driver="$build/bin/crv-bench-verify"
 release="$build/bin/crv-release"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/crv-bench-verify.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
 file="$work/payload.bin"
 
 echo "generating ${size_mib} MiB of random data..."
@@ -29,35 +22,14 @@ openssl rsa -RSAPublicKey_in -inform DER -in "$work/public.der" -pubout -out "$w
 md5=$(md5sum "$file" | cut -d' ' -f1)
 cat "$file" >/dev/null # warm the page cache
 
-# measure NAME CMD...: best wall seconds and the peak RSS (KiB) of that run, into $best/$rss
-measure() {
-    best=""
-    rss=""
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" \
-            || { echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
-        read -r wall kib <"$work/time"
-        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best="$wall"
-            rss="$kib"
-        fi
-    done
-}
-
-report() { # LABEL OURS_WALL OURS_RSS THEIRS_WALL THEIRS_RSS THEIRS_NAME
-    awk -v l="$1" -v ow="$2" -v or="$3" -v tw="$4" -v tr="$5" -v tn="$6" 'BEGIN {
-        printf "%-16s updater %6.2f s %7.1f MiB | %-10s %6.2f s %7.1f MiB | time ratio %.2f\n",
-               l, ow, or / 1024, tn, tw, tr / 1024, (tw > 0 ? ow / tw : 0) }'
-}
-
 echo "file: ${size_mib} MiB, best of ${runs} runs, $(nproc) cores"
 measure "$driver" "$file" "$md5"
 md5_wall=$best md5_rss=$rss
 measure md5sum "$file"
-report "MD5 check" "$md5_wall" "$md5_rss" "$best" "$rss" md5sum
+report "MD5 check" "$md5_wall" "$md5_rss" md5sum "$best" "$rss"
 
 measure "$driver" "$file"
 sig_wall=$best sig_rss=$rss
 measure openssl dgst -sha1 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:8 \
     -verify "$work/public.pem" -signature "$file.sig" "$file"
-report "signature check" "$sig_wall" "$sig_rss" "$best" "$rss" openssl
+report "signature check" "$sig_wall" "$sig_rss" openssl "$best" "$rss"

@@ -1,0 +1,65 @@
+# Helpers shared by the benchmark scripts; source it, do not run it.
+#
+#   bench_setup DEFAULT_RUNS BUILD_DIR TARGET...
+#       Sets root (the repository), build (BUILD_DIR, or root/build when empty), runs (RUNS, or
+#       DEFAULT_RUNS) and work (a fresh temporary folder, removed on exit after the script's own
+#       bench_cleanup, if it defines one), then builds the targets.
+#   make_tree DIR FILES FILE_KIB
+#       FILES files of FILE_KIB KiB of random data, ten to a folder: DIR/dNN/fNNNN.bin.
+#   measure CMD...
+#       Runs CMD $runs times, each time after the function named by $prepare, if set (for
+#       example `prepare=restore measure cp ...`). Leaves the best wall seconds in best, the peak
+#       resident memory (KiB) of that run in rss, and the output of the last run in
+#       $work/stdout. A failing run ends the script.
+#   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS
+#       One line with both figures and the time ratio updater / tool.
+set -euo pipefail
+
+bench_setup() {
+    local default_runs=$1 build_arg=$2
+    shift 2
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    build="$(cd "${build_arg:-$root/build}" && pwd)"
+    runs="${RUNS:-$default_runs}"
+    [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing: run scripts/setup" >&2; exit 1; }
+    cmake --build "$build" -j2 --target "$@" >/dev/null
+    work="$(mktemp -d "${TMPDIR:-/tmp}/crv-bench.XXXXXX")"
+    trap bench_exit EXIT
+}
+
+bench_exit() {
+    if declare -F bench_cleanup >/dev/null; then
+        bench_cleanup
+    fi
+    rm -rf "$work"
+}
+
+make_tree() {
+    local dir=$1 files=$2 file_kib=$3 i
+    for i in $(seq -w 0 $((files - 1))); do
+        mkdir -p "$dir/d${i:0:2}"
+        head -c "$((file_kib * 1024))" /dev/urandom >"$dir/d${i:0:2}/f$i.bin"
+    done
+}
+
+measure() {
+    local wall kib
+    best="" rss=""
+    for _ in $(seq "$runs"); do
+        if [ -n "${prepare:-}" ]; then
+            "$prepare"
+        fi
+        /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" \
+            || { echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+        read -r wall kib <"$work/time"
+        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best="$wall" rss="$kib"
+        fi
+    done
+}
+
+report() {
+    awk -v l="$1" -v ow="$2" -v or="$3" -v tn="$4" -v tw="$5" -v tr="$6" 'BEGIN {
+        printf "%-18s updater %6.2f s %7.1f MiB | %-8s %6.2f s %7.1f MiB | time ratio %.2f\n",
+               l, ow, or / 1024, tn, tw, tr / 1024, (tw > 0 ? ow / tw : 0) }'
+}
