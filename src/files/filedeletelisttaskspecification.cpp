@@ -2,6 +2,7 @@
 
 #include "configuration.h"
 #include "filedeletetaskspecification.h"
+#include "installationsynctaskspecification.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,6 +23,9 @@ void FileDeleteListTaskSpecification::execute()
 void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 {
     const QDir root(Configuration::getAppRootPath());
+    // The copies written by the replacement may still sit in the page cache; the first delete
+    // must not come before they are on disk. The flush carries no share of the progress.
+    addSubTask(new InstallationSyncTaskSpecification(root.path(), this, 0.0));
     for (const QString& entry : std::as_const(*deleteList))
         addSubTask(new FileDeleteTaskSpecification(
             false, QFileInfo(root, entry).filePath(), this, 1.0 / deleteList->size()));

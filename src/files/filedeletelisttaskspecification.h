@@ -2,9 +2,10 @@
 
 #include "composedtaskspecification.h"
 
-// Deletes the install-relative paths of the plan's delete list, one at a time. The list is
-// read when the task executes, so it includes the "_old_" copies the replacement added.
-// Failures are ignored: this step always finishes. Runs on the main thread.
+// Deletes the install-relative paths of the plan's delete list, one at a time, after flushing
+// the installation's file system to disk. The list is read when the task executes, so it
+// includes the "_old_" copies the replacement added. Failures to delete are ignored; a failed
+// flush cancels the step with an error before anything is deleted. Runs on the main thread.
 class FileDeleteListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "filedeletetaskspecification.h"
 #include "filerenametaskspecification.h"
 #include "fileunziptaskspecification.h"
+#include "installationsynctaskspecification.h"
 #include "rollbackdatalist.h"
 #include "testfiles.h"
 
@@ -48,6 +49,8 @@ private slots:
     void deleteFile();
     void copyOrUnzip_data();
     void copyOrUnzip();
+    void installationSync_data();
+    void installationSync();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -263,6 +266,33 @@ void tst_FileOperations::copyOrUnzip()
     QCOMPARE(QFile::exists(destinationPath), destinationExists);
     QCOMPARE(
         read(QStringLiteral("dst")), destinationExists ? QByteArray("installed") : QByteArray());
+}
+
+// The flush guards the delete step: when it cannot be done, the step must stop and say why
+// rather than delete the only complete copies.
+void tst_FileOperations::installationSync_data()
+{
+    QTest::addColumn<bool>("rootExists");
+    QTest::addColumn<int>("state");
+
+    QTest::newRow("installation") << true << int(TaskSpecification::TaskFinished);
+    QTest::newRow("no such directory") << false << int(TaskSpecification::TaskErrorCanceled);
+}
+
+void tst_FileOperations::installationSync()
+{
+    QFETCH(bool, rootExists);
+    QFETCH(int, state);
+    const QString root = rootExists ? dir->path() : path(QStringLiteral("missing"));
+
+    InstallationSyncTaskSpecification task(root, nullptr, 0.0);
+    const Outcome outcome = run(task);
+
+    QCOMPARE(outcome.state, state);
+    QCOMPARE(outcome.messages.size(), rootExists ? 0 : 1);
+    if (!rootExists)
+        QVERIFY(outcome.messages.first().startsWith(
+            QStringLiteral("Could not flush the installation %1 to disk: ").arg(root)));
 }
 
 QTEST_GUILESS_MAIN(tst_FileOperations)
