@@ -68,13 +68,13 @@ void TestDownloadFileListTaskSpecification::initTestCase()
     for (int i = 0; i < names.size(); ++i) {
         const QByteArray data = contentFor(i);
         QVERIFY(TestFiles::write(served.path() + QStringLiteral("/9/bin/") + names.at(i), data));
-        FileDownloadSpecification spec;
-        spec.section = QStringLiteral("bin");
-        spec.fileName = names.at(i);
-        spec.md5
+        FileDownloadSpecification entry;
+        entry.section = QStringLiteral("bin");
+        entry.fileName = names.at(i);
+        entry.md5
             = QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
-        spec.size = quint64(data.size());
-        plan << spec;
+        entry.size = quint64(data.size());
+        plan << entry;
     }
 }
 
