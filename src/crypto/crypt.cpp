@@ -203,7 +203,7 @@ void write_file(const char* path, const unsigned char* data, unsigned long lengt
 {
     FilePtr f = openFile(path, "wb", "Cannot open file for writing: ");
     // A key or signature cut short by a full disk must not pass for a complete one.
-    const bool written = std::fwrite(data, 1, length, f.get()) == length;
+    const bool written = length == 0 || std::fwrite(data, 1, length, f.get()) == length;
     const bool closed = std::fclose(f.release()) == 0;
     if (!written || !closed)
         throw crypt_exception(std::string("Cannot write file: ") + path);
