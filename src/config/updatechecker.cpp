@@ -74,12 +74,12 @@ private:
     addrinfo* m_info = nullptr;
 };
 
-bool sendRequest(int fd, const addrinfo* server, char request)
+bool sendRequest(int fd, char request)
 {
     const char datagram[2] = { request, '\0' };
     ssize_t sent;
     do {
-        sent = ::sendto(fd, datagram, sizeof datagram, 0, server->ai_addr, server->ai_addrlen);
+        sent = ::send(fd, datagram, sizeof datagram, 0);
     } while (sent < 0 && errno == EINTR);
     return sent >= 1;
 }
@@ -90,7 +90,7 @@ bool receiveText(int fd, size_t limit, QString* text)
     QByteArray buffer(int(limit) + 1, '\0');
     ssize_t received;
     do {
-        received = ::recvfrom(fd, buffer.data(), limit, 0, nullptr, nullptr);
+        received = ::recv(fd, buffer.data(), limit, 0);
     } while (received < 0 && errno == EINTR);
     if (received < 0)
         return false;
@@ -139,8 +139,13 @@ bool UpdateChecker::readFromServer()
     AddressInfoHolder server;
     if (!server.resolve(m_host, m_port))
         return false;
+    // A connected socket takes datagrams from the server's address and port only: a reply
+    // from anyone else on the network could choose the version to install, an old one too.
+    const addrinfo* address = server.first();
+    if (::connect(socket.fd(), address->ai_addr, address->ai_addrlen) != 0)
+        return false;
 
-    if (!sendRequest(socket.fd(), server.first(), '3'))
+    if (!sendRequest(socket.fd(), '3'))
         return false;
 
     timeval timeout;
@@ -154,7 +159,7 @@ bool UpdateChecker::readFromServer()
         return false;
     parseVersionList(versions);
 
-    if (!sendRequest(socket.fd(), server.first(), '*'))
+    if (!sendRequest(socket.fd(), '*'))
         return false;
     return receiveText(socket.fd(), NewsLimit, &news);
 }

@@ -7,8 +7,9 @@
 #include <QString>
 
 // One query of the update server over UDP (IPv4): the version list of all channels and the
-// news text of the day. The query blocks the calling thread: each of the two receives waits at
-// most five seconds. Not thread-safe; use one checker per query.
+// news text of the day. Replies count only when they come from the server's address and port.
+// The query blocks the calling thread: each of the two receives waits at most five seconds.
+// Not thread-safe; use one checker per query.
 class UpdateChecker
 {
 public:

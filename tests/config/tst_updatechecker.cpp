@@ -17,13 +17,15 @@ using VersionList = QList<QPair<QString, QString>>;
 namespace {
 
 // A UDP peer on 127.0.0.1 that answers the i-th datagram it receives with replies[i] (a null
-// QByteArray means: no answer). It runs on a thread of its own because the checker blocks the
-// thread that calls it.
+// QByteArray means: no answer). With a forged reply, a second socket sends that first, to the
+// same client, from another port. It runs on a thread of its own because the checker blocks
+// the thread that calls it.
 class ScriptedPeer
 {
 public:
-    explicit ScriptedPeer(const QList<QByteArray>& replies)
+    explicit ScriptedPeer(const QList<QByteArray>& replies, const QByteArray& forged = {})
         : m_replies(replies)
+        , m_forged(forged)
     {
         std::future<quint16> bound = m_bound.get_future();
         m_thread.reset(QThread::create([this] { run(); }));
@@ -47,7 +49,8 @@ private:
     void run()
     {
         QUdpSocket socket;
-        if (!socket.bind(QHostAddress::LocalHost, 0)) {
+        QUdpSocket forger;
+        if (!socket.bind(QHostAddress::LocalHost, 0) || !forger.bind(QHostAddress::LocalHost, 0)) {
             m_bound.set_value(0);
             return;
         }
@@ -59,6 +62,9 @@ private:
                 const QNetworkDatagram request = socket.receiveDatagram();
                 const QByteArray& reply = m_replies.at(m_requests.size());
                 m_requests.append(request.data());
+                if (!m_forged.isNull())
+                    forger.writeDatagram(
+                        m_forged, request.senderAddress(), quint16(request.senderPort()));
                 if (!reply.isNull())
                     socket.writeDatagram(
                         reply, request.senderAddress(), quint16(request.senderPort()));
@@ -67,6 +73,7 @@ private:
     }
 
     const QList<QByteArray> m_replies;
+    const QByteArray m_forged;
     QList<QByteArray> m_requests;
     std::promise<quint16> m_bound;
     quint16 m_port = 0;
@@ -92,6 +99,7 @@ private slots:
     void channelEntry_data();
     void channelEntry();
     void retryStartsWithEmptyList();
+    void repliesFromOtherPeersAreIgnored();
     void referenceServer();
     void silentNewsFailsAfterTimeOut();
 };
@@ -184,6 +192,20 @@ void TestUpdateChecker::retryStartsWithEmptyList()
     QVERIFY(checker.checkUpdate());
     QCOMPARE(checker.versionList, (VersionList { { "3012", "new" }, { "3013", "beta" } }));
     QCOMPARE(checker.news, QStringLiteral("new news"));
+}
+
+// Anyone on the network could otherwise choose the version to install, an old one included.
+void TestUpdateChecker::repliesFromOtherPeersAreIgnored()
+{
+    ScriptedPeer peer(
+        { QByteArray("3013#3.1"), QByteArray("genuine news") }, QByteArray("3001#forged"));
+    QVERIFY(peer.port() != 0);
+    UpdateChecker checker(QStringLiteral("127.0.0.1"), peer.port());
+
+    QVERIFY(checker.checkUpdate());
+
+    QCOMPARE(checker.versionList, (VersionList { { "3013", "3.1" } }));
+    QCOMPARE(checker.news, QStringLiteral("genuine news"));
 }
 
 void TestUpdateChecker::referenceServer()
