@@ -28,6 +28,7 @@ void DownloadFileTaskSpecification::reset()
 {
     clearSubTasks();
     downloadTask = nullptr;
+    signatureTask = nullptr;
     siblingCanceled = false;
     ComposedTaskSpecification::reset();
 }
@@ -40,10 +41,19 @@ void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* 
 
 void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
+    const QString remotePath = section + QLatin1Char('/') + fileName;
     const QString localPath = configuration->tempDir + QLatin1Char('/') + fileName;
+    // A file without an MD5 is checked against the ".sig" beside it, which must be here first.
+    const bool signatureChecked = md5.isEmpty();
     downloadTask = new DownloadTaskSpecification(
-        networkManager, mirrors, section + QLatin1Char('/') + fileName, localPath, size, this, 0.8);
+        networkManager, mirrors, remotePath, localPath, size, this, signatureChecked ? 0.75 : 0.8);
     addSubTask(downloadTask);
+    if (signatureChecked) {
+        const QString sig = QStringLiteral(".sig");
+        signatureTask = new DownloadTaskSpecification(
+            networkManager, mirrors, remotePath + sig, localPath + sig, -1, this, 0.05);
+        addSubTask(signatureTask);
+    }
     auto* check = new CheckSignatureTaskSpecification(localPath, md5, false, this, 0.2);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &DownloadFileTaskSpecification::onSigCheckDone, Qt::DirectConnection);
@@ -60,6 +70,9 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     emit message(
         QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileName));
     mirrors->removeMirror(downloadTask->currentMirror.name);
+    // Either of the two may have served the bad half of a signed file.
+    if (signatureTask)
+        mirrors->removeMirror(signatureTask->currentMirror.name);
     // A task told to stop must not start over; the check task still ends after this slot, so
     // it is cut off first.
     if (userCancelRequested || siblingCanceled) {

@@ -9,8 +9,9 @@ class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or by its
-// signature when no MD5 is listed), one after the other. A file that fails its check is
+// Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or, when no
+// MD5 is listed, by its signature, whose ".sig" is downloaded beside it first), one after the
+// other. A file that fails its check is
 // blamed on the mirror that served it: the mirror is removed and the file fetched and checked
 // again elsewhere, so retries end when the mirrors do. Shared objects are not owned.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification
@@ -30,6 +31,8 @@ public:
     Configuration* configuration;
     // The download of the current attempt; a subtask, owned by this task.
     DownloadTaskSpecification* downloadTask = nullptr;
+    // The download of the file's ".sig" when it has no MD5; null otherwise.
+    DownloadTaskSpecification* signatureTask = nullptr;
 
     void execute() override;
     void reset() override;

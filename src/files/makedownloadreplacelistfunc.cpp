@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFuture>
+#include <QSet>
 #include <QSettings>
 #include <QThread>
 #include <QThreadPool>
@@ -71,6 +72,7 @@ bool MakeDownloadReplaceListFunc::run()
     if (!readEntries(settings, entries))
         return false;
     checkEntries(entries, total);
+    leaveSignaturesToTheirFiles();
     return true;
 }
 
@@ -194,6 +196,21 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
             break;
         }
     }
+}
+
+// The download of a file checked by its signature brings the ".sig" along, since the check
+// needs it at once. A download entry of its own for that ".sig" would run in parallel and
+// write the same session file; its replace entry still installs it beside the file.
+void MakeDownloadReplaceListFunc::leaveSignaturesToTheirFiles()
+{
+    QSet<QString> fetchedWithTheirFiles;
+    for (const FileDownloadSpecification& download : std::as_const(plan.downloadList)) {
+        if (download.md5.isEmpty())
+            fetchedWithTheirFiles.insert(download.fileName + QStringLiteral(".sig"));
+    }
+    plan.downloadList.removeIf([&fetchedWithTheirFiles](const FileDownloadSpecification& d) {
+        return fetchedWithTheirFiles.contains(d.fileName);
+    });
 }
 
 void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)

@@ -30,6 +30,7 @@ private:
     bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
     bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
     void checkEntries(const QList<Entry>& entries, int total);
+    void leaveSignaturesToTheirFiles();
     void reportUnsafePath(const QString& path, const QString& section);
 
     Configuration* configuration;

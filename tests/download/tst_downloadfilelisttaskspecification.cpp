@@ -7,6 +7,7 @@
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmirrorlist.h"
+#include "testsigning.h"
 #include "testspies.h"
 
 #include <QCryptographicHash>
@@ -37,6 +38,8 @@ private slots:
     void cleanup();
     void streamsStartInListOrder();
     void badFileCostsItsMirror();
+    void signedFileBringsItsSignature_data();
+    void signedFileBringsItsSignature();
     void emptyListNeedsNoDownloads();
     void uncreatableDirectoryCancels();
     void userCancelDeletesPartialFiles();
@@ -184,6 +187,47 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+}
+
+// A file listed without an MD5 is checked against its ".sig", which nothing else may fetch in
+// time: the file's own download brings it, and a mirror without it is dropped like any mirror
+// that answers 404.
+void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature_data()
+{
+    QTest::addColumn<bool>("badMirrorLacksSignature");
+
+    QTest::newRow("signature on every mirror") << false;
+    QTest::newRow("one mirror lacks the signature") << true;
+}
+
+void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature()
+{
+    QFETCH(bool, badMirrorLacksSignature);
+    const QString served9 = served.path() + QStringLiteral("/9/bin/");
+    QVERIFY(TestFiles::write(served9 + QStringLiteral("signed.bin"), contentFor(42)));
+    QVERIFY(TestSigning::signFile(served9 + QStringLiteral("signed.bin")));
+    if (badMirrorLacksSignature)
+        badServer->setFault(QStringLiteral("/9/bin/signed.bin.sig"), TestHttpServer::NotFound);
+    addMirrors(QStringLiteral("good"), server, 1);
+    addMirrors(QStringLiteral("bad"), badServer, 1);
+    FileDownloadSpecification signedFile;
+    signedFile.section = QStringLiteral("bin");
+    signedFile.fileName = QStringLiteral("signed.bin");
+    signedFile.size = quint64(contentFor(42).size());
+    downloadList = { signedFile };
+    task = std::make_unique<DownloadFileListTaskSpecification>(
+        &downloadList, &net->manager, &net->mirrors, &configuration, nullptr, 0.4);
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+
+    task->execute();
+
+    QVERIFY(finished.wait());
+    // The mirrors are chosen at random: the one without the signature is gone if it was asked.
+    const bool badAsked = badServer->requestCount(QStringLiteral("/9/bin/signed.bin.sig")) > 0;
+    QCOMPARE(net->mirrors.mirrorList.size(), badMirrorLacksSignature && badAsked ? 1 : 2);
+    for (const QString& name : { QStringLiteral("signed.bin"), QStringLiteral("signed.bin.sig") })
+        QCOMPARE(TestFiles::read(session->path() + QStringLiteral("/") + name),
+            TestFiles::read(served9 + name));
 }
 
 void TestDownloadFileListTaskSpecification::emptyListNeedsNoDownloads()

@@ -230,6 +230,12 @@ void tst_MakeDownloadReplaceList::plan_data()
         << QStringList() << QStringList { "inst/n.txt=new", "inst/s.txt=stale" }
         << QStringList { "files/inst/s.txt" } << QStringList { "inst/n.txt", "inst/s.txt" }
         << QStringList() << QString();
+    QTest::newRow("a signed file brings its signature, which is still installed")
+        << "[files]\ninst\\tool=::3\ninst\\tool.sig={md5:sig}::4\ninst\\other.sig={md5:o}::1\n"
+        << QStringList() << QStringList()
+        << QStringList { "files/inst/tool", "files/inst/other.sig" }
+        << QStringList { "inst/tool", "inst/tool.sig", "inst/other.sig" } << QStringList()
+        << QString();
     QTest::newRow("three fields") << "[files]\ninst\\ok.txt={md5:x}::1\ninst\\bad.txt=x::1::2\n"
                                   << QStringList() << QStringList() << QStringList()
                                   << QStringList() << QStringList()
