@@ -79,23 +79,43 @@ int keygen(const QStringList& arguments)
     return 0;
 }
 
-int sign(const QStringList& arguments)
+// The key file and the files of "sign" and "verify", which take the same arguments. False
+// after the reason has been printed.
+bool parseKeyAndFiles(const QStringList& arguments, const QString& command, const QString& keyKind,
+    const QString& filesRole, const QString& description, QString& key, QStringList& files)
 {
     QCommandLineParser parser;
-    parser.addOption(keyOption(QStringLiteral("The private key file.")));
-    parser.addPositionalArgument(QStringLiteral("FILE..."), QStringLiteral("Files to sign."));
-    parse(parser, QStringLiteral("sign"), arguments,
-        QStringLiteral("Writes FILE.sig beside each FILE: the raw RSA-PSS signature (SHA-1, "
-                       "salt length 8) of the whole file. An existing FILE.sig is replaced."));
-    if (!parser.isSet(QStringLiteral("key")))
-        return fail(QStringLiteral("sign needs --key PRIVATE"));
-    if (parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("sign needs at least one file"));
+    parser.addOption(keyOption(QStringLiteral("The %1 key file.").arg(keyKind)));
+    parser.addPositionalArgument(QStringLiteral("FILE..."), filesRole);
+    parse(parser, command, arguments, description);
+    if (!parser.isSet(QStringLiteral("key"))) {
+        fail(QStringLiteral("%1 needs --key %2").arg(command, keyKind.toUpper()));
+        return false;
+    }
+    if (parser.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("%1 needs at least one file").arg(command));
+        return false;
+    }
+    key = parser.value(QStringLiteral("key"));
+    files = parser.positionalArguments();
+    return true;
+}
+
+int sign(const QStringList& arguments)
+{
+    QString key;
+    QStringList files;
+    if (!parseKeyAndFiles(arguments, QStringLiteral("sign"), QStringLiteral("private"),
+            QStringLiteral("Files to sign."),
+            QStringLiteral("Writes FILE.sig beside each FILE: the raw RSA-PSS signature (SHA-1, "
+                           "salt length 8) of the whole file. An existing FILE.sig is replaced."),
+            key, files))
+        return 1;
     ReleaseSigner signer;
-    if (!signer.loadKey(parser.value(QStringLiteral("key"))))
+    if (!signer.loadKey(key))
         return fail(signer.errorString());
     int status = 0;
-    for (const QString& file : parser.positionalArguments()) {
+    for (const QString& file : files) {
         if (signer.signFile(file))
             out() << "signed " << file << Qt::endl;
         else
@@ -106,21 +126,19 @@ int sign(const QStringList& arguments)
 
 int verify(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.addOption(keyOption(QStringLiteral("The public key file.")));
-    parser.addPositionalArgument(QStringLiteral("FILE..."), QStringLiteral("Files to check."));
-    parse(parser, QStringLiteral("verify"), arguments,
-        QStringLiteral("Checks FILE.sig against each FILE as the updater does and prints one "
-                       "line per file. Exit status 0 only when every file verifies."));
-    if (!parser.isSet(QStringLiteral("key")))
-        return fail(QStringLiteral("verify needs --key PUBLIC"));
-    if (parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("verify needs at least one file"));
+    QString key;
+    QStringList files;
+    if (!parseKeyAndFiles(arguments, QStringLiteral("verify"), QStringLiteral("public"),
+            QStringLiteral("Files to check."),
+            QStringLiteral("Checks FILE.sig against each FILE as the updater does and prints one "
+                           "line per file. Exit status 0 only when every file verifies."),
+            key, files))
+        return 1;
     ReleaseVerifier verifier;
-    if (!verifier.loadKey(parser.value(QStringLiteral("key"))))
+    if (!verifier.loadKey(key))
         return fail(verifier.errorString());
     int status = 0;
-    for (const QString& file : parser.positionalArguments()) {
+    for (const QString& file : files) {
         if (verifier.verifyFile(file)) {
             out() << "OK      " << file << Qt::endl;
         } else {
