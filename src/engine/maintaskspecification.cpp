@@ -1,0 +1,44 @@
+#include "maintaskspecification.h"
+
+#include "downloadfilelisttaskspecification.h"
+#include "filedeletelisttaskspecification.h"
+#include "filereplacelisttaskspecification.h"
+#include "inidownloadtaskspecification.h"
+#include "makedownloadreplacelisttaskspecification.h"
+
+MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager,
+    Mirrors* mirrors, Configuration* configuration, QObject* parent, double progressRange)
+    : ComposedTaskSpecification(1, progressRange, parent)
+    , networkManager(networkManager)
+    , mirrors(mirrors)
+    , configuration(configuration)
+{
+}
+
+void MainTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Starting update process"));
+    makeSubtasksAndStart();
+}
+
+void MainTaskSpecification::makeSubtasksAndStart()
+{
+    addSubTask(new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.1));
+    addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.05));
+    addSubTask(new DownloadFileListTaskSpecification(
+        &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));
+    addSubTask(new FileReplaceListTaskSpecification(
+        &plan.replaceList, &plan.deleteList, configuration, this, 0.4));
+    addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
+    state = TaskRunning;
+    executeSubTasks();
+}
+
+void MainTaskSpecification::reset()
+{
+    clearSubTasks();
+    plan.clear();
+    // With no subtasks left this only clears the composite's end-of-run flags and the state, so
+    // a reset task can be executed again.
+    ComposedTaskSpecification::reset();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "composedtaskspecification.h"
+#include "filespecifications.h"
+
+class Configuration;
+class Mirrors;
+class QNetworkAccessManager;
+
+// The root task of one update run. execute() builds the five steps up front (product ini,
+// plan, downloads, replacement, deletion) with the shares 0.1, 0.05, 0.4, 0.4 and 0.05 and runs
+// them one after another; the first cancelled step ends the run. The task owns the plan the
+// steps fill and read: the later steps hold pointers into it and read their lists only when they
+// execute, and being the task's children they never outlive it. The shared objects are not
+// owned. The engine creates one per run and deletes it (deferred) once it finished or cancelled.
+class MainTaskSpecification : public ComposedTaskSpecification
+{
+    Q_OBJECT
+public:
+    MainTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
+        Configuration* configuration, QObject* parent, double progressRange);
+
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    Configuration* configuration;
+    FileSpecifications plan;
+
+    void execute() override;
+    void reset() override;
+    void makeSubtasksAndStart();
+};
