@@ -1,0 +1,53 @@
+#include "configuration.h"
+#include "mainwindow.h"
+#include "updateengine.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+
+namespace {
+constexpr int autoStartDelayMs = 2000;
+constexpr int exitRejectedCommandLine = 1;
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+
+    // Copies of the updater's own files that the last update could not replace while they
+    // were in use.
+    const QString root = Configuration::getAppRootPath();
+    UpdateEngine::removeOldFiles(root);
+    UpdateEngine::removeOldFiles(root + QStringLiteral("/imageformats"));
+    UpdateEngine::removeOldFiles(root + QStringLiteral("/accessible"));
+
+    // A missing translation leaves the texts in English; installing it anyway is harmless.
+    const QString locale = QLocale::system().name();
+    QTranslator updateTranslator;
+    (void)updateTranslator.load(root + QStringLiteral("/translations/update_") + locale);
+    app.installTranslator(&updateTranslator);
+    QTranslator qtTranslator;
+    (void)qtTranslator.load(root + QStringLiteral("/translations/qt_") + locale);
+    app.installTranslator(&qtTranslator);
+
+    Configuration configuration;
+    // Connected to the configuration's fatal errors before the command line is parsed.
+    MainWindow window(configuration);
+
+    if (!configuration.parseCommandLineOptions()) {
+        // A rejected command line has opened its error box, which ends the loop when it is
+        // confirmed; an aborted version query has opened none.
+        if (QApplication::activeModalWidget())
+            app.exec();
+        return exitRejectedCommandLine;
+    }
+
+    if (configuration.noUserMode == 1)
+        QTimer::singleShot(autoStartDelayMs, &window, &MainWindow::onAutoStartUpdate);
+    window.setUIToConfigSpecs();
+    window.show();
+    window.setNews();
+    return app.exec();
+}

@@ -1,0 +1,260 @@
+#include "mainwindow.h"
+
+#include "changelogviewer.h"
+#include "configuration.h"
+#include "processtools.h"
+#include "updateengine.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+#ifndef CRV_VENDOR_URL
+#error "CRV_VENDOR_URL must be defined by the build"
+#endif
+
+namespace {
+constexpr int clientStartDelayMs = 1000;
+constexpr int exitConfigError = 1;
+constexpr int exitEngineError = 2;
+
+QString smallText(const QString& text)
+{
+    return QStringLiteral("<span style=\"font-size:small;\">") + text + QStringLiteral("</span>");
+}
+} // namespace
+
+MainWindow::MainWindow(Configuration& configuration)
+    : QWidget(nullptr)
+    , configuration(&configuration)
+    , engine(new UpdateEngine(configuration, this))
+{
+    connect(engine, &UpdateEngine::error, this, &MainWindow::onError);
+    connect(engine, &UpdateEngine::fatalError, this, &MainWindow::onFatalError);
+    connect(engine, &UpdateEngine::updateProgress, this, &MainWindow::onProgressUpdate);
+    connect(engine, &UpdateEngine::downloadProgress, this, &MainWindow::onDownloadProgress);
+    connect(engine, &UpdateEngine::message, this, &MainWindow::onAppendText);
+    connect(engine, &UpdateEngine::updateFinished, this, &MainWindow::onUpdateFinished);
+    connect(engine, &UpdateEngine::updateCanceled, this, &MainWindow::onUpdateCanceled);
+    connect(engine, &UpdateEngine::bannerFound, this, &MainWindow::onBannerFound);
+
+    setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/images/corvanta_icon.png")));
+    // Queued, so that the direct toggled -> setVisible connection of the form has shown or
+    // hidden the log by the time the scroll position is set.
+    connect(detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed,
+        Qt::QueuedConnection);
+
+    const QString vendorUrl = QStringLiteral(CRV_VENDOR_URL);
+    corvantaLabel->setUrl(vendorUrl);
+    copyrightLabel->setText(copyrightLabel->text().arg(vendorUrl));
+    outputTextEdit->hide();
+    onDownloadProgress(0, 0, 0, false);
+
+    connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
+    engine->getBanner();
+}
+
+void MainWindow::setUIToConfigSpecs()
+{
+    QString channelName;
+    switch (configuration->channel) {
+    case Stable:
+        channelName = tr("Stable");
+        break;
+    case Beta:
+        channelName = tr("Beta");
+        break;
+    case Alpha:
+        channelName = tr("Alpha");
+        break;
+    }
+
+    QString text;
+    if (!configuration->clientVersionName.isEmpty()) {
+        text = QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
+            + tr("Update to Corvanta %1").arg(configuration->clientVersionName)
+            + QStringLiteral("</div>");
+    }
+    text += QStringLiteral("<div style=\"margin-top:8px\">")
+        + tr("You are currently on <strong>%1 channel</strong>.").arg(channelName)
+        + QStringLiteral("</div>");
+    versionLabel->setText(text);
+
+    if (configuration->noUserMode == 1)
+        startButton->setEnabled(false);
+}
+
+void MainWindow::setNews()
+{
+    newsBanner->setNews(configuration->newsText);
+}
+
+void MainWindow::showErrorBox(QWidget* parent, const QString& text, int exitCode)
+{
+    auto* box = new QMessageBox(
+        QMessageBox::Critical, QObject::tr("Error"), text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (exitCode != 0)
+        connect(
+            box, &QMessageBox::finished, qApp, [exitCode] { QCoreApplication::exit(exitCode); });
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+void MainWindow::onFatalConfigError(QString errorMessage)
+{
+    showErrorBox(nullptr, errorMessage, exitConfigError);
+}
+
+void MainWindow::onFatalError(QString errorMessage)
+{
+    showErrorBox(this, errorMessage, exitEngineError);
+}
+
+void MainWindow::onError(QString errorMessage)
+{
+    onAppendText(errorMessage);
+    showErrorBox(this, errorMessage, 0);
+}
+
+void MainWindow::onAutoStartUpdate()
+{
+    on_startButton_clicked();
+}
+
+void MainWindow::on_startButton_clicked()
+{
+    if (updateDone) {
+        ProcessTools::startCrvClient();
+        close();
+        return;
+    }
+    if (engine->busy())
+        return;
+    if (engine->initialize()) {
+        startButton->setEnabled(false);
+        engine->startUpdate();
+    }
+}
+
+void MainWindow::onAppendText(QString text)
+{
+    outputTextEdit->append(text);
+}
+
+void MainWindow::onProgressUpdate(qreal doneFrac)
+{
+    totalProgressBar->setValue(int(1000 * doneFrac));
+}
+
+void MainWindow::onDownloadProgress(
+    quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading)
+{
+    downloadSizeLabel->setVisible(downloading);
+    downloadSpeedLabel->setVisible(downloading);
+    if (!downloading)
+        return;
+    // Kilobytes of 1000 bytes, as the figures are announced to the user everywhere else.
+    downloadSizeLabel->setText(smallText(
+        tr("%1 KB / %2 KB")
+            .arg(QString::number(downloadDone / 1000), QString::number(downloadTotal / 1000))));
+    downloadSpeedLabel->setText(smallText(tr("%1 KB/s").arg(QString::number(speed / 1000))));
+}
+
+void MainWindow::onUpdateFinished()
+{
+    updateDone = true;
+    // An open changelog viewer means the user is reading; the client then waits for them.
+    if (configuration->noUserMode == 1 && !ChangeLogViewer::m_instance) {
+        QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
+        return;
+    }
+    startButton->setText(tr("Start Corvanta"));
+    startButton->setFocus();
+    startButton->setEnabled(true);
+}
+
+void MainWindow::onUpdateCanceled()
+{
+    if (closeRequested) {
+        // The run is over, so the window now closes without asking and takes the
+        // application with it.
+        close();
+        return;
+    }
+    updateDone = false;
+    engine->reset();
+    startButton->setText(tr("Restart"));
+    startButton->setEnabled(true);
+    onAppendText(tr("Update cancelled"));
+    totalProgressBar->setValue(0);
+
+    auto* box = new QMessageBox(QMessageBox::Critical, tr("Update"),
+        tr("Update cancelled. Push \"Details\" to check reasons."), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+}
+
+void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
+{
+    QPixmap image;
+    if (!image.loadFromData(bannerImage))
+        return;
+    const QUrl url(clickUrl);
+    banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
+    banner->setUrl(clickUrl);
+    banner->setPixmap(image);
+}
+
+void MainWindow::onDetailsPressed()
+{
+    if (outputTextEdit->isVisible()) {
+        QScrollBar* bar = outputTextEdit->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
+}
+
+void MainWindow::on_changelogButton_clicked()
+{
+    ChangeLogViewer::showRemoteChangeLogDialog(this, QString::number(configuration->clientVersion));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!engine->busy()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closeRequested || closeQuestion)
+        return;
+
+    closeQuestion = new QMessageBox(QMessageBox::Question, tr("Question"),
+        tr("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    closeQuestion->setDefaultButton(QMessageBox::NoButton);
+    closeQuestion->setAttribute(Qt::WA_DeleteOnClose);
+    closeQuestion->setWindowModality(Qt::ApplicationModal);
+    connect(closeQuestion, &QMessageBox::finished, this, &MainWindow::onCloseAnswered);
+    closeQuestion->show();
+}
+
+void MainWindow::onCloseAnswered()
+{
+    if (closeQuestion->standardButton(closeQuestion->clickedButton()) != QMessageBox::Yes)
+        return;
+    if (!engine->busy()) {
+        // The run ended while the question was open; nothing is left to abort.
+        close();
+        return;
+    }
+    closeRequested = true;
+    startButton->setEnabled(false);
+    engine->cancelUpdate();
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+// A label that opens its URL in the user's browser when clicked with any button. An empty URL
+// opens nothing (the banner label has none until its image has arrived).
+class UrlClickLabel : public QLabel
+{
+public:
+    explicit UrlClickLabel(QWidget* parent = nullptr);
+
+    void setUrl(const QString& url);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QString url;
+};
