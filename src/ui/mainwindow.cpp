@@ -247,7 +247,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::onCloseAnswered()
 {
-    if (closeQuestion->standardButton(closeQuestion->clickedButton()) != QMessageBox::Yes)
+    // Answered now, even though the box itself is deleted only later.
+    QMessageBox* question = closeQuestion;
+    closeQuestion = nullptr;
+    if (question->standardButton(question->clickedButton()) != QMessageBox::Yes)
         return;
     if (!engine->busy()) {
         // The run ended while the question was open; nothing is left to abort.

@@ -1,0 +1,445 @@
+#include "changelogviewer.h"
+#include "configuration.h"
+#include "mainwindow.h"
+#include "processtools.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "updateengine.h"
+#include "urlrecorder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+// The window as the user sees it: the start button through a run's states, the texts of the
+// version label and the download figures, the boxes, and closing during a run. Runs are real:
+// the engine talks to a test HTTP server whose every answer stalls, so a run stays running
+// until it is cancelled. The system temp directory (TMPDIR) is a folder of the test.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void buttonStates_data();
+    void buttonStates();
+    void versionLabel_data();
+    void versionLabel();
+    void downloadFigures_data();
+    void downloadFigures();
+    void progress_data();
+    void progress();
+    void errorBoxes_data();
+    void errorBoxes();
+    void closeDuringRun();
+    void detailsScrollsToEnd();
+    void bannerFound_data();
+    void bannerFound();
+
+private:
+    QTemporaryDir tmp;
+};
+
+namespace {
+template <typename T> T* child(QWidget& window, const char* name)
+{
+    T* widget = window.findChild<T*>(QString::fromLatin1(name));
+    Q_ASSERT(widget);
+    return widget;
+}
+
+QString plain(const QString& richText)
+{
+    QTextDocument document;
+    document.setHtml(richText);
+    return document.toPlainText();
+}
+
+// The message boxes open now, with their texts.
+QStringList openBoxes()
+{
+    QStringList boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            boxes.append(box->windowTitle() + u": "_s + box->text());
+    }
+    return boxes;
+}
+
+QMessageBox* modalBox()
+{
+    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
+
+void answer(QMessageBox::StandardButton button)
+{
+    QMessageBox* box = modalBox();
+    QVERIFY(box);
+    QTest::mouseClick(box->button(button), Qt::LeftButton);
+}
+
+QString rootFile(const QString& name)
+{
+    return Configuration::getAppRootPath() + name;
+}
+
+QString recordFile()
+{
+    return QDir::tempPath() + u"/opener-called"_s;
+}
+} // namespace
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(tmp.isValid());
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    // The client opener is looked up in PATH: a script of its name records the call instead.
+    const QString opener = QFileInfo(QStringLiteral(CRV_CLIENT_OPENER)).fileName();
+    QVERIFY(TestFiles::write(tmp.filePath(u"bin/"_s + opener),
+        "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$TMPDIR/opener-called\"\n", 0755));
+    qputenv("PATH", QFile::encodeName(tmp.filePath(u"bin"_s)) + ':' + qgetenv("PATH"));
+}
+
+void TestMainWindow::cleanup()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(widget))
+            delete widget;
+    }
+    QFile::remove(rootFile(u"mirrors.ini"_s));
+    QFile::remove(rootFile(u"update.ini"_s));
+    QFile::remove(recordFile());
+}
+
+void TestMainWindow::buttonStates_data()
+{
+    QTest::addColumn<int>("noUserMode");
+    // What happens after the window is set up: nothing, finish, finish with a viewer open,
+    // cancel.
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("clientStarted");
+
+    QTest::newRow("ready") << 0 << QString() << u"Start Update"_s << true << false;
+    QTest::newRow("ready, unattended") << 1 << QString() << u"Start Update"_s << false << false;
+    QTest::newRow("done") << 0 << u"finish"_s << u"Start Corvanta"_s << true << false;
+    QTest::newRow("done, unattended") << 1 << u"finish"_s << u"Start Update"_s << false << true;
+    QTest::newRow("done, unattended, viewer open")
+        << 1 << u"finish with viewer"_s << u"Start Corvanta"_s << true << false;
+    QTest::newRow("cancelled") << 0 << u"cancel"_s << u"Restart"_s << true << false;
+}
+
+void TestMainWindow::buttonStates()
+{
+    QFETCH(int, noUserMode);
+    QFETCH(QString, event);
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+    QFETCH(bool, clientStarted);
+
+    Configuration configuration;
+    configuration.noUserMode = noUserMode;
+    configuration.clientVersion = 42;
+    MainWindow window(configuration);
+    window.setUIToConfigSpecs();
+    window.show();
+    auto* start = child<QPushButton>(window, "startButton");
+
+    if (event == u"finish with viewer"_s) {
+        ChangeLogViewer::showRemoteChangeLogDialog(&window, u"42"_s);
+        QVERIFY(ChangeLogViewer::m_instance);
+    }
+    if (event.startsWith(u"finish"_s))
+        window.onUpdateFinished();
+    if (event == u"cancel"_s) {
+        window.onUpdateCanceled();
+        QCOMPARE(openBoxes(),
+            QStringList { u"Update: Update cancelled. Push \"Details\" to check reasons."_s });
+        QVERIFY(child<QTextEdit>(window, "outputTextEdit")
+                    ->toPlainText()
+                    .endsWith(u"Update cancelled"_s));
+    }
+
+    QCOMPARE(start->text(), text);
+    QCOMPARE(start->isEnabled(), enabled);
+    if (text == u"Start Corvanta"_s && window.isActiveWindow())
+        QCOMPARE(window.focusWidget(), start);
+
+    if (clientStarted) {
+        // A second later the client is started and the window closes by itself.
+        QTRY_VERIFY(!window.isVisible());
+        QTRY_VERIFY(QFile::exists(recordFile()));
+        QCOMPARE(TestFiles::read(recordFile()),
+            ProcessTools::clientBundlePath(QCoreApplication::applicationDirPath()).toUtf8() + '\n');
+    } else if (event.startsWith(u"finish"_s)) {
+        // Waiting for the user: the window stays past the second of the unattended start.
+        QVERIFY(!QTest::qWaitFor([&] { return !window.isVisible(); }, 1500));
+        QVERIFY(!QFile::exists(recordFile()));
+    }
+    delete ChangeLogViewer::m_instance;
+}
+
+void TestMainWindow::versionLabel_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("stable, no name")
+        << int(Stable) << QString() << u"You are currently on Stable channel."_s;
+    QTest::newRow("beta, named") << int(Beta) << u"3.1"_s
+                                 << u"Update to Corvanta 3.1\nYou are currently on Beta channel."_s;
+    QTest::newRow("alpha, name with percent")
+        << int(Alpha) << u"3.2 %1 off"_s
+        << u"Update to Corvanta 3.2 %1 off\nYou are currently on Alpha channel."_s;
+    QTest::newRow("unknown channel") << 7 << QString() << u"You are currently on channel."_s;
+}
+
+void TestMainWindow::versionLabel()
+{
+    QFETCH(int, channel);
+    QFETCH(QString, name);
+    QFETCH(QString, shown);
+
+    Configuration configuration;
+    configuration.channel = UpdateChannel(channel);
+    configuration.clientVersionName = name;
+    MainWindow window(configuration);
+    window.setUIToConfigSpecs();
+    QCOMPARE(plain(child<QLabel>(window, "versionLabel")->text()), shown);
+}
+
+void TestMainWindow::downloadFigures_data()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<quint64>("speed");
+    QTest::addColumn<bool>("downloading");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("rate");
+
+    QTest::newRow("kilobytes of 1000 bytes") << quint64(1999) << quint64(1000000) << quint64(999)
+                                             << true << u"1 KB / 1000 KB"_s << u"0 KB/s"_s;
+    QTest::newRow("beyond 32 bits")
+        << quint64(8000000000000) << quint64(9000000000000) << quint64(5000000000) << true
+        << u"8000000000 KB / 9000000000 KB"_s << u"5000000 KB/s"_s;
+    QTest::newRow("not downloading hides both")
+        << quint64(5000) << quint64(6000) << quint64(7000) << false << QString() << QString();
+}
+
+void TestMainWindow::downloadFigures()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(quint64, speed);
+    QFETCH(bool, downloading);
+    QFETCH(QString, size);
+    QFETCH(QString, rate);
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    auto* sizeLabel = child<QLabel>(window, "downloadSizeLabel");
+    auto* speedLabel = child<QLabel>(window, "downloadSpeedLabel");
+    QVERIFY(!sizeLabel->isVisibleTo(&window));
+
+    window.onDownloadProgress(done, total, speed, downloading);
+    QCOMPARE(sizeLabel->isVisibleTo(&window), downloading);
+    QCOMPARE(speedLabel->isVisibleTo(&window), downloading);
+    if (downloading) {
+        QCOMPARE(plain(sizeLabel->text()), size);
+        QCOMPARE(plain(speedLabel->text()), rate);
+    }
+}
+
+void TestMainWindow::progress_data()
+{
+    QTest::addColumn<qreal>("doneFrac");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("truncated, not rounded") << qreal(0.9999) << 999;
+    QTest::newRow("done") << qreal(1.0) << 1000;
+    QTest::newRow("start") << qreal(0.0) << 0;
+}
+
+void TestMainWindow::progress()
+{
+    QFETCH(qreal, doneFrac);
+    QFETCH(int, value);
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    window.onProgressUpdate(doneFrac);
+    QCOMPARE(child<QProgressBar>(window, "totalProgressBar")->value(), value);
+}
+
+void TestMainWindow::errorBoxes_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<bool>("windowIsParent");
+    QTest::addColumn<bool>("logged");
+
+    QTest::newRow("run error") << u"onError"_s << true << true;
+    QTest::newRow("fatal engine error") << u"onFatalError"_s << true << false;
+    QTest::newRow("fatal configuration error") << u"onFatalConfigError"_s << false << false;
+}
+
+void TestMainWindow::errorBoxes()
+{
+    QFETCH(QString, slot);
+    QFETCH(bool, windowIsParent);
+    QFETCH(bool, logged);
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    window.show();
+
+    // The slot returns with the box open: it runs no event loop of its own, so the run that
+    // reported the error goes on to cancel itself before anything else happens.
+    QVERIFY(QMetaObject::invokeMethod(&window, slot.toLatin1().constData(), Qt::DirectConnection,
+        Q_ARG(QString, u"Disk full"_s)));
+    QMessageBox* box = modalBox();
+    QVERIFY(box);
+    QCOMPARE(openBoxes(), QStringList { u"Error: Disk full"_s });
+    QCOMPARE(box->parentWidget() == &window, windowIsParent);
+    QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+    QCOMPARE(child<QTextEdit>(window, "outputTextEdit")->toPlainText(),
+        logged ? u"Disk full"_s : QString());
+
+    if (logged) {
+        answer(QMessageBox::Ok);
+        QTRY_VERIFY(openBoxes().isEmpty());
+    }
+    // Confirming a fatal box ends the event loop; the whole-program tests see its exit code.
+}
+
+void TestMainWindow::closeDuringRun()
+{
+    QTemporaryDir served;
+    // The product ini is announced and never sent.
+    QVERIFY(TestFiles::write(served.filePath(u"42/client_macosx.ini"_s), "[files]\n"));
+    TestHttpServer server(served.path());
+    QVERIFY(server.start());
+    server.setFault(u"*"_s, TestHttpServer::StallAfterHeaders);
+    QVERIFY(TestFiles::write(rootFile(u"mirrors.ini"_s),
+        u"[mirrors]\nsize=1\n1\\mirror=one\n[one]\nurl=%1\n"_s.arg(server.url()).toUtf8()));
+
+    Configuration configuration;
+    configuration.clientType = u"client_macosx"_s;
+    configuration.clientVersion = 42;
+    MainWindow window(configuration);
+    window.setUIToConfigSpecs();
+    window.show();
+    auto* start = child<QPushButton>(window, "startButton");
+
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(!start->isEnabled());
+    QTRY_VERIFY(server.totalRequestCount() > 0);
+    // Pressing start again while running does nothing (the button is disabled anyway).
+    window.on_startButton_clicked();
+    QCOMPARE(server.totalRequestCount(), 1);
+
+    const QString question
+        = u"Question: <p>Update in progress.</p><p>Are you sure you want to abort?</p>"_s;
+    window.close();
+    QCOMPARE(openBoxes(), QStringList { question });
+    QCOMPARE(modalBox()->defaultButton(), nullptr);
+    answer(QMessageBox::No);
+    QTRY_VERIFY(openBoxes().isEmpty());
+    QVERIFY(window.isVisible());
+
+    window.close();
+    // A second close while the question is open asks nothing more.
+    window.close();
+    QCOMPARE(openBoxes(), QStringList { question });
+    answer(QMessageBox::Yes);
+    QTRY_VERIFY(openBoxes().isEmpty());
+    QVERIFY(!start->isEnabled());
+    // Nor does one while the cancellation is under way.
+    window.close();
+    QVERIFY(openBoxes().isEmpty());
+
+    QTRY_VERIFY(!window.isVisible());
+    QVERIFY(openBoxes().isEmpty());
+    QVERIFY(
+        !child<QTextEdit>(window, "outputTextEdit")->toPlainText().contains(u"Update cancelled"_s));
+}
+
+void TestMainWindow::detailsScrollsToEnd()
+{
+    Configuration configuration;
+    MainWindow window(configuration);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* log = child<QTextEdit>(window, "outputTextEdit");
+    for (int i = 0; i < 60; ++i)
+        window.onAppendText(u"line %1"_s.arg(i));
+    const int closedHeight = window.height();
+
+    auto* details = child<QPushButton>(window, "detailsButton");
+    QTest::mouseClick(details, Qt::LeftButton);
+    QVERIFY(log->isVisible());
+    QTRY_VERIFY(window.height() > closedHeight);
+    QScrollBar* bar = log->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+
+    QTest::mouseClick(details, Qt::LeftButton);
+    QVERIFY(!log->isVisible());
+    QTRY_COMPARE(window.height(), closedHeight);
+}
+
+void TestMainWindow::bannerFound_data()
+{
+    QTest::addColumn<bool>("image");
+    QTest::addColumn<QString>("clickUrl");
+    QTest::addColumn<QString>("tooltip");
+
+    QTest::newRow("image") << true << u"https://shop.example.com/deal?x=1"_s
+                           << u"Click to open \"https://shop.example.com\""_s;
+    QTest::newRow("percent signs")
+        << true << u"https://example.com/%251%252"_s << u"Click to open \"https://example.com\""_s;
+    QTest::newRow("not an image") << false << u"https://shop.example.com/"_s << QString();
+}
+
+void TestMainWindow::bannerFound()
+{
+    QFETCH(bool, image);
+    QFETCH(QString, clickUrl);
+    QFETCH(QString, tooltip);
+
+    QByteArray data = "<html>502 Bad Gateway</html>";
+    if (image) {
+        QImage banner(468, 60, QImage::Format_RGB32);
+        banner.fill(Qt::darkBlue);
+        QBuffer buffer(&data);
+        data.clear();
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(banner.save(&buffer, "PNG"));
+    }
+
+    UrlRecorder browser;
+    Configuration configuration;
+    MainWindow window(configuration);
+    window.onBannerFound(data, clickUrl);
+    auto* label = child<QLabel>(window, "banner");
+    QCOMPARE(label->toolTip(), tooltip);
+    QCOMPARE(label->pixmap().isNull(), !image);
+
+    QTest::mouseClick(label, Qt::LeftButton);
+    QCOMPARE(browser.opened, image ? QStringList { clickUrl } : QStringList());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
