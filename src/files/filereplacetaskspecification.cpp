@@ -122,8 +122,13 @@ void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
     if (!executableFiles().contains(info.fileName())
         && !executableSuffixes().contains(info.completeSuffix()))
         return;
-    QFile::setPermissions(path,
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser
-            | QFile::ExeUser | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-            | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    // Execute permission for whoever may read the file, nothing more: a world-writable client
+    // or library would let any local user replace the program the next start runs.
+    const QFile::Permissions permissions = QFile::permissions(path);
+    QFile::Permissions executable = QFile::ExeOwner | QFile::ExeUser;
+    if (permissions & QFile::ReadGroup)
+        executable |= QFile::ExeGroup;
+    if (permissions & QFile::ReadOther)
+        executable |= QFile::ExeOther;
+    QFile::setPermissions(path, permissions | executable);
 }
