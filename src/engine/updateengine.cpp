@@ -7,6 +7,7 @@
 #include "maintaskspecification.h"
 #include "mirrors.h"
 #include "randomgenerator.h"
+#include "rollbackjournalfile.h"
 #include "updateinidata.h"
 
 #include <QDateTime>
@@ -72,6 +73,14 @@ void UpdateEngine::applyProxy()
 
 bool UpdateEngine::initialize()
 {
+    // A run killed in the middle of the replacement left a mix of old and new files; it is
+    // made whole before anything else looks at the installation.
+    if (!RollbackJournalFile::recover(Configuration::getAppRootPath(), this)) {
+        emit fatalError(QStringLiteral("The interrupted update could not be undone, cannot "
+                                       "proceed. The installation is left as it is."));
+        return false;
+    }
+
     try {
         crypt_init();
     } catch (const crypt_exception& e) {

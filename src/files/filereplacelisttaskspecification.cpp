@@ -14,6 +14,7 @@ FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
     : ComposedTaskSpecification(2, progressRange, parent)
     , replaceList(replaceList)
     , deleteList(deleteList)
+    , journalFile(Configuration::getAppRootPath())
     , configuration(configuration)
 {
 }
@@ -26,18 +27,25 @@ void FileReplaceListTaskSpecification::execute()
 
 void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 {
-    makeFileReplaceTasks(makeSubdirTasks() > 0);
     state = TaskRunning;
+    if (!journalFile.create()) {
+        emit message(QStringLiteral("Could not create the rollback journal %1")
+                         .arg(journalFile.errorString()));
+        errorCancel();
+        return;
+    }
+    rollbackList.journalFile = &journalFile;
+    makeFileReplaceTasks(makeSubdirTasks() > 0);
     executeSubTasks();
 }
 
 int FileReplaceListTaskSpecification::makeSubdirTasks()
 {
-    const QDir root(Configuration::getAppRootPath());
     QSet<QString> seen;
     QStringList missing;
     for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
-        const QString dir = QFileInfo(root, entry.destFileName(QString())).path();
+        const QString dir
+            = QFileInfo(Configuration::getAppRootFilePath(entry.destFileName(QString()))).path();
         if (seen.contains(dir))
             continue;
         seen.insert(dir);
@@ -66,7 +74,7 @@ void FileReplaceListTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() != TaskFinished) {
         emit message(QStringLiteral("rolling back file updates"));
-        rollbackList.rollback(this);
+        undo();
     }
     ComposedTaskSpecification::subtasksDone();
 }
@@ -74,6 +82,17 @@ void FileReplaceListTaskSpecification::subtasksDone()
 void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
-    rollbackList.rollback(this);
+    undo();
     ComposedTaskSpecification::reset();
+}
+
+void FileReplaceListTaskSpecification::undo()
+{
+    rollbackList.rollback(this);
+    if (!rollbackList.journalFile)
+        return;
+    // The installation is the old version again: nothing is left for a recovery to do.
+    rollbackList.journalFile = nullptr;
+    if (!journalFile.remove())
+        emit message(QStringLiteral("warning: %1").arg(journalFile.errorString()));
 }

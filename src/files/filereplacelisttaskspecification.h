@@ -3,6 +3,7 @@
 #include "composedtaskspecification.h"
 #include "filereplacespecification.h"
 #include "rollbackdatalist.h"
+#include "rollbackjournalfile.h"
 
 class Configuration;
 
@@ -10,8 +11,11 @@ class Configuration;
 // files, two at a time. Every completed step ends up in one journal (directories first, then
 // each completed file in order of completion). When anything fails or is cancelled, the whole
 // journal is undone, newest first, before the task ends. The journal is kept after a success,
-// so a reset() reverts a completed replacement. The lists are read when the task executes; they
-// and the configuration must outlive the task. Runs on the main thread.
+// so a reset() reverts a completed replacement. The journal is mirrored in the journal file of
+// the installation root, which the task creates before the first operation (refusing to start
+// while one of an interrupted run is there) and removes after an undo; after a success the
+// delete step commits and removes it. The lists are read when the task executes; they and the
+// configuration must outlive the task. Runs on the main thread.
 class FileReplaceListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -23,6 +27,7 @@ public:
     QList<FileReplaceSpecification>* replaceList;
     QList<QString>* deleteList;
     RollbackDataList rollbackList;
+    RollbackJournalFile journalFile;
     Configuration* configuration;
 
     void execute() override;
@@ -32,4 +37,7 @@ public:
     void makeSubtasksAndStart();
     int makeSubdirTasks();
     void makeFileReplaceTasks(bool directoriesAdded);
+
+private:
+    void undo();
 };

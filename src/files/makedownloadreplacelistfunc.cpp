@@ -156,13 +156,14 @@ bool MakeDownloadReplaceListFunc::readFileSection(
 
 void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int total)
 {
-    const QString root = Configuration::getAppRootPath();
     const QString tempDir = configuration->tempDir;
-    const auto inspect = [root, tempDir](const Entry& entry) {
+    const auto inspect = [tempDir](const Entry& entry) {
         if (!entry.deletePath.isEmpty())
-            return QFile::exists(root + QLatin1Char('/') + entry.deletePath) ? Delete : NothingToDo;
+            return QFile::exists(Configuration::getAppRootFilePath(entry.deletePath)) ? Delete
+                                                                                      : NothingToDo;
         const FileReplaceSpecification& replace = entry.replace;
-        const QString installed = root + QLatin1Char('/') + replace.destFileName(QString());
+        const QString installed
+            = Configuration::getAppRootFilePath(replace.destFileName(QString()));
         if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5))
             return NothingToDo;
         // A complete download left by an interrupted run is reused.

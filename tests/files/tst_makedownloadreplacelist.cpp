@@ -98,7 +98,7 @@ private:
 void tst_MakeDownloadReplaceList::initTestCase()
 {
     crypt_init();
-    root = Configuration::getAppRootPath();
+    root = Configuration::getAppRootPath() + QLatin1Char('/');
 }
 
 void tst_MakeDownloadReplaceList::init()

@@ -1,0 +1,456 @@
+#include "nginxmirrors.h"
+#include "testfiles.h"
+#include "updateserverprocess.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QMap>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString oldVersion = QStringLiteral("3012");
+const QString newVersion = QStringLiteral("3013");
+const QString clientType = QStringLiteral("client_macosx");
+// Held on the mirrors in the resume case; packed, and large to unpack, in the recovery case.
+const QString bigFile = QStringLiteral("data/big.bin");
+const QString packedFile = QStringLiteral("lib/libhuge.dylib");
+constexpr int packedSize = 96 * 1024 * 1024;
+
+struct Entry
+{
+    QByteArray md5;
+    uint mode;
+    bool operator==(const Entry& other) const { return md5 == other.md5 && mode == other.mode; }
+};
+// Install-relative path below the bundle -> content and mode.
+using Snapshot = QMap<QString, Entry>;
+
+Snapshot snapshot(const QString& dir, const QStringList& skipped)
+{
+    Snapshot files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(dir).relativeFilePath(path);
+        bool skip = false;
+        for (const QString& prefix : skipped)
+            skip = skip || relative.startsWith(prefix);
+        if (skip)
+            continue;
+        QFile file(path);
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        if (file.open(QIODevice::ReadOnly))
+            md5.addData(&file);
+        struct stat st;
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        files.insert(relative, { md5.result().toHex(), uint(st.st_mode & 07777) });
+    }
+    return files;
+}
+
+QString describe(const Snapshot& actual, const Snapshot& expected)
+{
+    QStringList lines;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (!actual.contains(it.key()))
+            lines << QStringLiteral("missing ") + it.key();
+        else if (!(actual.value(it.key()) == it.value()))
+            lines << QStringLiteral("differs ") + it.key()
+                    + QStringLiteral(" (mode %1, expected %2)")
+                          .arg(actual.value(it.key()).mode, 0, 8)
+                          .arg(it.value().mode, 0, 8);
+    }
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
+        if (!expected.contains(it.key()))
+            lines << QStringLiteral("extra ") + it.key();
+    }
+    return lines.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+// Whole update runs of the headless program against nginx mirrors and the reference update
+// server, in an installation laid out like the real one: Corvanta.app/Contents/Resources is the
+// installation root, the program lies three levels below it, bin_macosx installs into
+// Contents/MacOS.
+class TestWholeRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void run_data();
+    void run();
+
+private:
+    struct Outcome
+    {
+        int exitCode = -1;
+        QStringList lines;
+    };
+
+    void writeTree(const QString& dir, const QString& version, bool packedHuge);
+    void installOldVersion();
+    bool publish(bool packedHuge);
+    void writeMirrorList(const QStringList& urls);
+    QProcess* startUpdater(const QStringList& arguments);
+    Outcome finish(QProcess* process);
+    Outcome runUpdater(const QStringList& arguments);
+    Snapshot installation() const;
+    QString sessionDir() const;
+    bool sessionRecorded() const;
+
+    std::unique_ptr<QTemporaryDir> work;
+    QString app;
+    QString root;
+    QString tmp;
+    Snapshot oldSnapshot;
+    Snapshot newSnapshot;
+    std::unique_ptr<QProcess> updater;
+};
+
+void TestWholeRun::initTestCase()
+{
+    if (NginxMirrors::program().isEmpty())
+        QFAIL("nginx is missing: run scripts/setup");
+}
+
+void TestWholeRun::init()
+{
+    work = std::make_unique<QTemporaryDir>();
+    QVERIFY(work->isValid());
+    // nginx workers of another user must be able to read the mirror folder.
+    QVERIFY(QFile::setPermissions(work->path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther));
+    app = work->filePath(QStringLiteral("Corvanta.app"));
+    root = app + QStringLiteral("/Contents/Resources");
+    tmp = work->filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(tmp));
+}
+
+void TestWholeRun::cleanup()
+{
+    if (updater && updater->state() != QProcess::NotRunning) {
+        updater->kill();
+        updater->waitForFinished();
+    }
+    updater.reset();
+    work.reset();
+}
+
+void TestWholeRun::writeTree(const QString& dir, const QString& version, bool packedHuge)
+{
+    const bool next = version == newVersion;
+    const quint32 seed = version.toUInt();
+    QVERIFY(
+        TestFiles::write(dir + QStringLiteral("/files/data/readme.txt"), "the same in both", 0644));
+    QVERIFY(TestFiles::write(dir + QStringLiteral("/files/data/config.xml"),
+        "<config version=\"" + version.toLatin1() + "\"/>", 0644));
+    QVERIFY(TestFiles::write(
+        dir + QStringLiteral("/files/") + bigFile, TestFiles::noise(3 << 20, seed), 0644));
+    QVERIFY(TestFiles::write(
+        dir + QStringLiteral("/files/lib/libcore.dylib"), TestFiles::noise(200000, seed), 0755));
+    QVERIFY(TestFiles::write(dir + QStringLiteral("/bin/MacOS/crvclient_mac"),
+        "#!/bin/sh\necho " + version.toLatin1() + "\n", 0755));
+    if (packedHuge)
+        QVERIFY(TestFiles::write(dir + QStringLiteral("/files/") + packedFile,
+            QByteArray(packedSize, char('a' + seed % 7)), 0755));
+    if (next)
+        QVERIFY(TestFiles::write(
+            dir + QStringLiteral("/files/data/added.bin"), TestFiles::noise(5000, 9), 0644));
+    else
+        QVERIFY(TestFiles::write(
+            dir + QStringLiteral("/files/data/obsolete.txt"), "only in the old", 0644));
+}
+
+void TestWholeRun::installOldVersion()
+{
+    const QString release = work->filePath(QStringLiteral("release/") + oldVersion);
+    QProcess copy;
+    copy.start(QStringLiteral("sh"),
+        { QStringLiteral("-c"),
+            QStringLiteral(
+                "mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && cp -a \"$1/files/.\" "
+                "\"$2/Contents/Resources/\" && cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
+            QStringLiteral("sh"), release, app });
+    QVERIFY(copy.waitForFinished(30000));
+    QCOMPARE(copy.exitCode(), 0);
+    oldSnapshot = installation();
+
+    const QString programDir = root + QStringLiteral("/Updater.app/Contents/MacOS");
+    QVERIFY(QDir().mkpath(programDir));
+    QVERIFY(QFile::copy(
+        QStringLiteral(CRV_HEADLESS_UPDATE), programDir + QStringLiteral("/update-headless")));
+}
+
+bool TestWholeRun::publish(bool packedHuge)
+{
+    const QString release = work->filePath(QStringLiteral("release/"));
+    QProcess tool;
+    QStringList arguments { QStringLiteral("publish"), QStringLiteral("--key"),
+        QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), QStringLiteral("--input"),
+        release + newVersion + QStringLiteral("/files"), QStringLiteral("--bin-dir"),
+        release + newVersion + QStringLiteral("/bin"), QStringLiteral("--previous"),
+        release + oldVersion + QStringLiteral("/files"), QStringLiteral("--version"), newVersion,
+        QStringLiteral("--output"), work->filePath(QStringLiteral("mirror")),
+        QStringLiteral("--pack"), QStringLiteral("libcore.dylib") };
+    if (packedHuge)
+        arguments << QStringLiteral("--pack") << QStringLiteral("libhuge.dylib");
+    tool.start(QStringLiteral(CRV_RELEASE_TOOL), arguments);
+    if (!tool.waitForFinished(60000) || tool.exitCode() != 0) {
+        qWarning("crv-release: %s", tool.readAllStandardError().constData());
+        return false;
+    }
+    // What the installation must be afterwards: the new trees with their modes.
+    const QString expected = work->filePath(QStringLiteral("expected"));
+    QProcess copy;
+    copy.start(QStringLiteral("sh"),
+        { QStringLiteral("-c"),
+            QStringLiteral(
+                "mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && cp -a \"$1/files/.\" "
+                "\"$2/Contents/Resources/\" && cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
+            QStringLiteral("sh"), release + newVersion, expected });
+    if (!copy.waitForFinished(30000) || copy.exitCode() != 0)
+        return false;
+    newSnapshot = snapshot(expected, {});
+    return true;
+}
+
+void TestWholeRun::writeMirrorList(const QStringList& urls)
+{
+    QFile::remove(root + QStringLiteral("/mirrors.ini"));
+    QSettings settings(root + QStringLiteral("/mirrors.ini"), QSettings::IniFormat);
+    settings.beginWriteArray(QStringLiteral("mirrors"));
+    for (int i = 0; i < urls.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("mirror"), QStringLiteral("mirror%1").arg(i));
+    }
+    settings.endArray();
+    for (int i = 0; i < urls.size(); ++i)
+        settings.setValue(QStringLiteral("mirror%1/url").arg(i), urls.at(i));
+}
+
+QProcess* TestWholeRun::startUpdater(const QStringList& arguments)
+{
+    updater = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), tmp);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    updater->setProcessEnvironment(environment);
+    updater->setProcessChannelMode(QProcess::SeparateChannels);
+    updater->start(root + QStringLiteral("/Updater.app/Contents/MacOS/update-headless"), arguments);
+    return updater.get();
+}
+
+TestWholeRun::Outcome TestWholeRun::finish(QProcess* process)
+{
+    Outcome outcome;
+    if (process->state() != QProcess::NotRunning && !process->waitForFinished(50000))
+        qWarning("the updater did not end");
+    outcome.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    outcome.lines = QString::fromUtf8(process->readAllStandardOutput())
+                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return outcome;
+}
+
+TestWholeRun::Outcome TestWholeRun::runUpdater(const QStringList& arguments)
+{
+    return finish(startUpdater(arguments));
+}
+
+Snapshot TestWholeRun::installation() const
+{
+    return snapshot(app,
+        { QStringLiteral("Contents/Resources/Updater.app/"),
+            QStringLiteral("Contents/Resources/mirrors.ini"),
+            QStringLiteral("Contents/Resources/update.ini") });
+}
+
+QString TestWholeRun::sessionDir() const
+{
+    return tmp + QStringLiteral("/corvanta_temp_0");
+}
+
+bool TestWholeRun::sessionRecorded() const
+{
+    QSettings settings(root + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    return settings.contains(QStringLiteral("current/dir"));
+}
+
+void TestWholeRun::run_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::newRow("update") << "update";
+    QTest::newRow("resume after a kill in the download step") << "resume";
+    QTest::newRow("recovery after a kill in the replacement step") << "recovery";
+    QTest::newRow("a corrupt file on every mirror") << "corrupt";
+}
+
+void TestWholeRun::run()
+{
+    QFETCH(QString, scenario);
+    const bool recovery = scenario == QLatin1String("recovery");
+    writeTree(work->filePath(QStringLiteral("release/") + oldVersion), oldVersion, recovery);
+    writeTree(work->filePath(QStringLiteral("release/") + newVersion), newVersion, recovery);
+    installOldVersion();
+    QVERIFY(publish(recovery));
+    const QString mirror = work->filePath(QStringLiteral("mirror"));
+    const QStringList fixedArguments { clientType, newVersion };
+
+    if (scenario == QLatin1String("update")) {
+        // Started the way the client starts it when it leaves the arguments in the file: the
+        // version comes from the update server.
+        UpdateServerProcess server;
+        QVERIFY(server.start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
+            QStringLiteral("--versions"), newVersion + QStringLiteral("#3.0.13") }));
+        QVERIFY(TestFiles::write(tmp + QStringLiteral("/crvclientupdateargs"), "--nouser\n"));
+        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
+        QVERIFY(nginx.start(3));
+        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+
+        const Outcome outcome = runUpdater({});
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
+        QVERIFY(!QFileInfo::exists(sessionDir()));
+        QVERIFY(!sessionRecorded());
+        QVERIFY(!QFileInfo::exists(tmp + QStringLiteral("/crvclientupdateargs")));
+        // The steps in their order, then the clean-up, then the end of the figures.
+        const QStringList expected { QStringLiteral("target: client_macosx version 3013"),
+            QStringLiteral("message: Starting update process"),
+            QStringLiteral("message: Download / check product ini"),
+            QStringLiteral("message: Compiling download and replace list"),
+            QStringLiteral("message: Downloading files"),
+            QStringLiteral("message: Starting file updates"),
+            QStringLiteral("message: Starting deleting files"), QStringLiteral("progress: 1.000"),
+            QStringLiteral("message: Remove temporary files..."),
+            QStringLiteral("message: Temporary files removed."),
+            QStringLiteral("message: Update successfully finished"),
+            QStringLiteral("download: 0 of 0 bytes, 0 bytes/s") };
+        QStringList seen;
+        for (const QString& line : outcome.lines) {
+            if (expected.contains(line) && !seen.contains(line))
+                seen << line;
+        }
+        QCOMPARE(seen, expected);
+        QCOMPARE(outcome.lines.constLast(), expected.constLast());
+        // Every file came from some mirror, and the three shared the work.
+        QVERIFY(nginx.allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
+        return;
+    }
+
+    if (scenario == QLatin1String("corrupt")) {
+        QVERIFY(TestFiles::write(
+            mirror + QStringLiteral("/3013/files/data/config.xml"), "<config version=\"6666\"/>"));
+        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
+        QVERIFY(nginx.start(3));
+        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const Outcome outcome = runUpdater(fixedArguments);
+        QVERIFY2(outcome.exitCode == 3, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY2(installation() == oldSnapshot, qPrintable(describe(installation(), oldSnapshot)));
+        // Kept for a resume.
+        QVERIFY(QFileInfo(sessionDir()).isDir());
+        QVERIFY(sessionRecorded());
+        return;
+    }
+
+    if (scenario == QLatin1String("resume")) {
+        const QString held = QStringLiteral("/3013/files/") + bigFile;
+        QStringList completed;
+        {
+            // The big file's request is held open; everything else downloads.
+            QTcpServer holder;
+            QVERIFY(holder.listen(QHostAddress::LocalHost));
+            NginxMirrors nginx(work->filePath(QStringLiteral("nginx-held")), mirror);
+            nginx.forward(held, holder.serverPort());
+            QVERIFY(nginx.start(3));
+            writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+            QProcess* process = startUpdater(fixedArguments);
+            QByteArray output;
+            const QStringList others { QStringLiteral("files/data/config.xml"),
+                QStringLiteral("files/data/added.bin"),
+                QStringLiteral("files/lib/libcore.dylib.gz"),
+                QStringLiteral("bin_macosx/MacOS/crvclient_mac") };
+            const auto allOthersDone = [&] {
+                output += process->readAllStandardOutput();
+                for (const QString& path : others) {
+                    if (!output.contains("message: Downloading " + path.toUtf8() + " finished\n"))
+                        return false;
+                }
+                return true;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(allOthersDone() && holder.hasPendingConnections(), 30000);
+            process->kill();
+            QVERIFY(process->waitForFinished());
+            completed = nginx.allRequests();
+        }
+        QVERIFY(QFileInfo(sessionDir()).isDir());
+
+        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
+        QVERIFY(nginx.start(3));
+        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const Outcome outcome = runUpdater(fixedArguments);
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY(outcome.lines.contains(
+            QStringLiteral("message: Previous update session for v. 3013 found")));
+        QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
+        // Only what was not complete is fetched again.
+        QCOMPARE(nginx.allRequests(), QStringList { held });
+        QVERIFY(completed.contains(QStringLiteral("/3013/files/data/added.bin")));
+        return;
+    }
+
+    // Recovery: stopped while the replacement unpacks a large file, with the journal on disk
+    // saying that files were moved aside and nothing committed; then killed.
+    const QString journal = root + QStringLiteral("/update.journal");
+    {
+        NginxMirrors nginx(work->filePath(QStringLiteral("nginx-first")), mirror);
+        QVERIFY(nginx.start(3));
+        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        QProcess* process = startUpdater(fixedArguments);
+        const auto replacing = [&] {
+            const QByteArray text = TestFiles::read(journal);
+            return text.contains("\nrename ") && !text.contains("\ncommit");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(replacing() || process->state() == QProcess::NotRunning, 40000);
+        ::kill(pid_t(process->processId()), SIGSTOP);
+        // Stopped: what the journal says now is what the next run finds.
+        QVERIFY2(replacing(), "the replacement ended before the test could stop it");
+        process->kill();
+        QVERIFY(process->waitForFinished());
+    }
+    QVERIFY(installation() != oldSnapshot);
+
+    // A reboot cleared the temp directory, and all mirrors are down: the next run undoes the
+    // replacement first and then cannot download anything. (With the session still there it
+    // would finish the update from it without any mirror.)
+    QVERIFY(QDir(sessionDir()).removeRecursively());
+    writeMirrorList({ QStringLiteral("http://127.0.0.1:1") });
+    const Outcome down = runUpdater(fixedArguments);
+    QVERIFY2(down.exitCode == 3, qPrintable(down.lines.join(QLatin1Char('\n'))));
+    QVERIFY2(installation() == oldSnapshot, qPrintable(describe(installation(), oldSnapshot)));
+    QVERIFY(!QFileInfo::exists(journal));
+
+    NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
+    QVERIFY(nginx.start(3));
+    writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+    const Outcome outcome = runUpdater(fixedArguments);
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
+}
+
+QTEST_GUILESS_MAIN(TestWholeRun)
+#include "tst_wholerun.moc"
