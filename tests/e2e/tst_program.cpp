@@ -1,4 +1,6 @@
+#include "nginxmirrors.h"
 #include "testfiles.h"
+#include "updateserverprocess.h"
 #include "xvfbdisplay.h"
 
 #include <QDir>
@@ -12,7 +14,8 @@
 using namespace Qt::StringLiterals;
 
 // The program `update` as a user meets it, on a virtual display: what start-up removes, the
-// error boxes (answered with xdotool) and the exit codes, in English and in German. The
+// error boxes (answered with xdotool) and the exit codes, in English and in German, and an
+// unattended update against nginx mirrors and the reference update server. The
 // installation is laid out like the real one: Corvanta.app/Contents/Resources is the root, the
 // program lies three levels below it and the translations in the root's "translations".
 class TestProgram : public QObject
@@ -24,6 +27,7 @@ private slots:
     void cleanup();
     void errorExit_data();
     void errorExit();
+    void unattendedUpdate();
 
 private:
     QProcess* startUpdate(const QStringList& arguments, const QString& language);
@@ -61,6 +65,10 @@ void TestProgram::init()
         QVERIFY(QFile::copy(
             QStringLiteral(CRV_TRANSLATIONS_DIR "/") + name, root + u"/translations/"_s + name));
     QVERIFY(QDir().mkpath(work->filePath(u"tmp"_s)));
+    // The client opener is looked up in PATH: a script of its name records the call instead.
+    const QString opener = QFileInfo(QStringLiteral(CRV_CLIENT_OPENER)).fileName();
+    QVERIFY(TestFiles::write(work->filePath(u"bin/"_s) + opener,
+        "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$TMPDIR/opener-called\"\n", 0755));
 }
 
 void TestProgram::cleanup()
@@ -82,6 +90,7 @@ QProcess* TestProgram::startUpdate(const QStringList& arguments, const QString& 
     environment.remove(u"LC_ALL"_s);
     environment.remove(u"LC_MESSAGES"_s);
     environment.remove(u"LANGUAGE"_s);
+    environment.insert(u"PATH"_s, work->filePath(u"bin"_s) + u':' + environment.value(u"PATH"_s));
     update->setProcessEnvironment(environment);
     update->start(root + u"/Updater.app/Contents/MacOS/update"_s, arguments);
     return update.get();
@@ -137,6 +146,52 @@ void TestProgram::errorExit()
         QVERIFY2(!QFile::exists(root + u'/' + file), qPrintable(file));
     for (const QString& file : keptAtStart)
         QVERIFY2(QFile::exists(root + u'/' + file), qPrintable(file));
+}
+
+void TestProgram::unattendedUpdate()
+{
+    // Version 3012 is installed; 3013 replaces one file and adds another.
+    const QString release = work->filePath(u"release/"_s);
+    QVERIFY(TestFiles::write(release + u"3012/files/data/readme.txt"_s, "3012", 0644));
+    QVERIFY(TestFiles::write(release + u"3013/files/data/readme.txt"_s, "3013", 0644));
+    QVERIFY(
+        TestFiles::write(release + u"3013/files/data/added.bin"_s, TestFiles::noise(70000), 0644));
+    QVERIFY(TestFiles::write(release + u"3013/bin/MacOS/crvclient_mac"_s, "#!/bin/sh\n", 0755));
+    QVERIFY(TestFiles::write(root + u"/data/readme.txt"_s, "3012", 0644));
+    QVERIFY(TestFiles::write(root + u"/../MacOS/crvclient_mac"_s, "#!/bin/sh\n", 0755));
+
+    const QString mirror = work->filePath(u"mirror"_s);
+    QProcess tool;
+    tool.start(QStringLiteral(CRV_RELEASE_TOOL),
+        { u"publish"_s, u"--key"_s, QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), u"--input"_s,
+            release + u"3013/files"_s, u"--bin-dir"_s, release + u"3013/bin"_s, u"--previous"_s,
+            release + u"3012/files"_s, u"--version"_s, u"3013"_s, u"--output"_s, mirror });
+    QVERIFY(tool.waitForFinished(60000));
+    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+
+    // nginx's workers of another user must be able to read the mirror.
+    QVERIFY(QFile::setPermissions(work->path(), QFileDevice::Permissions(0x7755)));
+    NginxMirrors nginx(work->filePath(u"nginx"_s), mirror);
+    QVERIFY(nginx.start(2));
+    QVERIFY(TestFiles::write(root + u"/mirrors.ini"_s,
+        u"[mirrors]\nsize=2\n1\\mirror=one\n2\\mirror=two\n[one]\nurl=%1\n[two]\nurl=%2\n"_s
+            .arg(nginx.url(0), nginx.url(1))
+            .toUtf8()));
+    UpdateServerProcess server;
+    QVERIFY(server.start({ u"--version-port"_s, u"17384"_s, u"--banner-port"_s, u"2009"_s,
+        u"--versions"_s, u"3013#3.0.13"_s }));
+
+    // No arguments: the version comes from the update server.
+    QProcess* process = startUpdate({ u"--nouser"_s }, u"C"_s);
+    QVERIFY(process->waitForFinished(50000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
+
+    QCOMPARE(TestFiles::read(root + u"/data/readme.txt"_s), QByteArray("3013"));
+    QCOMPARE(TestFiles::read(root + u"/data/added.bin"_s), TestFiles::noise(70000));
+    // The client is started again: its bundle, five levels above the program.
+    QCOMPARE(TestFiles::read(work->filePath(u"tmp/opener-called"_s)),
+        QDir(work->filePath(u"Corvanta.app"_s)).canonicalPath().toUtf8() + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
