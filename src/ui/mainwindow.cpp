@@ -169,6 +169,12 @@ void MainWindow::onDownloadProgress(
 void MainWindow::onUpdateFinished()
 {
     updateDone = true;
+    // The run completed before the abort the user asked for took hold; they still want to
+    // leave, and the installation is whole.
+    if (closeRequested) {
+        close();
+        return;
+    }
     // An open changelog viewer means the user is reading; the client then waits for them.
     if (configuration->noUserMode == 1 && !ChangeLogViewer::m_instance) {
         QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
