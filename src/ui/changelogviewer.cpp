@@ -144,8 +144,7 @@ QString ChangeLogViewer::getRemoteUrl()
         return mirrorUrls.isEmpty() ? QString() : getRandomMirror();
     mirrorsLoaded = true;
 
-    const QString root = Configuration::getAppRootPath();
-    const QString updateIni = root + QStringLiteral("update.ini");
+    const QString updateIni = Configuration::getAppRootFilePath(QStringLiteral("update.ini"));
     if (QFile::exists(updateIni)) {
         // The alpha location alone, whatever the user's channel.
         const QString alpha = QSettings(updateIni, QSettings::IniFormat)
@@ -155,7 +154,7 @@ QString ChangeLogViewer::getRemoteUrl()
             return alpha;
     }
 
-    const QString mirrorsIni = root + QStringLiteral("mirrors.ini");
+    const QString mirrorsIni = Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini"));
     if (!QFile::exists(mirrorsIni))
         return QString();
     QSettings settings(mirrorsIni, QSettings::IniFormat);

@@ -43,7 +43,7 @@ QString changes(const QString& mirror)
 
 QString iniPath(const QString& name)
 {
-    return Configuration::getAppRootPath() + name;
+    return Configuration::getAppRootFilePath(name);
 }
 } // namespace
 

@@ -91,7 +91,7 @@ void answer(QMessageBox::StandardButton button)
 
 QString rootFile(const QString& name)
 {
-    return Configuration::getAppRootPath() + name;
+    return Configuration::getAppRootFilePath(name);
 }
 
 QString recordFile()
@@ -344,7 +344,7 @@ void TestMainWindow::closeDuringRun()
     auto* start = child<QPushButton>(window, "startButton");
 
     QTest::mouseClick(start, Qt::LeftButton);
-    QVERIFY(!start->isEnabled());
+    QVERIFY2(!start->isEnabled(), qPrintable(openBoxes().join(u' ')));
     QTRY_VERIFY(server.totalRequestCount() > 0);
     // Pressing start again while running does nothing (the button is disabled anyway).
     window.on_startButton_clicked();
