@@ -90,6 +90,11 @@ QProcess* TestProgram::startUpdate(const QStringList& arguments, const QString& 
     environment.remove(u"LC_ALL"_s);
     environment.remove(u"LC_MESSAGES"_s);
     environment.remove(u"LANGUAGE"_s);
+    // In sanitizer builds: what the system libraries keep until exit is not the program's leak.
+    const QString suppressions = u"suppressions="_s + QStringLiteral(CRV_LSAN_SUPPRESSIONS);
+    const QString lsan = environment.value(u"LSAN_OPTIONS"_s);
+    environment.insert(
+        u"LSAN_OPTIONS"_s, lsan.isEmpty() ? suppressions : lsan + u':' + suppressions);
     environment.insert(u"PATH"_s, work->filePath(u"bin"_s) + u':' + environment.value(u"PATH"_s));
     update->setProcessEnvironment(environment);
     update->start(root + u"/Updater.app/Contents/MacOS/update"_s, arguments);
