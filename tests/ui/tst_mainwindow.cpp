@@ -180,8 +180,8 @@ void TestMainWindow::buttonStates()
     if (clientStarted) {
         // A second later the client is started and the window closes by itself.
         QTRY_VERIFY(!window.isVisible());
-        QTRY_VERIFY(QFile::exists(recordFile()));
-        QCOMPARE(TestFiles::read(recordFile()),
+        // The opener runs detached; its record may still be under way.
+        QTRY_COMPARE(TestFiles::read(recordFile()),
             ProcessTools::clientBundlePath(QCoreApplication::applicationDirPath()).toUtf8() + '\n');
     } else if (event.startsWith(u"finish"_s)) {
         // Waiting for the user: the window stays past the second of the unattended start.
