@@ -47,6 +47,7 @@ private slots:
     void sessionRecord_data();
     void sessionRecord();
     void missingMirrorList();
+    void userCancelKeepsTheSession();
     void proxy_data();
     void proxy();
     void bannerDownload_data();
@@ -214,6 +215,61 @@ void TestUpdateEngine::missingMirrorList()
     QCOMPARE(engine.state, UpdateEngine::Idle);
     QCOMPARE(TestFiles::read(rootFile(QStringLiteral("update.ini"))), updateIni);
     QVERIFY(configuration->tempDir.isEmpty());
+}
+
+// The window learns of a cancelled run from the end of the log: the reason, the figures set
+// back to zero, then the end. The session stays for the next run of the same version.
+void TestUpdateEngine::userCancelKeepsTheSession()
+{
+    QVERIFY(
+        TestFiles::write(elsewhere->path() + QStringLiteral("/7/client_test.ini"), "[files]\n"));
+    TestHttpServer server(elsewhere->path());
+    QVERIFY(server.start());
+    server.setFault(QStringLiteral("*"), TestHttpServer::StallAfterHeaders);
+    QVERIFY(TestFiles::write(rootFile(QStringLiteral("mirrors.ini")),
+        "[mirrors]\n1\\mirror=one\nsize=1\n[one]\nurl=" + server.url().toUtf8() + "\n"));
+
+    UpdateEngine engine(*configuration, nullptr);
+    QStringList log;
+    connect(&engine, &UpdateEngine::message, this, [&](const QString& text) { log << text; });
+    connect(&engine, &UpdateEngine::downloadProgress, this,
+        [&](quint64 done, quint64 total, quint64 speed, bool downloading) {
+            log << QStringLiteral("downloadProgress(%1, %2, %3, %4)")
+                       .arg(done)
+                       .arg(total)
+                       .arg(speed)
+                       .arg(downloading);
+        });
+    connect(
+        &engine, &UpdateEngine::updateCanceled, this, [&] { log << QStringLiteral("canceled"); });
+    QSignalSpy canceled(&engine, &UpdateEngine::updateCanceled);
+
+    engine.cancelUpdate();
+    QVERIFY(engine.initialize());
+    engine.cancelUpdate();
+    QCOMPARE(engine.state, UpdateEngine::Initialized);
+    QVERIFY(engine.startUpdate());
+    QCOMPARE(engine.state, UpdateEngine::Running);
+    QVERIFY(engine.busy());
+    QTRY_COMPARE(server.requestCount(QStringLiteral("/7/client_test.ini")), 1);
+    engine.onTimer();
+    QCOMPARE(log.constLast(), QStringLiteral("downloadProgress(0, 0, 0, 1)"));
+
+    engine.cancelUpdate();
+    QTRY_COMPARE(canceled.count(), 1);
+    QCOMPARE(log.mid(log.size() - 3),
+        QStringList({ QStringLiteral("User aborted update"),
+            QStringLiteral("downloadProgress(0, 0, 0, 0)"), QStringLiteral("canceled") }));
+    QCOMPARE(engine.state, UpdateEngine::Canceled);
+    QVERIFY(!engine.mainTask);
+    QVERIFY(QFileInfo(configuration->tempDir).isDir());
+    QString recorded;
+    QVERIFY(UpdateIniData::get(nullptr, nullptr, &recorded));
+    QCOMPARE(recorded, configuration->tempDir);
+
+    engine.reset();
+    QCOMPARE(engine.state, UpdateEngine::Idle);
+    QVERIFY(!engine.busy());
 }
 
 void TestUpdateEngine::proxy_data()
