@@ -336,6 +336,12 @@ void tst_FileReplaceList::replacesEveryFile()
     QCOMPARE(run.state, qint32(TaskSpecification::TaskFinished));
     QVERIFY(!run.messages.contains(QStringLiteral("rolling back file updates")));
     verifyNewVersion();
+
+    // A current file still gets the executable rule: its mode is no part of its checksum.
+    QVERIFY(QFile::setPermissions(
+        root + QStringLiteral("tree/lib/QtCore"), QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(runUpdate(configuration).state, qint32(TaskSpecification::TaskFinished));
+    verifyNewVersion();
 }
 
 void tst_FileReplaceList::verifyNewVersion()
