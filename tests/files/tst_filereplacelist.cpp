@@ -208,6 +208,8 @@ private slots:
     void replacesEveryFile();
     void failureRestoresTheInstallation_data();
     void failureRestoresTheInstallation();
+    void layoutChange_data();
+    void layoutChange();
     void killedRunIsRecovered_data();
     void killedRunIsRecovered();
 
@@ -372,6 +374,47 @@ void tst_FileReplaceList::verifyNewVersion()
     QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
 }
 
+// A directory that becomes a file, and a file that becomes a directory: both go aside inside the
+// journalled replacement, so a failure brings them back and a success leaves no old copy.
+void tst_FileReplaceList::layoutChange_data()
+{
+    QTest::addColumn<bool>("laterFileFails");
+    QTest::newRow("applied") << false;
+    QTest::newRow("undone when a later file fails") << true;
+}
+
+void tst_FileReplaceList::layoutChange()
+{
+    QFETCH(bool, laterFileFails);
+    entries = { { QStringLiteral("tree/x"), QStringLiteral("tree/x"), "now a file", false, false },
+        { QStringLiteral("tree/y/z.txt"), QStringLiteral("tree/y/z.txt"), "in a new dir", false,
+            false },
+        { QStringLiteral("tree/zz.txt"), QStringLiteral("tree/zz.txt"), "last", true, false } };
+    buildInstallation();
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/x/inner.txt"), "x was a dir", 0600));
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/y"), "y was a file", 0640));
+    if (laterFileFails)
+        QVERIFY(QFile::remove(session->filePath(QStringLiteral("tree/zz.txt"))));
+    writeProductIni();
+    const Snapshot before = snapshot(root + treeDir);
+
+    const UpdateRun run = runUpdate(configuration);
+
+    QCOMPARE(run.state,
+        qint32(laterFileFails ? TaskSpecification::TaskErrorCanceled
+                              : TaskSpecification::TaskFinished));
+    if (laterFileFails) {
+        QVERIFY(snapshot(root + treeDir) == before);
+        return;
+    }
+    const Snapshot after = snapshot(root + treeDir);
+    QCOMPARE(after.keys(), QStringList({ "untouched.txt", "x", "y", "y/z.txt", "zz.txt" }));
+    QCOMPARE(after.value(QStringLiteral("x")),
+        qMakePair(uint(S_IFREG | 0644), QByteArray("now a file")));
+    QCOMPARE(after.value(QStringLiteral("y/z.txt")).second, QByteArray("in a new dir"));
+    QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
+}
+
 void tst_FileReplaceList::killedRunIsRecovered_data()
 {
     QTest::addColumn<QString>("killPoint");
@@ -431,8 +474,9 @@ void tst_FileReplaceList::failureRestoresTheInstallation_data()
     const qint32 error = TaskSpecification::TaskErrorCanceled;
     QTest::newRow("source removed before its copy")
         << "source removed" << error << "Could not copy '{session}/tree/d0/f24.bin'";
-    QTest::newRow("destination's parent path is a file")
-        << "parent is a file" << error << "Could not create dir '{root}tree/blocker'";
+    // The file goes aside for the directory, and comes back.
+    QTest::newRow("a file in the way of a new directory")
+        << "parent is a file" << error << "Could not copy '{session}/tree/blocker/f24.bin'";
     QTest::newRow("unpacked MD5 wrong")
         << "unpacked md5" << error
         << "Signature check failed for {root}tree/lib/.new_libqjpeg.dylib.";
@@ -458,7 +502,7 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
     buildInstallation();
     if (fault == QStringLiteral("parent is a file"))
         QVERIFY(TestFiles::write(root + QStringLiteral("tree/blocker"), "a file in the way"));
-    else if (fault == QStringLiteral("source removed"))
+    if (fault == QStringLiteral("source removed") || fault == QStringLiteral("parent is a file"))
         QVERIFY(QFile::remove(session->filePath(faulty.key)));
     writeProductIni(
         fault == QStringLiteral("unpacked md5") ? entries.at(faultyPackedEntry).key : QString());
@@ -483,8 +527,7 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
             qPrintable(expected + QLatin1Char('\n') + run.messages.join(QLatin1Char('\n'))));
     }
     // Other files were replaced before the failure, and all of them were undone.
-    if (fault != QStringLiteral("parent is a file"))
-        QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);
+    QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);
     const Snapshot after = snapshot(root + treeDir);
     QCOMPARE(after.keys(), before.keys());
     QVERIFY(after == before);
