@@ -341,7 +341,8 @@ void TestComposedTaskSpecification::maxParallelBelowOneIsRefused()
         "maxParallel must be at least 1, not " + QByteArray::number(maxParallel)));
 
     // The same path with a sound value constructs and exits normally.
-    child.start(QCoreApplication::applicationFilePath(), { QString::fromLatin1(ConstructFlag), "1" });
+    child.start(
+        QCoreApplication::applicationFilePath(), { QString::fromLatin1(ConstructFlag), "1" });
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
