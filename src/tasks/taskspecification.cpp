@@ -10,7 +10,7 @@ TaskSpecification::TaskSpecification(QObject* parent, double parentProgressRange
 
 TaskSpecification::~TaskSpecification()
 {
-    // QObject deletes the child tasks next; a function of theirs must not write into them then.
+    // QObject deletes the child tasks next: a function still filling one of them must be done.
     waitForFunctions();
 }
 
