@@ -1,6 +1,8 @@
+#include "checksigfunc.h"
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "crypt.h"
+#include "downloadtaskspecification.h"
 #include "inidownloadtaskspecification.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -126,6 +128,14 @@ void TestIniDownloadTaskSpecification::localCopies()
     QSignalSpy messages(&task, &TaskSpecification::message);
     task.execute();
     QCOMPARE(task.subTasks.size(), shares.size());
+    // Neither file may run to the general limit of a download of unknown size.
+    for (TaskSpecification* sub : std::as_const(task.subTasks)) {
+        if (auto* download = qobject_cast<DownloadTaskSpecification*>(sub))
+            QCOMPARE(download->unknownSizeLimit,
+                download->remotePath.endsWith(QStringLiteral(".sig"))
+                    ? CheckSigFunc::maxWholeFileSize
+                    : IniDownloadTaskSpecification::maxIniSize);
+    }
     double sum = 0.0;
     for (int i = 0; i < shares.size(); ++i) {
         QVERIFY(qFuzzyCompare(task.subTasks.at(i)->parentProgressRange, shares.at(i)));
