@@ -132,9 +132,11 @@ void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskS
 void IniDownloadTaskSpecification::blameMirrors()
 {
     // Either file may be the bad one (a wrong ini, a wrong signature, a replayed pair), and
-    // which cannot be told; both of their mirrors go.
-    for (DownloadTaskSpecification* download : { iniTask, sigTask }) {
-        if (download)
-            mirrors->removeMirror(download->currentMirror.name);
-    }
+    // which cannot be told; both of their mirrors go. A copy reused from an interrupted
+    // session may be the bad one (cut short when the session broke off), so no mirror is
+    // blamed for an attempt that used one.
+    if (!iniTask || !sigTask)
+        return;
+    mirrors->removeMirror(iniTask->currentMirror.name);
+    mirrors->removeMirror(sigTask->currentMirror.name);
 }

@@ -49,7 +49,7 @@ public slots:
 private:
     DownloadTaskSpecification* addDownload(
         const QString& remotePath, const QString& localPath, qint64 limit, double share);
-    // Removes the mirrors that served this attempt's files.
+    // Removes the mirrors that served this attempt's files, unless a local copy was used.
     void blameMirrors();
 
     // This attempt's downloads; null for a file reused from the session directory.

@@ -107,6 +107,11 @@ void TestIniDownloadTaskSpecification::localCopies_data()
         << QStringList { head, "Signature check failed for %1",
                "Could not verify the product ini file. Retrying", get.arg(iniName),
                got.arg(iniName), get.arg(sig), got.arg(sig) };
+    QTest::newRow("local ini cut short, signature downloaded")
+        << iniText.left(20) << false << QList<double> { 0.3333, 0.6667 }
+        << QStringList { head, get.arg(sig), got.arg(sig), "Signature check failed for %1",
+               "Could not verify the product ini file. Retrying", get.arg(iniName),
+               got.arg(iniName), get.arg(sig), got.arg(sig) };
 }
 
 void TestIniDownloadTaskSpecification::localCopies()
