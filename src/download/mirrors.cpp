@@ -1,18 +1,9 @@
 #include "mirrors.h"
 
+#include "mirrorurl.h"
 #include "randomgenerator.h"
 
 #include <QSettings>
-
-namespace {
-// A base URL that addresses the directory of one version.
-QString versionUrl(QString base, int version)
-{
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + QString::number(version);
-}
-} // namespace
 
 Mirrors::Mirrors(QObject* parent)
     : QObject(parent)
@@ -28,6 +19,12 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
         const QString name = settings.value(QStringLiteral("mirror")).toString().trimmed();
         if (name.isEmpty())
             continue;
+        // Every look-up goes by name, so a second record of a name could never be chosen
+        // apart from the first one; its settings are those of the same group anyway.
+        if (getMirrorIndex(name) >= 0) {
+            emit message(tr("Mirror %1 is listed more than once; using its first entry").arg(name));
+            continue;
+        }
         FTPSiteAccessData mirror;
         mirror.name = name;
         mirrorList.append(mirror);
@@ -48,7 +45,7 @@ bool Mirrors::initAlpha(const QString& iniPath, int version)
     }
     FTPSiteAccessData mirror;
     mirror.name = QStringLiteral("Alpha Channel");
-    mirror.url = versionUrl(url, version);
+    mirror.url = MirrorUrl::versionUrl(url, QString::number(version));
     mirror.retries = 4;
     mirrorList.append(mirror);
     return true;
@@ -58,12 +55,16 @@ void Mirrors::setDefaults(QSettings& settings, int version)
 {
     for (FTPSiteAccessData& mirror : mirrorList) {
         settings.beginGroup(mirror.name);
-        mirror.url = versionUrl(settings.value(QStringLiteral("url")).toString(), version);
+        mirror.url = MirrorUrl::versionUrl(
+            settings.value(QStringLiteral("url")).toString(), QString::number(version));
         // Read as unsigned and stored as signed: a word, a missing key, 0 and negative numbers
         // all end below 1 and fall back to the default tolerance.
         mirror.retries = qint32(settings.value(QStringLiteral("retries"), 2).toUInt());
         if (mirror.retries < 1)
             mirror.retries = 2;
+        // A dead mirror is tried retries + 1 times per download; a large value would keep a
+        // run hammering it instead of moving on.
+        mirror.retries = qMin(mirror.retries, maxRetries);
         settings.endGroup();
     }
 }
