@@ -1,5 +1,6 @@
 #include "mirrors.h"
 
+#include "configuration.h"
 #include "mirrorurl.h"
 #include "randomgenerator.h"
 
@@ -37,7 +38,7 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
 bool Mirrors::initAlpha(const QString& iniPath, int version)
 {
     QSettings settings(iniPath, QSettings::IniFormat);
-    const QString url = settings.value(QStringLiteral("Channel/alpha")).toString();
+    const QString url = Configuration::settingText(settings, QStringLiteral("Channel/alpha"));
     if (url.isEmpty()) {
         emit fatalError(
             QStringLiteral("Alpha parameter in channel section in update ini file not found"));
@@ -56,7 +57,7 @@ void Mirrors::setDefaults(QSettings& settings, int version)
     for (FTPSiteAccessData& mirror : mirrorList) {
         settings.beginGroup(mirror.name);
         mirror.url = MirrorUrl::versionUrl(
-            settings.value(QStringLiteral("url")).toString(), QString::number(version));
+            Configuration::settingText(settings, QStringLiteral("url")), QString::number(version));
         // Read as unsigned and stored as signed: a word, a missing key, 0 and negative numbers
         // all end below 1 and fall back to the default tolerance.
         mirror.retries = qint32(settings.value(QStringLiteral("retries"), 2).toUInt());

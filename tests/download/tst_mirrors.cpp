@@ -131,6 +131,8 @@ void TestMirrors::initAlpha_data()
                               << "http://a.example/al/77";
     QTest::newRow("slash") << QByteArray("[Channel]\nalpha=http://a.example/al/\n")
                            << "http://a.example/al/77";
+    QTest::newRow("comma in the URL")
+        << QByteArray("[Channel]\nalpha=http://a.example/al,b\n") << "http://a.example/al,b/77";
     QTest::newRow("missing") << QByteArray("[Channel]\nchannel=2\n") << QString();
     QTest::newRow("wrong group") << QByteArray("[update]\nalpha=http://a.example\n") << QString();
 }
