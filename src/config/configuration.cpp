@@ -41,7 +41,12 @@ Configuration::Configuration(QObject* parent)
 
 QString Configuration::getAppRootPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../../../");
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../../.."));
+}
+
+QString Configuration::getAppRootFilePath(const QString& relativePath)
+{
+    return QDir::cleanPath(getAppRootPath() + QLatin1Char('/') + relativePath);
 }
 
 QString Configuration::getUpdateType()

@@ -29,8 +29,12 @@ public:
     QString proxySpec;
     qint32 downloadStreams = 6;
 
-    // The installation root: the executable's directory + "/../../../" (not normalised).
+    // The installation root: three levels above the executable's directory, cleaned (no "..",
+    // no trailing "/"), so that paths in the log read as what they are.
     static QString getAppRootPath();
+    // A path below (or, with "../", beside) the installation root, built and cleaned the one way
+    // every install path is built.
+    static QString getAppRootFilePath(const QString& relativePath);
     static QString getUpdateType();
     static QString getClientBinaryName();
     static QStringList getSpecialFileNames();

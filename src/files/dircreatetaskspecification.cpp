@@ -32,10 +32,13 @@ bool DirCreateTaskSpecification::tryCreateDir(const QString& dir)
     }
     if (!parentDir.exists() && !tryCreateDir(parentDir.path()))
         return false;
+    const RollbackData entry(RollbackData::CreateDir, dir);
+    if (!writeAhead(entry))
+        return false;
     if (!parentDir.mkdir(QDir(dir).dirName())) {
         emit message(QStringLiteral("unable to create dir %1").arg(dir));
         return false;
     }
-    addRollbackOp(RollbackData(RollbackData::CreateDir, dir));
+    addRollbackOp(entry);
     return true;
 }

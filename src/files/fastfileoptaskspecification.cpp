@@ -19,6 +19,11 @@ void FastFileOpTaskSpecification::execute()
         errorCancel();
 }
 
+bool FastFileOpTaskSpecification::writeAhead(const RollbackData& entry)
+{
+    return !rollbackList || rollbackList->writeAhead(entry, this);
+}
+
 void FastFileOpTaskSpecification::addRollbackOp(const RollbackData& entry)
 {
     if (rollbackList)

@@ -69,20 +69,20 @@ bool copyContent(int in, int out, off_t remaining)
 }
 
 // Creates destination and fills it from the open source; removes it again on any failure.
-bool copyToNewFile(int in, const QByteArray& destination)
+bool copyToNewFile(int in, const QByteArray& destination, int permissions)
 {
     struct stat source;
     if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode))
         return false;
     // O_EXCL: an installed file is never overwritten in place, and a file we did not create is
-    // never removed below. Private until complete; it gets the source's bits at the end.
+    // never removed below. Private until complete; it gets its final bits at the end.
     const int out = ::open(
         destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (out < 0)
         return false;
     // The size when opened: a source that shrinks meanwhile fails the copy instead of giving a
     // short file.
-    bool ok = copyContent(in, out, source.st_size) && ::fchmod(out, source.st_mode & 0777) == 0;
+    bool ok = copyContent(in, out, source.st_size) && ::fchmod(out, mode_t(permissions)) == 0;
     // Some file systems report a failed write only when the file is closed.
     if (::close(out) != 0)
         ok = false;
@@ -92,8 +92,9 @@ bool copyToNewFile(int in, const QByteArray& destination)
 }
 }
 
-FileCopyFunc::FileCopyFunc(const QString& sourcePath, const QString& destinationPath)
-    : SlowFileOpFunc(sourcePath, destinationPath)
+FileCopyFunc::FileCopyFunc(
+    const QString& sourcePath, const QString& destinationPath, int permissions)
+    : SlowFileOpFunc(sourcePath, destinationPath, permissions)
 {
 }
 
@@ -102,7 +103,7 @@ bool FileCopyFunc::run()
     const int in = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
-    const bool ok = copyToNewFile(in, QFile::encodeName(destinationPath));
+    const bool ok = copyToNewFile(in, QFile::encodeName(destinationPath), permissions);
     ::close(in);
     return ok;
 }

@@ -12,5 +12,5 @@ FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList* rollbackL
 
 ASyncFunc* FileCopyTaskSpecification::createFunction()
 {
-    return new FileCopyFunc(sourcePath, destinationPath);
+    return new FileCopyFunc(sourcePath, destinationPath, permissions);
 }

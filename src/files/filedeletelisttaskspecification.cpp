@@ -3,9 +3,8 @@
 #include "configuration.h"
 #include "filedeletetaskspecification.h"
 #include "installationsynctaskspecification.h"
-
-#include <QDir>
-#include <QFileInfo>
+#include "rollbackjournalcommittaskspecification.h"
+#include "rollbackjournalfile.h"
 
 FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
     QList<QString>* deleteList, QObject* parent, double progressRange)
@@ -22,15 +21,27 @@ void FileDeleteListTaskSpecification::execute()
 
 void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 {
-    const QDir root(Configuration::getAppRootPath());
-    // The copies written by the replacement may still sit in the page cache; the first delete
-    // must not come before they are on disk. The flush carries no share of the progress.
-    addSubTask(new InstallationSyncTaskSpecification(root.path(), this, 0.0));
+    const QString root = Configuration::getAppRootPath();
+    // The copies written by the replacement may still sit in the page cache; neither the commit
+    // nor the first delete may come before they are on disk. Neither carries a share of the
+    // progress.
+    addSubTask(new InstallationSyncTaskSpecification(root, this, 0.0));
+    addSubTask(new RollbackJournalCommitTaskSpecification(root, deleteList, this));
     for (const QString& entry : std::as_const(*deleteList))
         addSubTask(new FileDeleteTaskSpecification(
-            false, QFileInfo(root, entry).filePath(), this, 1.0 / deleteList->size()));
+            false, Configuration::getAppRootFilePath(entry), this, 1.0 / deleteList->size()));
     state = TaskRunning;
     executeSubTasks();
+}
+
+void FileDeleteListTaskSpecification::subtasksDone()
+{
+    if (getStateFromSubTasks() == TaskFinished) {
+        RollbackJournalFile journal(Configuration::getAppRootPath());
+        if (!journal.remove())
+            emit message(QStringLiteral("warning: %1").arg(journal.errorString()));
+    }
+    ComposedTaskSpecification::subtasksDone();
 }
 
 void FileDeleteListTaskSpecification::reset()

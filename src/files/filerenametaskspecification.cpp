@@ -11,10 +11,13 @@ FileRenameTaskSpecification::FileRenameTaskSpecification(const QString& from, co
 
 bool FileRenameTaskSpecification::doOp()
 {
+    const RollbackData entry(RollbackData::Rename, fromPath, path);
+    if (!writeAhead(entry))
+        return false;
     if (!QFile::rename(fromPath, path)) {
         emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(fromPath, path));
         return false;
     }
-    addRollbackOp(RollbackData(RollbackData::Rename, fromPath, path));
+    addRollbackOp(entry);
     return true;
 }

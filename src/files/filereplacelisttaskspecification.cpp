@@ -2,6 +2,7 @@
 
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
+#include "filerenametaskspecification.h"
 #include "filereplacetaskspecification.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@ FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
     : ComposedTaskSpecification(2, progressRange, parent)
     , replaceList(replaceList)
     , deleteList(deleteList)
+    , journalFile(Configuration::getAppRootPath())
     , configuration(configuration)
 {
 }
@@ -26,18 +28,25 @@ void FileReplaceListTaskSpecification::execute()
 
 void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 {
-    makeFileReplaceTasks(makeSubdirTasks() > 0);
     state = TaskRunning;
+    if (!journalFile.create()) {
+        emit message(QStringLiteral("Could not create the rollback journal %1")
+                         .arg(journalFile.errorString()));
+        errorCancel();
+        return;
+    }
+    rollbackList.journalFile = &journalFile;
+    makeFileReplaceTasks(makeSubdirTasks() > 0);
     executeSubTasks();
 }
 
 int FileReplaceListTaskSpecification::makeSubdirTasks()
 {
-    const QDir root(Configuration::getAppRootPath());
     QSet<QString> seen;
     QStringList missing;
     for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
-        const QString dir = QFileInfo(root, entry.destFileName(QString())).path();
+        const QString dir
+            = QFileInfo(Configuration::getAppRootFilePath(entry.destFileName(QString()))).path();
         if (seen.contains(dir))
             continue;
         seen.insert(dir);
@@ -47,8 +56,27 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     }
     // Plain string order puts every parent before its children.
     missing.sort();
+    // A file (or link) where the new version has a directory goes aside like a replaced file,
+    // and is deleted with the old copies.
+    QStringList inTheWay;
+    for (const QString& dir : std::as_const(missing)) {
+        QString path = dir;
+        while (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()
+            && path != Configuration::getAppRootPath())
+            path = QFileInfo(path).path();
+        if (!QFileInfo(path).isDir() && !inTheWay.contains(path))
+            inTheWay.append(path);
+    }
+    const double weight = 0.1 / (inTheWay.size() + missing.size());
+    for (const QString& path : std::as_const(inTheWay)) {
+        const QString aside = FileReplaceTaskSpecification::unusedName(
+            QFileInfo(path).dir().filePath(Configuration::getSpecialFileRenamePrefix())
+            + QFileInfo(path).fileName());
+        movedAside.append(aside);
+        addSubTask(new FileRenameTaskSpecification(path, aside, &rollbackList, this, weight));
+    }
     for (const QString& dir : std::as_const(missing))
-        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, 0.1 / missing.size()));
+        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
     return missing.size();
 }
 
@@ -66,7 +94,10 @@ void FileReplaceListTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() != TaskFinished) {
         emit message(QStringLiteral("rolling back file updates"));
-        rollbackList.rollback(this);
+        undo();
+    } else {
+        for (const QString& aside : std::as_const(movedAside))
+            deleteList->append(QDir(Configuration::getAppRootPath()).relativeFilePath(aside));
     }
     ComposedTaskSpecification::subtasksDone();
 }
@@ -74,6 +105,18 @@ void FileReplaceListTaskSpecification::subtasksDone()
 void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
-    rollbackList.rollback(this);
+    undo();
+    movedAside.clear();
     ComposedTaskSpecification::reset();
+}
+
+void FileReplaceListTaskSpecification::undo()
+{
+    rollbackList.rollback(this);
+    if (!rollbackList.journalFile)
+        return;
+    // The installation is the old version again: nothing is left for a recovery to do.
+    rollbackList.journalFile = nullptr;
+    if (!journalFile.remove())
+        emit message(QStringLiteral("warning: %1").arg(journalFile.errorString()));
 }

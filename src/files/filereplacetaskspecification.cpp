@@ -4,13 +4,17 @@
 #include "configuration.h"
 #include "filecopytaskspecification.h"
 #include "filedeletetaskspecification.h"
+#include "fileinstalltaskspecification.h"
 #include "filerenametaskspecification.h"
 #include "fileunziptaskspecification.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringList>
+
+#include <sys/stat.h>
 
 namespace {
 const QStringList& executableFiles()
@@ -27,17 +31,28 @@ const QStringList& executableSuffixes()
     return suffixes;
 }
 
-QString installPath(const QString& relativePath)
-{
-    return QFileInfo(QDir(Configuration::getAppRootPath()), relativePath).filePath();
-}
+// Executable for everyone, writable by the owner only: a file every local user could write
+// would let any of them change the client, the updater or a library.
+constexpr int executableMode = 0755;
+constexpr int newFileMode = 0644;
 
 // A dangling symbolic link is still an installed entry that must be moved aside, not replaced.
-bool isPresent(const QString& path)
+bool isPresent(const QString& path, struct stat* info = nullptr)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    struct stat unused;
+    return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
 }
+}
+
+QString FileReplaceTaskSpecification::unusedName(const QString& path)
+{
+    QString name;
+    do {
+        name = path
+            + QStringLiteral(".%1").arg(
+                QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    } while (isPresent(name));
+    return name;
 }
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(
@@ -62,29 +77,45 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
 {
     const QString source
         = QFileInfo(QDir(configuration->tempDir), specification.fileName).filePath();
-    const QString destination = installPath(specification.destFileName(QString()));
-    const QString old = installPath(specification.oldDestFileName());
+    const QString destination
+        = Configuration::getAppRootFilePath(specification.destFileName(QString()));
+    const QString old = Configuration::getAppRootFilePath(specification.oldDestFileName());
+    // Written beside the destination, so that putting it in place is a rename.
+    const QString fresh
+        = unusedName(QFileInfo(destination)
+                         .dir()
+                         .filePath(QStringLiteral(".new_") + QFileInfo(destination).fileName()));
+    rollbackList.journalFile = parentRollbackList->journalFile;
+
+    struct stat installed;
+    replacedExisting = isPresent(destination, &installed);
+    // A directory the new version replaces by a file lends it no mode.
+    int permissions = replacedExisting && S_ISREG(installed.st_mode) ? int(installed.st_mode & 0777)
+                                                                     : newFileMode;
+    if (isExecutableByRule(destination))
+        permissions = executableMode;
 
     double remaining = 1.0;
-    if (isPresent(destination)) {
-        // Left by an earlier update; the rename aside cannot succeed while it is there.
-        if (isPresent(old)) {
-            addSubTask(new FileDeleteTaskSpecification(true, old, this, 0.1));
-            remaining -= 0.1;
-        }
-        replacedExisting = true;
-        addSubTask(new FileRenameTaskSpecification(destination, old, &rollbackList, this, 0.1));
+    if (replacedExisting && isPresent(old)) {
+        // Left by an earlier update, and maybe the only good copy while the installed file is
+        // not current: moved out of the way, and deleted only once the new file is in place.
+        leftOverCopy = unusedName(old);
+        addSubTask(new FileRenameTaskSpecification(old, leftOverCopy, &rollbackList, this, 0.1));
         remaining -= 0.1;
     }
+    SlowFileOpSpecification* write;
     if (specification.hasUnzip()) {
-        addSubTask(new FileUnzipTaskSpecification(
-            &rollbackList, source, destination, this, remaining - 0.2));
-        addSubTask(new CheckSignatureTaskSpecification(
-            destination, specification.unzippedMd5, true, this, 0.2));
-    } else {
+        write = new FileUnzipTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.3);
+        addSubTask(write);
         addSubTask(
-            new FileCopyTaskSpecification(&rollbackList, source, destination, this, remaining));
+            new CheckSignatureTaskSpecification(fresh, specification.unzippedMd5, true, this, 0.2));
+    } else {
+        write = new FileCopyTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.1);
+        addSubTask(write);
     }
+    write->permissions = permissions;
+    addSubTask(new FileInstallTaskSpecification(
+        fresh, destination, replacedExisting ? old : QString(), &rollbackList, this, 0.1));
     state = TaskRunning;
     executeSubTasks();
 }
@@ -100,8 +131,9 @@ void FileReplaceTaskSpecification::subtasksDone()
             if (!Configuration::isSpecialFileName(name))
                 deleteList->append(specification.oldDestFileName());
         }
-        makeSingleFileExecutable(Configuration::getAppRootPath() + QLatin1Char('/')
-            + specification.destFileName(QString()));
+        if (!leftOverCopy.isEmpty())
+            deleteList->append(
+                QDir(Configuration::getAppRootPath()).relativeFilePath(leftOverCopy));
     } else {
         rollbackList.rollback(this);
     }
@@ -113,17 +145,19 @@ void FileReplaceTaskSpecification::reset()
     clearSubTasks();
     rollbackList.rollback(this);
     replacedExisting = false;
+    leftOverCopy.clear();
     ComposedTaskSpecification::reset();
+}
+
+bool FileReplaceTaskSpecification::isExecutableByRule(const QString& path)
+{
+    const QFileInfo info(path);
+    return executableFiles().contains(info.fileName())
+        || executableSuffixes().contains(info.completeSuffix());
 }
 
 void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!executableFiles().contains(info.fileName())
-        && !executableSuffixes().contains(info.completeSuffix()))
-        return;
-    QFile::setPermissions(path,
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser
-            | QFile::ExeUser | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-            | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    if (isExecutableByRule(path))
+        ::chmod(QFile::encodeName(path).constData(), executableMode);
 }

@@ -2,14 +2,16 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace {
 constexpr int bufferSize = 16384;
 }
 
-FileUnzipFunc::FileUnzipFunc(const QString& sourcePath, const QString& destinationPath)
-    : SlowFileOpFunc(sourcePath, destinationPath)
+FileUnzipFunc::FileUnzipFunc(
+    const QString& sourcePath, const QString& destinationPath, int permissions)
+    : SlowFileOpFunc(sourcePath, destinationPath, permissions)
 {
 }
 
@@ -47,7 +49,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     if (gzclose(in) != Z_OK)
         ok = false;
     // Buffered writes can fail only when flushed.
-    if (!out.flush())
+    if (!out.flush() || ::fchmod(out.handle(), mode_t(permissions)) != 0)
         ok = false;
     out.close();
     if (!ok)

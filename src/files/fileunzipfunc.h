@@ -10,7 +10,7 @@ class FileUnzipFunc : public SlowFileOpFunc
 {
     Q_OBJECT
 public:
-    FileUnzipFunc(const QString& sourcePath, const QString& destinationPath);
+    FileUnzipFunc(const QString& sourcePath, const QString& destinationPath, int permissions);
 
     bool run() override;
     bool unzipFile(const QString& destination, const QString& source);

@@ -6,6 +6,24 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <sys/stat.h>
+
+namespace {
+bool present(const QString& path, struct stat* info = nullptr)
+{
+    struct stat unused;
+    return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
+}
+
+// Two names of one file: a copy kept aside by a hard link while the original stays in place.
+bool sameFile(const QString& a, const QString& b)
+{
+    struct stat first, second;
+    return present(a, &first) && present(b, &second) && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+}
+
 RollbackData::RollbackData(Operation operation, const QString& path)
     : path(path)
     , operation(operation)
@@ -23,7 +41,8 @@ bool RollbackData::rollback(QObject* reporter) const
 {
     switch (operation) {
     case Rename:
-        if (QFile::rename(path, previousPath))
+        // The file never left its name; dropping the second name undoes the link.
+        if (sameFile(path, previousPath) ? QFile::remove(path) : QFile::rename(path, previousPath))
             return true;
         message(reporter,
             QStringLiteral("warning: rollback rename %1 to %2 failed").arg(previousPath, path));
@@ -41,6 +60,16 @@ bool RollbackData::rollback(QObject* reporter) const
         return false;
     }
     qFatal("Should not reach here");
+}
+
+bool RollbackData::undoIfDone(QObject* reporter) const
+{
+    if (!present(path))
+        return true;
+    // The name to restore is still there, and is not the same file: the rename never happened.
+    if (operation == Rename && present(previousPath) && !sameFile(path, previousPath))
+        return true;
+    return rollback(reporter);
 }
 
 void RollbackData::message(QObject* reporter, const QString& text)

@@ -20,6 +20,11 @@ struct RollbackData
     QString previousPath;
     Operation operation;
 
+    // Undoes an operation that has taken effect.
     bool rollback(QObject* reporter) const;
+    // Undoes an entry read back from the journal file after a killed run, whose operation may
+    // not have taken effect (entries are written before their operations) or may have been
+    // undone already: it acts only when the disk shows the operation's result.
+    bool undoIfDone(QObject* reporter) const;
     static void message(QObject* reporter, const QString& text);
 };

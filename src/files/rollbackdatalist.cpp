@@ -1,5 +1,16 @@
 #include "rollbackdatalist.h"
 
+#include "rollbackjournalfile.h"
+
+bool RollbackDataList::writeAhead(const RollbackData& entry, QObject* reporter)
+{
+    if (!journalFile || journalFile->append(entry))
+        return true;
+    RollbackData::message(reporter,
+        QStringLiteral("Could not write the rollback journal %1").arg(journalFile->errorString()));
+    return false;
+}
+
 void RollbackDataList::add(const RollbackData& entry)
 {
     entries.append(entry);

@@ -13,6 +13,18 @@ SlowFileOpSpecification::SlowFileOpSpecification(const QString& errorMessage,
 {
 }
 
+void SlowFileOpSpecification::execute()
+{
+    if (!rollbackList
+        || rollbackList->writeAhead(
+            RollbackData(RollbackData::CreateFile, destinationPath), this)) {
+        ASyncTaskSpecification::execute();
+        return;
+    }
+    state = TaskRunning;
+    errorCancel();
+}
+
 void SlowFileOpSpecification::runDone(bool ok)
 {
     // A result that arrives after a reset belongs to a run whose journal is already gone.

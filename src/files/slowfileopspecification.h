@@ -4,9 +4,11 @@
 
 struct RollbackDataList;
 
-// A file operation from sourcePath to destinationPath done by a worker function on the thread
-// pool. On success the created destination is journalled (on the main thread); on failure
-// errorMessage is emitted as a message and the task error-cancels, journalling nothing.
+// A file operation from sourcePath to a new file destinationPath done by a worker function on
+// the thread pool; the new file gets the permission bits `permissions` before it is complete.
+// The destination is written ahead to the journal file when the task starts and journalled in
+// memory (on the main thread) once it exists; on failure errorMessage is emitted as a message
+// and the task error-cancels, journalling nothing in memory.
 class SlowFileOpSpecification : public ASyncTaskSpecification
 {
     Q_OBJECT
@@ -19,6 +21,8 @@ public:
     QString sourcePath;
     QString destinationPath;
     QString errorMessage;
+    int permissions = 0644;
 
+    void execute() override;
     void runDone(bool ok) override;
 };

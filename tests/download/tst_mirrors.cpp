@@ -43,7 +43,7 @@ private:
 
 QString TestMirrors::writeIni(const QString& fileName, const QByteArray& text)
 {
-    const QString path = Configuration::getAppRootPath() + fileName;
+    const QString path = Configuration::getAppRootFilePath(fileName);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
@@ -53,8 +53,8 @@ QString TestMirrors::writeIni(const QString& fileName, const QByteArray& text)
 
 void TestMirrors::cleanup()
 {
-    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("mirrors.ini"));
-    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("update.ini"));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
 }
 
 void TestMirrors::initDefault_data()

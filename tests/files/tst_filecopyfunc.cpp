@@ -78,7 +78,7 @@ void tst_FileCopyFunc::copy()
         QVERIFY(TestFiles::write(sourcePath, content, mode));
     const QString destinationPath = dir.filePath(QStringLiteral("dst"));
 
-    QCOMPARE(FileCopyFunc(sourcePath, destinationPath).run(), ok);
+    QCOMPARE(FileCopyFunc(sourcePath, destinationPath, mode).run(), ok);
 
     QCOMPARE(QFileInfo::exists(destinationPath), ok);
     if (ok) {

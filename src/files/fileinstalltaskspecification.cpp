@@ -1,0 +1,61 @@
+#include "fileinstalltaskspecification.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPath,
+    const QString& path, const QString& oldPath, RollbackDataList* rollbackList, QObject* parent,
+    double progressRange)
+    : FastFileOpTaskSpecification(path, rollbackList, parent, progressRange)
+    , newPath(newPath)
+    , oldPath(oldPath)
+{
+}
+
+bool FileInstallTaskSpecification::doOp()
+{
+    if (!oldPath.isEmpty() && !keepOldAside())
+        return false;
+    const RollbackData entry(RollbackData::Rename, newPath, path);
+    if (!writeAhead(entry))
+        return false;
+    // Over the installed file in one step; a new file must not take a name that appeared
+    // meanwhile, which QFile::rename refuses.
+    const bool renamed = oldPath.isEmpty()
+        ? QFile::rename(newPath, path)
+        : ::rename(QFile::encodeName(newPath).constData(), QFile::encodeName(path).constData())
+            == 0;
+    if (!renamed)
+        return fail(newPath, path);
+    addRollbackOp(entry);
+    return true;
+}
+
+bool FileInstallTaskSpecification::keepOldAside()
+{
+    const RollbackData entry(RollbackData::Rename, path, oldPath);
+    if (!writeAhead(entry))
+        return false;
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(oldPath);
+    // No flag: a symbolic link is kept as the link it is.
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0) {
+        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV
+            || errno == EMLINK || errno == ENOSYS;
+        if (!noLinks || !QFile::rename(path, oldPath))
+            return fail(path, oldPath);
+    }
+    addRollbackOp(entry);
+    return true;
+}
+
+bool FileInstallTaskSpecification::fail(const QString& from, const QString& to)
+{
+    emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(from, to));
+    return false;
+}

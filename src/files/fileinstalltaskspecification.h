@@ -1,0 +1,29 @@
+#pragma once
+
+#include "fastfileoptaskspecification.h"
+
+// Puts a complete new file, written under the temporary name newPath beside its destination,
+// in place under the name path (the base's path). When there is an installed file, oldPath is
+// where it is kept: it is first given that second name by a hard link, then the new file is
+// renamed over it, so the installed name always names the old or the new file, never nothing.
+// Where hard links are not available (some file systems, or a directory in the way) the
+// installed entry is renamed aside instead. Each step is journalled as a Rename, written
+// ahead; undoing both gives the installed name back its old file. Fails with "Could not
+// rename '%1' to '%2'" when a step fails, or when a new file's name is taken meanwhile.
+class FileInstallTaskSpecification : public FastFileOpTaskSpecification
+{
+    Q_OBJECT
+public:
+    FileInstallTaskSpecification(const QString& newPath, const QString& path,
+        const QString& oldPath, RollbackDataList* rollbackList, QObject* parent,
+        double progressRange);
+
+    QString newPath;
+    QString oldPath;
+
+    bool doOp() override;
+
+private:
+    bool keepOldAside();
+    bool fail(const QString& from, const QString& to);
+};

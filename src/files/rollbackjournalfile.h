@@ -1,0 +1,77 @@
+#pragma once
+
+#include "rollbackdata.h"
+
+#include <QList>
+#include <QString>
+
+class QObject;
+
+// The rollback journal on disk: "update.journal" in the installation root, beside update.ini
+// (not in the session directory, which a reboot may clear). It mirrors the in-memory journal of
+// a replacement so that a run killed at any point can be undone (or completed) by the next one.
+//
+// Format: UTF-8 text, one entry per line, each line ended by "\n". The first line is the header
+// "crv-rollback-journal 1". Every other line is a word and one or two paths, separated by single
+// spaces; paths are relative to the installation root ("../" for the level above it) and
+// percent-encoded except for "/", so no path can hold a space or a line break:
+//     dir PATH          the directory PATH is about to be created
+//     file PATH         the file PATH is about to be created
+//     rename FROM TO    FROM is about to be renamed (or hard-linked) to TO
+//     commit            the replacement succeeded; what follows is the delete step
+//     delete PATH       after the commit: PATH is to be deleted
+// An entry is written (straight to the file, no per-entry sync) before its operation takes
+// effect, so the journal may name an operation that never happened: undoing one therefore
+// looks at the disk first (RollbackData::undoIfDone). A last line without its "\n" was being
+// written when the run died; its operation had not started and it is ignored.
+//
+// Durability: the file is synced when it is created and when it is committed; the commit comes
+// only after the installation itself has been flushed. A power cut between these two points
+// may lose the entries written since the creation; the installation is then a mix of old and
+// new files, but no file is lost: every old copy is still on disk under its "_old_" name (which
+// the next plan never deletes while the file it belongs to is not current), and the next update
+// replaces whatever is not current. A power cut after the commit loses nothing.
+//
+// Not thread-safe: used on the main thread only.
+class RollbackJournalFile
+{
+public:
+    explicit RollbackJournalFile(const QString& installRoot);
+    ~RollbackJournalFile();
+    RollbackJournalFile(const RollbackJournalFile&) = delete;
+    RollbackJournalFile& operator=(const RollbackJournalFile&) = delete;
+
+    static QString fileName();
+    QString filePath() const;
+    // Text of the last failure, for the caller's message.
+    QString errorString() const { return error; }
+
+    // Starts a new journal and syncs it. Refuses to replace one that an interrupted run left,
+    // which only recover() may consume.
+    bool create();
+    // Writes one entry before its operation takes effect. Paths are absolute or relative to the
+    // working directory, as the file operations use them.
+    bool append(const RollbackData& entry);
+    // Marks the replacement as done and lists what the delete step removes (install-relative
+    // paths, as in the plan's delete list); synced before it returns. Opens the journal when
+    // create() was not called on this object, and starts one when there is none.
+    bool commit(const QStringList& deletions);
+    // Closes and deletes the journal; true when there is none afterwards.
+    bool remove();
+
+    // Brings the installation in installRoot back to a whole version after a killed run:
+    // an uncommitted journal is undone newest first, a committed one rolled forward; then the
+    // journal file is removed. Reports what it did through reporter's message(QString) signal
+    // (invoked by name, like RollbackData). True when there was no journal or recovery succeeded.
+    static bool recover(const QString& installRoot, QObject* reporter);
+
+private:
+    bool open(int flags);
+    bool writeLine(const QByteArray& line);
+    bool sync();
+    QByteArray encode(const QString& path) const;
+
+    QString root;
+    int fd = -1;
+    QString error;
+};
