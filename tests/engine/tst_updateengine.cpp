@@ -21,15 +21,11 @@ namespace {
 const qint32 targetVersion = 7;
 const QString planted = QStringLiteral("planted.txt");
 
-QString rootFile(const QString& name)
-{
-    return QDir::cleanPath(QDir(Configuration::getAppRootPath()).absoluteFilePath(name));
-}
-
 void writeUpdateIni(const QString& proxy)
 {
-    QFile::remove(rootFile(QStringLiteral("update.ini")));
-    QSettings settings(rootFile(QStringLiteral("update.ini")), QSettings::IniFormat);
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
+    QSettings settings(
+        Configuration::getAppRootFilePath(QStringLiteral("update.ini")), QSettings::IniFormat);
     settings.setValue(QStringLiteral("update/proxy"), proxy);
 }
 
@@ -72,7 +68,8 @@ void TestUpdateEngine::init()
     elsewhere = std::make_unique<QTemporaryDir>(
         QDir::cleanPath(QDir::currentPath() + QStringLiteral("/elsewhere-XXXXXX")));
     writeUpdateIni(QString());
-    QVERIFY(TestFiles::write(rootFile(QStringLiteral("mirrors.ini")), "[mirrors]\nsize=0\n"));
+    QVERIFY(TestFiles::write(
+        Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")), "[mirrors]\nsize=0\n"));
     configuration = std::make_unique<Configuration>();
     configuration->clientType = QStringLiteral("client_test");
     configuration->clientVersion = targetVersion;
@@ -82,8 +79,8 @@ void TestUpdateEngine::cleanup()
 {
     configuration.reset();
     elsewhere.reset();
-    QFile::remove(rootFile(QStringLiteral("update.ini")));
-    QFile::remove(rootFile(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
     QDir(QDir::currentPath()).rmdir(QStringLiteral("corvanta_temp_42"));
     for (const QString& entry :
         QDir(tmp.path())
@@ -203,9 +200,10 @@ void TestUpdateEngine::sessionRecord()
 
 void TestUpdateEngine::missingMirrorList()
 {
-    QFile::remove(rootFile(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
     UpdateIniData::modify(6, tmp.path(), configuration->clientType);
-    const QByteArray updateIni = TestFiles::read(rootFile(QStringLiteral("update.ini")));
+    const QByteArray updateIni
+        = TestFiles::read(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
 
     UpdateEngine engine(*configuration, nullptr);
     QSignalSpy fatal(&engine, &UpdateEngine::fatalError);
@@ -213,7 +211,8 @@ void TestUpdateEngine::missingMirrorList()
     QCOMPARE(TestSpies::texts(fatal),
         QStringList { QStringLiteral("mirrors.ini is missing, cannot proceed.") });
     QCOMPARE(engine.state, UpdateEngine::Idle);
-    QCOMPARE(TestFiles::read(rootFile(QStringLiteral("update.ini"))), updateIni);
+    QCOMPARE(TestFiles::read(Configuration::getAppRootFilePath(QStringLiteral("update.ini"))),
+        updateIni);
     QVERIFY(configuration->tempDir.isEmpty());
 }
 
@@ -226,7 +225,7 @@ void TestUpdateEngine::userCancelKeepsTheSession()
     TestHttpServer server(elsewhere->path());
     QVERIFY(server.start());
     server.setFault(QStringLiteral("*"), TestHttpServer::StallAfterHeaders);
-    QVERIFY(TestFiles::write(rootFile(QStringLiteral("mirrors.ini")),
+    QVERIFY(TestFiles::write(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")),
         "[mirrors]\n1\\mirror=one\nsize=1\n[one]\nurl=" + server.url().toUtf8() + "\n"));
 
     UpdateEngine engine(*configuration, nullptr);
