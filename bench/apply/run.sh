@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Benchmark of the file replacement: the updater replaces every installed file from its session
-# directory (rename aside, copy, journal, then delete the "_old_" copies), against cp -a of the
-# same files over the same installation, and against cp -a followed by sync (the updater makes
-# the new files durable before it deletes the old copies). Two installations: the one of the plan benchmark
-# (2,000 files, 1 GiB in all) and 2,000 files of 64 KiB. Page cache warm, same run; the
-# installation is restored before every measured run. Prints best-of-N times and the ratios.
+# directory (journal, copy to a temporary name, keep the old copy aside, rename into place, flush,
+# commit, then delete the "_old_" copies), against rsync -a (which, like the updater, never
+# overwrites a file in place: it writes a temporary file and renames it), cp -a (the unsafe
+# floor) and cp -a followed by sync (the updater makes the new files durable before it deletes
+# the old copies). Two installations: the one of the plan benchmark (2,000 files, 1 GiB in all)
+# and 2,000 files of 64 KiB. Page cache warm; the installation is restored before every measured
+# run, and the tools take turns run by run. Prints medians and the ratios.
 #
 # usage: bench/apply/run.sh [BUILD_DIR]
 #        (default: build; FILES, SIZE_MIB, SMALL_FILE_KIB and RUNS override)
 source "$(dirname "$0")/../lib.sh"
-bench_setup 3 "${1:-}" crv-bench-apply
+bench_setup 5 "${1:-}" crv-bench-apply
+command -v rsync >/dev/null || { echo "rsync is missing: run scripts/setup" >&2; exit 1; }
 files="${FILES:-2000}"
 size_mib="${SIZE_MIB:-1024}"
 small_file_kib="${SMALL_FILE_KIB:-64}"
@@ -23,31 +26,55 @@ cp "$build/bin/crv-bench-apply" "$install/a/b/c/"
 driver="$install/a/b/c/crv-bench-apply"
 
 restore() {
-    rm -rf "$install/tree"
+    rm -rf "$install/tree" "$install/update.journal"
     cp -a "$pristine/tree" "$install/tree"
     cat "$session"/tree/*/* >/dev/null
     sync
 }
 
-# run_case FILE_KIB: both tools on $files installed files of FILE_KIB KiB and their new versions
+# timed NAME CMD...: one restored run of CMD; appends its wall seconds and peak RSS (KiB) to
+# $work/NAME.times.
+timed() {
+    local name=$1
+    shift
+    restore
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" \
+        || { echo "failed: $*" >&2; cat "$work/stderr" >&2; exit 1; }
+    cat "$work/time" >>"$work/$name.times"
+}
+
+# median NAME: leaves the median wall time of NAME in wall and its peak RSS in rss.
+median() {
+    read -r wall rss < <(sort -n "$work/$1.times" | awk '{ w[NR] = $1; m[NR] = $2 }
+        END { i = int((NR + 1) / 2); print w[i], m[i] }')
+}
+
+# run_case FILE_KIB: the tools on $files installed files of FILE_KIB KiB and their new versions
 run_case() {
     local file_kib=$1 ours_wall ours_rss
-    rm -rf "$pristine" "$session"
+    rm -rf "$pristine" "$session" "$work"/*.times
     make_tree "$pristine/tree" "$files" "$file_kib"
     make_tree "$session/tree" "$files" "$file_kib"
-    prepare=restore measure "$driver" "$session"
-    cmp -s "$session/tree/d00/f0000.bin" "$install/tree/d00/f0000.bin" \
-        || { echo "not replaced: $(cat "$work/stdout")" >&2; exit 1; }
-    ours_wall=$best ours_rss=$rss
-    prepare=restore measure cp -a "$session/tree/." "$install/tree/"
-    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp -a" "$best" "$rss"
-    # The updater flushes the new files to disk before it deletes the old copies; cp -a
-    # followed by sync is the durable copy a user would reach for.
-    prepare=restore measure sh -c 'cp -a "$1/." "$2/" && sync' sh "$session/tree" "$install/tree"
-    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp+sync" "$best" "$rss"
+    for _ in $(seq "$runs"); do
+        timed updater "$driver" "$session"
+        cmp -s "$session/tree/d00/f0000.bin" "$install/tree/d00/f0000.bin" \
+            || { echo "not replaced: $(cat "$work/stdout")" >&2; exit 1; }
+        # -I: every file is sent, as the updater replaces every file of its list.
+        timed rsync rsync -a -I "$session/tree/" "$install/tree/"
+        timed cp cp -a "$session/tree/." "$install/tree/"
+        timed cpsync sh -c 'cp -a "$1/." "$2/" && sync' sh "$session/tree" "$install/tree"
+    done
+    median updater
+    ours_wall=$wall ours_rss=$rss
+    median rsync
+    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "rsync -a" "$wall" "$rss"
+    median cp
+    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp -a" "$wall" "$rss"
+    median cpsync
+    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp+sync" "$wall" "$rss"
 }
 
 echo "replacing $files files (the plan's installation, $size_mib MiB, and $small_file_kib KiB each),"
-echo "best of $runs runs, $(nproc) cores (machine shared)"
+echo "median of $runs alternating runs, $(nproc) cores (machine shared)"
 run_case $((size_mib * 1024 / files))
 run_case "$small_file_kib"

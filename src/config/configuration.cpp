@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <fcntl.h>
@@ -17,6 +18,20 @@
 namespace {
 constexpr int DefaultDownloadStreams = 6;
 constexpr int TempDirCandidates = 1000;
+// Nobody is there to answer a question in unattended mode; a few tries ride out a lost datagram.
+constexpr int UnattendedQueryAttempts = 3;
+
+// The client type becomes part of file names in the session directory and of mirror paths.
+bool isPlainName(const QString& name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9_.-]*$"));
+    return plain.match(name).hasMatch();
+}
+
+QString queryFailedText()
+{
+    return QObject::tr("Failed to query latest client\nversion from update server.");
+}
 } // namespace
 
 Configuration::Configuration(QObject* parent)
@@ -72,8 +87,9 @@ QStringList Configuration::checkTempArgs()
 {
     // The file lies in a directory every user can write to: only a regular file of our own,
     // reached without a symbolic link, can have come from the client that started us.
-    const int fd = ::open(
-        QFile::encodeName(tempArgsFileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO put there would block the open until someone writes to it.
+    const int fd = ::open(QFile::encodeName(tempArgsFileName()).constData(),
+        O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return {};
     QFile file;
@@ -98,11 +114,21 @@ QStringList Configuration::checkTempArgs()
     return args;
 }
 
+QString Configuration::settingText(const QSettings& settings, const QString& key)
+{
+    // The settings format reads an unquoted value with commas as a list; the setting is the
+    // text all the same (blanks after a comma are lost on the way, which no URL has).
+    const QVariant value = settings.value(key);
+    if (value.metaType().id() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
 void Configuration::getUpdateChannel()
 {
     QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("Channel"));
-    if (!settings.value(QStringLiteral("alpha")).toString().isEmpty()) {
+    if (!settingText(settings, QStringLiteral("alpha")).isEmpty()) {
         channel = Alpha;
         clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
     } else if (settings.value(QStringLiteral("beta"), false).toBool()) {
@@ -134,10 +160,12 @@ bool Configuration::parseArguments(QStringList args)
             clientVersionName = args.at(4);
         if (args.size() >= 6)
             newsText = args.at(5);
-        if (!getDefaultParameters())
-            return false;
+        // Set before the version query, which must not wait for a person then.
         noUserMode = 1;
-        return true;
+        if (getDefaultParameters())
+            return true;
+        noUserMode = 0;
+        return false;
     }
     if (args.size() == 3)
         return getClientTypeVersion(args, 1);
@@ -152,6 +180,10 @@ bool Configuration::getClientTypeVersion(const QStringList& args, int index)
     }
     if (index + 1 >= args.size()) {
         emit fatalError(QStringLiteral("No client version specified"));
+        return false;
+    }
+    if (!isPlainName(args.at(index))) {
+        emit fatalError(QObject::tr("Invalid client type (%1)").arg(args.at(index)));
         return false;
     }
     clientType = args.at(index);
@@ -191,9 +223,14 @@ bool Configuration::getDefaultParameters()
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
 {
     UpdateChecker checker;
-    while (!checker.checkUpdate()) {
-        QMessageBox question(QMessageBox::Critical, QObject::tr("Error"),
-            QObject::tr("Failed to query latest client\nversion from update server."),
+    for (int attempt = 1; !checker.checkUpdate(); ++attempt) {
+        if (noUserMode) {
+            if (attempt < UnattendedQueryAttempts)
+                continue;
+            emit fatalError(queryFailedText());
+            return qMakePair(QString(), QString());
+        }
+        QMessageBox question(QMessageBox::Critical, QObject::tr("Error"), queryFailedText(),
             QMessageBox::Retry | QMessageBox::Abort);
         if (question.exec() == QMessageBox::Abort)
             return qMakePair(QString(), QString());
@@ -241,7 +278,7 @@ void Configuration::getProxyAndDownloadConcurrency()
 {
     QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("update"));
-    proxySpec = settings.value(QStringLiteral("proxy")).toString();
+    proxySpec = settingText(settings, QStringLiteral("proxy"));
     bool ok = false;
     const int streams = settings.value(QStringLiteral("streams")).toString().toInt(&ok, 10);
     downloadStreams = (ok && streams > 0) ? streams : DefaultDownloadStreams;

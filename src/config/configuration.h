@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QSettings;
+
 // The settings of one run: what to install (client type, version, name, news), the channel,
 // the session directory, the proxy and the download concurrency. One object per process,
 // created by start-up and read directly by the window, the engine and the tasks; only the
@@ -43,17 +45,22 @@ public:
     // current user (it lies in the shared temp directory).
     static QStringList checkTempArgs();
     static QString tempArgsFileName();
+    // A text setting of update.ini read as the text it is, commas included.
+    static QString settingText(const QSettings& settings, const QString& key);
 
     void getUpdateChannel();
     // Evaluates the process's arguments (or the temporary-arguments file when there are none).
     bool parseCommandLineOptions();
     // The same evaluation for a given argument list; element 0 stands for the program path.
     bool parseArguments(QStringList args);
+    // A client type must be a plain name (ASCII letters, digits, "_", "-", "." not first): it
+    // becomes part of file names and mirror paths.
     bool getClientTypeVersion(const QStringList& args, int index);
     bool getClientVersionFromString(const QString& text, const QString& errorTemplate);
     bool getDefaultParameters();
-    // Asks the update server, with a modal Retry/Abort question after every failed attempt.
-    // Returns (version text, name) of the channel, or two empty strings when the user gives up.
+    // Asks the update server, with a modal Retry/Abort question after every failed attempt; in
+    // unattended mode it asks nobody and gives up after three attempts with a fatal error.
+    // Returns (version text, name) of the channel, or two empty strings on giving up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
     // Creates a fresh session directory of its own (owner-only) in the system temp directory.
     bool createTempDir();

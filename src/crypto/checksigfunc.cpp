@@ -7,9 +7,11 @@
 
 #include <QFile>
 
-CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& expectedMd5)
+CheckSigFunc::CheckSigFunc(
+    const QString& filePath, const QString& expectedMd5, const QString& signaturePath)
     : filePath(filePath)
     , expectedMd5(expectedMd5)
+    , signaturePath(signaturePath.isEmpty() ? filePath + QStringLiteral(".sig") : signaturePath)
 {
 }
 
@@ -33,7 +35,7 @@ bool CheckSigFunc::checkRSA()
         if (!readSucceeded(filePath, FileDigest::sha1(filePath, digest)))
             return false;
         QByteArray signature;
-        if (!readFile(filePath + QStringLiteral(".sig"), signature))
+        if (!readFile(signaturePath, signature))
             return false;
         OwnedRsaKey key;
         load_key(key.get(), PUBLIC_KEY, sizeof PUBLIC_KEY);

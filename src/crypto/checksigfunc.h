@@ -7,7 +7,8 @@
 #include <QString>
 
 // Checks one file: by its MD5 when expectedMd5 is given (hex, any case, not trimmed), otherwise
-// by the RSA-PSS signature in filePath + ".sig" against the built-in PUBLIC_KEY. Files are read
+// by the RSA-PSS signature in signaturePath (filePath + ".sig" unless given) against the
+// built-in PUBLIC_KEY. Files are read
 // in blocks, so memory stays small whatever their size. Every failure is a false result, at most
 // with a message; no exception leaves run(). crypt_init() must have run before the first check.
 // Runs on a worker thread as an ASyncFunc, or synchronously through run().
@@ -15,10 +16,12 @@ class CheckSigFunc : public ASyncFunc
 {
     Q_OBJECT
 public:
-    CheckSigFunc(const QString& filePath, const QString& expectedMd5);
+    CheckSigFunc(const QString& filePath, const QString& expectedMd5,
+        const QString& signaturePath = QString());
 
     QString filePath;
     QString expectedMd5;
+    QString signaturePath;
 
     bool run() override;
     bool checkMD5();

@@ -18,6 +18,8 @@ public:
     QString filePath;
     QString expectedMd5;
     bool cancelOnFailure;
+    // The signature file of a signature check; empty: filePath + ".sig".
+    QString signaturePath;
 
     ASyncFunc* createFunction() override;
     void runDone(bool ok) override;

@@ -62,13 +62,44 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         return;
     emit message(QStringLiteral("Downloading files"));
     const double share = 1.0 / double(downloadList->size());
+    QSet<QString> taken = sessionNames();
     for (const FileDownloadSpecification& file : std::as_const(*downloadList)) {
-        addSubTask(new DownloadFileTaskSpecification(
-            file, networkManager, mirrors, configuration, this, share));
+        auto* task = new DownloadFileTaskSpecification(
+            file, networkManager, mirrors, configuration, this, share);
+        if (file.md5.isEmpty())
+            task->signatureName = privateSignatureName(file.fileName, taken);
+        addSubTask(task);
         totalBytes += qint64(file.size);
     }
     state = TaskRunning;
     executeSubTasks();
+}
+
+// Every name below tempDir that a file of the list occupies, as a file or as a directory on its
+// path; lower case, since macOS file systems ignore case.
+QSet<QString> DownloadFileListTaskSpecification::sessionNames() const
+{
+    QSet<QString> names;
+    for (const FileDownloadSpecification& file : std::as_const(*downloadList)) {
+        const QStringList parts = file.fileName.toLower().split(QLatin1Char('/'));
+        for (int i = 1; i <= parts.size(); ++i)
+            names.insert(parts.mid(0, i).join(QLatin1Char('/')));
+    }
+    return names;
+}
+
+// The ".sig" beside the file, unless another file of the list is that ".sig" (or lies below
+// it): the two tasks run at the same time and would write one file. Then a name that nothing
+// else in the list uses.
+QString DownloadFileListTaskSpecification::privateSignatureName(
+    const QString& fileName, QSet<QString>& taken)
+{
+    QString name = fileName + QStringLiteral(".sig");
+    for (int n = 1; taken.contains(name.toLower()); ++n)
+        name = fileName + QStringLiteral(".sig.check%1").arg(n);
+    // Also keeps two signature-checked files whose names differ in case only apart.
+    taken.insert(name.toLower());
+    return name;
 }
 
 void DownloadFileListTaskSpecification::timeTick(

@@ -4,6 +4,7 @@
 #include "filedownloadspecification.h"
 
 #include <QList>
+#include <QSet>
 
 class Configuration;
 class Mirrors;
@@ -12,7 +13,9 @@ class QNetworkAccessManager;
 // Downloads and checks every file of the plan's download list into the session directory,
 // downloadStreams (read at construction) at a time, starting them in list order. The list is
 // read only when the task executes, because the step before fills it. The download figures
-// report the listed size of the whole list as their total. Shared objects are not owned.
+// report the listed size of the whole list as their total. No two of its tasks write one file,
+// even when the list holds a signature-checked file and its ".sig". Shared objects are not
+// owned.
 class DownloadFileListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -33,4 +36,8 @@ public:
         bool& downloading) override;
     bool makeSubDirs();
     void makeSubtasksAndStart();
+
+private:
+    QSet<QString> sessionNames() const;
+    static QString privateSignatureName(const QString& fileName, QSet<QString>& taken);
 };

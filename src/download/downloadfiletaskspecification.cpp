@@ -1,9 +1,12 @@
 #include "downloadfiletaskspecification.h"
 
+#include "checksigfunc.h"
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "downloadtaskspecification.h"
 #include "mirrors.h"
+
+#include <QFile>
 
 DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadSpecification& file,
     QNetworkAccessManager* manager, Mirrors* mirrors, Configuration* configuration, QObject* parent,
@@ -13,6 +16,7 @@ DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadS
     , fileName(file.fileName)
     , md5(file.md5)
     , size(qint64(file.size))
+    , signatureName(file.fileName + QStringLiteral(".sig"))
     , networkManager(manager)
     , mirrors(mirrors)
     , configuration(configuration)
@@ -48,13 +52,15 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     downloadTask = new DownloadTaskSpecification(
         networkManager, mirrors, remotePath, localPath, size, this, signatureChecked ? 0.75 : 0.8);
     addSubTask(downloadTask);
+    const QString signaturePath = configuration->tempDir + QLatin1Char('/') + signatureName;
     if (signatureChecked) {
-        const QString sig = QStringLiteral(".sig");
-        signatureTask = new DownloadTaskSpecification(
-            networkManager, mirrors, remotePath + sig, localPath + sig, -1, this, 0.05);
+        signatureTask = new DownloadTaskSpecification(networkManager, mirrors,
+            remotePath + QStringLiteral(".sig"), signaturePath, -1, this, 0.05);
+        signatureTask->unknownSizeLimit = CheckSigFunc::maxWholeFileSize;
         addSubTask(signatureTask);
     }
     auto* check = new CheckSignatureTaskSpecification(localPath, md5, false, this, 0.2);
+    check->signaturePath = signaturePath;
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &DownloadFileTaskSpecification::onSigCheckDone, Qt::DirectConnection);
     addSubTask(check);
@@ -63,8 +69,11 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
-void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
+void DownloadFileTaskSpecification::onSigCheckDone(
+    bool pass, CheckSignatureTaskSpecification* check)
 {
+    if (signatureTask && signatureName != fileName + QStringLiteral(".sig"))
+        QFile::remove(check->signaturePath);
     if (pass)
         return;
     emit message(

@@ -10,10 +10,10 @@ class Mirrors;
 class QNetworkAccessManager;
 
 // Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or, when no
-// MD5 is listed, by its signature, whose ".sig" is downloaded beside it first), one after the
-// other. A file that fails its check is
-// blamed on the mirror that served it: the mirror is removed and the file fetched and checked
-// again elsewhere, so retries end when the mirrors do. Shared objects are not owned.
+// MD5 is listed, by its signature, whose ".sig" is downloaded first to tempDir + "/" +
+// signatureName), one after the other. A file that fails its check is blamed on the mirror
+// that served it: the mirror is removed and the file fetched and checked again elsewhere, so
+// retries end when the mirrors do. Shared objects are not owned.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -26,6 +26,10 @@ public:
     QString fileName;
     QString md5;
     qint64 size;
+    // Where the ".sig" of a signature-checked file goes, relative to tempDir: fileName + ".sig"
+    // unless the list task gives another name, because another task of the list writes that
+    // one. A name other than fileName + ".sig" is removed after the check.
+    QString signatureName;
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
     Configuration* configuration;

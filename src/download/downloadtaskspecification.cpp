@@ -1,6 +1,7 @@
 #include "downloadtaskspecification.h"
 
 #include "mirrors.h"
+#include "mirrorurl.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -12,6 +13,11 @@ constexpr qint64 chunkSize = 4096;
 // What a reply may hold unread: the network layer stops reading from the socket beyond it, so
 // memory stays bounded when the network outpaces the disk or the main thread.
 constexpr qint64 replyBufferSize = 512 * 1024;
+// An attempt must bring at least minBytesPerTick bytes per tick on average over speedWindow
+// ticks: a mirror that trickles just often enough to beat the silence time-out would
+// otherwise hold a download for ever.
+constexpr qint64 minBytesPerTick = 1024;
+constexpr int speedWindow = 30;
 } // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* manager,
@@ -76,10 +82,14 @@ void DownloadTaskSpecification::startDownload()
         return;
     }
 
-    QNetworkRequest request { QUrl(attemptUrl()) };
+    QNetworkRequest request { MirrorUrl::fileUrl(currentMirror.url, remotePath) };
     // A redirect must arrive as a status other than 200: it fails the mirror.
     request.setAttribute(
         QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // The checks are over the bytes as published. Packed files are gzip data, and a server
+    // that labels them "Content-Encoding: gzip" would otherwise have them unpacked on the way;
+    // asking for the identity encoding also turns the network layer's unpacking off.
+    request.setRawHeader("Accept-Encoding", "identity");
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
@@ -261,6 +271,7 @@ void DownloadTaskSpecification::resetDownload()
         reply = nullptr;
     }
     idleTicks = 0;
+    recentTickBytes.clear();
     if (localFile.isOpen()) {
         localFile.close();
         localFile.remove();
@@ -300,18 +311,29 @@ void DownloadTaskSpecification::timeTick(
     if (state != TaskRunning || !reply)
         return;
     ++idleTicks;
-    if (idleTicks <= currentMirror.timeoutTicks)
-        downloading = true;
-    else
+    if (idleTicks > currentMirror.timeoutTicks) {
         errorRetry(
             QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, currentMirror.name));
+        return;
+    }
+    recentTickBytes.append(bytesWritten);
+    if (recentTickBytes.size() > speedWindow) {
+        const qint64 received = bytesWritten - recentTickBytes.takeFirst();
+        if (received < minBytesPerTick * speedWindow) {
+            errorRetry(QStringLiteral("file %1 is too slow on mirror %2: %3 bytes in %4 ticks")
+                           .arg(remotePath, currentMirror.name, QString::number(received),
+                               QString::number(speedWindow)));
+            return;
+        }
+    }
+    downloading = true;
 }
 
 qint64 DownloadTaskSpecification::sizeLimit() const
 {
     // A listed size of 0 is either an empty file or a size the product ini could not state;
     // it is treated as unknown, and the file's check decides.
-    return initialExpectedSize > 0 ? initialExpectedSize : maxUnknownSize;
+    return initialExpectedSize > 0 ? initialExpectedSize : unknownSizeLimit;
 }
 
 QString DownloadTaskSpecification::attemptUrl() const

@@ -4,6 +4,7 @@
 #include "taskspecification.h"
 
 #include <QFile>
+#include <QList>
 #include <QPointer>
 #include <QString>
 
@@ -13,7 +14,8 @@ class QNetworkReply;
 
 // Fetches one file over HTTP from a mirror of the shared list into a local file, streaming it
 // to disk in chunks. Every mirror problem (status other than 200, redirect, network or disk
-// error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks) is
+// error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks, less
+// than 1 KiB per tick averaged over 30 ticks) is
 // charged to that mirror and the download starts again from byte 0 on a freshly chosen one;
 // the task fails only when no mirror is left, the local file cannot be created or the manager
 // gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
@@ -26,13 +28,17 @@ class DownloadTaskSpecification : public TaskSpecification
     Q_OBJECT
 public:
     // expectedSize -1 means unknown (the reply's length is then adopted). Downloads of unknown
-    // or zero expected size are capped at maxUnknownSize bytes.
+    // or zero expected size are capped at unknownSizeLimit bytes. The remote path is a file
+    // name as published (decoded); the URL encodes it.
     DownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
         const QString& remotePath, const QString& localFileName, qint64 expectedSize,
         QObject* parent, double progressRange);
     ~DownloadTaskSpecification() override;
 
     static constexpr qint64 maxUnknownSize = 64 * 1024 * 1024;
+    // What a download of unknown size may bring; set before execute() for files whose kind
+    // bounds them (a product ini, a signature).
+    qint64 unknownSizeLimit = maxUnknownSize;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
@@ -73,6 +79,8 @@ private:
     qint64 sizeLimit() const;
     QString attemptUrl() const;
 
+    // bytesWritten at each of the attempt's latest ticks, oldest first, for the speed check.
+    QList<qint64> recentTickBytes;
     // Whether this task holds one use of currentMirror; the name outlives the use.
     bool holdsMirrorUse = false;
 };

@@ -4,13 +4,19 @@
 
 class CheckSignatureTaskSpecification;
 class Configuration;
+class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
 // Fetches the product ini (clientType + ".ini") and its ".sig" into the session directory and
-// verifies the signature, one subtask after the other. Copies already in the session directory
-// are reused on the first attempt only; after a failed check both are downloaded again, up to
-// maxFailedChecks failures. Finishes when the check passes. Shared objects are not owned.
+// verifies it, one subtask after the other. Copies already in the session directory are reused
+// on the first attempt only. Finishes when the signature is valid and the ini names the target
+// version and client type (keys "version" and "type" outside every section): the signature
+// alone would accept the signed ini of any other version, replayed by anyone on the path.
+//
+// A failed check is blamed on the mirrors that served the two files: they are removed, and
+// both files are downloaded again from others. The task fails when no mirror is left, or after
+// maxFailedChecks failures. Shared objects are not owned.
 class IniDownloadTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -19,6 +25,8 @@ public:
         Configuration* configuration, QObject* parent, double progressRange);
 
     static constexpr qint32 maxFailedChecks = 1000;
+    // Far above any real product ini or signature: what a mirror may send before it is cut off.
+    static constexpr qint64 maxIniSize = 16 * 1024 * 1024;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
@@ -29,6 +37,22 @@ public:
     void reset() override;
     void makeSubtasksAndStart();
 
+    // Empty when the product ini at iniPath names clientType and version; otherwise the reason
+    // it is refused. An ini that names neither passes only when acceptUnversioned (releases
+    // made before the keys existed); a key that is present must always match.
+    static QString identityError(
+        const QString& iniPath, const QString& clientType, int version, bool acceptUnversioned);
+
 public slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
+
+private:
+    DownloadTaskSpecification* addDownload(
+        const QString& remotePath, const QString& localPath, qint64 limit, double share);
+    // Removes the mirrors that served this attempt's files, unless a local copy was used.
+    void blameMirrors();
+
+    // This attempt's downloads; null for a file reused from the session directory.
+    DownloadTaskSpecification* iniTask = nullptr;
+    DownloadTaskSpecification* sigTask = nullptr;
 };

@@ -1,18 +1,10 @@
 #include "mirrors.h"
 
+#include "configuration.h"
+#include "mirrorurl.h"
 #include "randomgenerator.h"
 
 #include <QSettings>
-
-namespace {
-// A base URL that addresses the directory of one version.
-QString versionUrl(QString base, int version)
-{
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + QString::number(version);
-}
-} // namespace
 
 Mirrors::Mirrors(QObject* parent)
     : QObject(parent)
@@ -28,6 +20,12 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
         const QString name = settings.value(QStringLiteral("mirror")).toString().trimmed();
         if (name.isEmpty())
             continue;
+        // Every look-up goes by name, so a second record of a name could never be chosen
+        // apart from the first one; its settings are those of the same group anyway.
+        if (getMirrorIndex(name) >= 0) {
+            emit message(tr("Mirror %1 is listed more than once; using its first entry").arg(name));
+            continue;
+        }
         FTPSiteAccessData mirror;
         mirror.name = name;
         mirrorList.append(mirror);
@@ -40,7 +38,7 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
 bool Mirrors::initAlpha(const QString& iniPath, int version)
 {
     QSettings settings(iniPath, QSettings::IniFormat);
-    const QString url = settings.value(QStringLiteral("Channel/alpha")).toString();
+    const QString url = Configuration::settingText(settings, QStringLiteral("Channel/alpha"));
     if (url.isEmpty()) {
         emit fatalError(
             QStringLiteral("Alpha parameter in channel section in update ini file not found"));
@@ -48,7 +46,7 @@ bool Mirrors::initAlpha(const QString& iniPath, int version)
     }
     FTPSiteAccessData mirror;
     mirror.name = QStringLiteral("Alpha Channel");
-    mirror.url = versionUrl(url, version);
+    mirror.url = MirrorUrl::versionUrl(url, QString::number(version));
     mirror.retries = 4;
     mirrorList.append(mirror);
     return true;
@@ -58,12 +56,16 @@ void Mirrors::setDefaults(QSettings& settings, int version)
 {
     for (FTPSiteAccessData& mirror : mirrorList) {
         settings.beginGroup(mirror.name);
-        mirror.url = versionUrl(settings.value(QStringLiteral("url")).toString(), version);
+        mirror.url = MirrorUrl::versionUrl(
+            Configuration::settingText(settings, QStringLiteral("url")), QString::number(version));
         // Read as unsigned and stored as signed: a word, a missing key, 0 and negative numbers
         // all end below 1 and fall back to the default tolerance.
         mirror.retries = qint32(settings.value(QStringLiteral("retries"), 2).toUInt());
         if (mirror.retries < 1)
             mirror.retries = 2;
+        // A dead mirror is tried retries + 1 times per download; a large value would keep a
+        // run hammering it instead of moving on.
+        mirror.retries = qMin(mirror.retries, maxRetries);
         settings.endGroup();
     }
 }

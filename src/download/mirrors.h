@@ -11,17 +11,21 @@ class QSettings;
 // The mirror list of one update run, shared by pointer by all its download tasks (main thread
 // only). It hands out one mirror per download, chosen at random with the free capacity as
 // weight, counts uses and errors, and removes mirrors; it never adds one after loading.
-// Look-ups go by name; the first record of a name wins.
+// Look-ups go by name; the list file's second record of a name is skipped with a log line.
 class Mirrors : public QObject
 {
     Q_OBJECT
 public:
     explicit Mirrors(QObject* parent);
 
+    // The largest error tolerance a mirror list may give a mirror.
+    static constexpr qint32 maxRetries = 10;
+
     QVector<FTPSiteAccessData> mirrorList;
     bool noMirrorsReported = false;
 
-    // Reads the "mirrors" array of a mirrors.ini; always true, even for an empty list.
+    // Reads the "mirrors" array of a mirrors.ini; always true, even for an empty list. Emits
+    // message for every name listed again.
     bool initDefault(const QString& iniPath, int version);
     // The single mirror of the alpha channel from update.ini; false (after fatalError) when
     // its URL is missing.

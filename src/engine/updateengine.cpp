@@ -25,15 +25,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-QString rootFilePath(const QString& name)
-{
-    return QDir::cleanPath(QDir(Configuration::getAppRootPath()).absoluteFilePath(name));
-}
-
-} // namespace
-
 UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     : QObject(parent)
     , configuration(&configuration)
@@ -88,7 +79,7 @@ bool UpdateEngine::initialize()
         return false;
     }
 
-    const QString mirrorsIni = rootFilePath(QStringLiteral("mirrors.ini"));
+    const QString mirrorsIni = Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini"));
     if (!QFile::exists(mirrorsIni)) {
         emit fatalError(
             QStringLiteral("%1 is missing, cannot proceed.").arg(QStringLiteral("mirrors.ini")));
@@ -123,8 +114,8 @@ bool UpdateEngine::initialize()
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
     const bool loaded = configuration->channel == Alpha
-        ? mirrors->initAlpha(
-            rootFilePath(QStringLiteral("update.ini")), configuration->clientVersion)
+        ? mirrors->initAlpha(Configuration::getAppRootFilePath(QStringLiteral("update.ini")),
+            configuration->clientVersion)
         : mirrors->initDefault(mirrorsIni, configuration->clientVersion);
     if (!loaded)
         return false;

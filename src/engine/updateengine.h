@@ -21,7 +21,9 @@ class QTimer;
 // session is kept for a resume); each is preceded by downloadProgress(0, 0, 0, false).
 // fatalError means the program must end; it never changes the state. The engine also fetches
 // the banner image through the same network manager (and proxy). Main thread only. The
-// configuration must outlive the engine.
+// configuration must outlive the engine; everything else it uses (timer, network manager, mirror
+// lists, banner queries, the run's task) is its child. A run's task is deleted through the event
+// loop once it has ended; nothing it might still send reaches the engine after that.
 class UpdateEngine : public QObject
 {
     Q_OBJECT

@@ -2,8 +2,10 @@
 
 #include "fastfileoptaskspecification.h"
 
-// Removes one file. Not undoable, so nothing is journalled. With failOnError false the task
-// always finishes and reports nothing (a file that is already gone is no failure then).
+// Removes one file, or a directory that a replacement set aside under an "_old_" name (a
+// directory the new version replaced by a file) with all it holds. Not undoable, so nothing is
+// journalled. With failOnError false the task always finishes and reports nothing (a file that
+// is already gone is no failure then).
 class FileDeleteTaskSpecification : public FastFileOpTaskSpecification
 {
     Q_OBJECT
@@ -14,4 +16,5 @@ public:
     bool failOnError;
 
     bool doOp() override;
+    static bool remove(const QString& path);
 };

@@ -2,6 +2,7 @@
 
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
+#include "filerenametaskspecification.h"
 #include "filereplacetaskspecification.h"
 
 #include <QDir>
@@ -55,8 +56,27 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     }
     // Plain string order puts every parent before its children.
     missing.sort();
+    // A file (or link) where the new version has a directory goes aside like a replaced file,
+    // and is deleted with the old copies.
+    QStringList inTheWay;
+    for (const QString& dir : std::as_const(missing)) {
+        QString path = dir;
+        while (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()
+            && path != Configuration::getAppRootPath())
+            path = QFileInfo(path).path();
+        if (!QFileInfo(path).isDir() && !inTheWay.contains(path))
+            inTheWay.append(path);
+    }
+    const double weight = 0.1 / (inTheWay.size() + missing.size());
+    for (const QString& path : std::as_const(inTheWay)) {
+        const QString aside = FileReplaceTaskSpecification::unusedName(
+            QFileInfo(path).dir().filePath(Configuration::getSpecialFileRenamePrefix())
+            + QFileInfo(path).fileName());
+        movedAside.append(aside);
+        addSubTask(new FileRenameTaskSpecification(path, aside, &rollbackList, this, weight));
+    }
     for (const QString& dir : std::as_const(missing))
-        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, 0.1 / missing.size()));
+        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
     return missing.size();
 }
 
@@ -75,6 +95,9 @@ void FileReplaceListTaskSpecification::subtasksDone()
     if (getStateFromSubTasks() != TaskFinished) {
         emit message(QStringLiteral("rolling back file updates"));
         undo();
+    } else {
+        for (const QString& aside : std::as_const(movedAside))
+            deleteList->append(QDir(Configuration::getAppRootPath()).relativeFilePath(aside));
     }
     ComposedTaskSpecification::subtasksDone();
 }
@@ -83,6 +106,7 @@ void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
     undo();
+    movedAside.clear();
     ComposedTaskSpecification::reset();
 }
 

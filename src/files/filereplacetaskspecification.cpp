@@ -42,9 +42,9 @@ bool isPresent(const QString& path, struct stat* info = nullptr)
     struct stat unused;
     return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
 }
+}
 
-// A name beside path that nothing has: path with a random suffix.
-QString unusedName(const QString& path)
+QString FileReplaceTaskSpecification::unusedName(const QString& path)
 {
     QString name;
     do {
@@ -53,7 +53,6 @@ QString unusedName(const QString& path)
                 QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     } while (isPresent(name));
     return name;
-}
 }
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(
@@ -90,7 +89,9 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
 
     struct stat installed;
     replacedExisting = isPresent(destination, &installed);
-    int permissions = replacedExisting ? int(installed.st_mode & 0777) : newFileMode;
+    // A directory the new version replaces by a file lends it no mode.
+    int permissions = replacedExisting && S_ISREG(installed.st_mode) ? int(installed.st_mode & 0777)
+                                                                     : newFileMode;
     if (isExecutableByRule(destination))
         permissions = executableMode;
 

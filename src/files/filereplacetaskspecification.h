@@ -41,4 +41,6 @@ public:
     // The executable rule: the file names and the complete suffix that get mode 0755.
     static bool isExecutableByRule(const QString& path);
     static void makeSingleFileExecutable(const QString& path);
+    // A name beside path that nothing has: path with a random suffix.
+    static QString unusedName(const QString& path);
 };

@@ -2,10 +2,13 @@
 
 #include "checksigfunc.h"
 #include "configuration.h"
+#include "filereplacetaskspecification.h"
 #include "filespecifications.h"
 #include "planpathcheck.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFuture>
 #include <QSet>
 #include <QSettings>
@@ -26,7 +29,7 @@ namespace {
 const QString deleteSection = QStringLiteral("delete");
 const QString fieldSeparator = QStringLiteral("::");
 
-enum Finding { NothingToDo, Delete, Replace, ReplaceAndDownload };
+enum Finding { NothingToDo, Delete, Current, CurrentWithOldCopy, Replace, ReplaceAndDownload };
 
 bool matches(const QString& path, const QString& md5)
 {
@@ -69,7 +72,7 @@ bool MakeDownloadReplaceListFunc::run()
     }
 
     QList<Entry> entries;
-    if (!readEntries(settings, entries))
+    if (!refuseEscapes(iniPath) || !readEntries(settings, entries) || !refuseCollisions(entries))
         return false;
     checkEntries(entries, total);
     leaveSignaturesToTheirFiles();
@@ -122,8 +125,11 @@ bool MakeDownloadReplaceListFunc::readFileSection(
             reportUnsafePath(key, section);
             return false;
         }
-        const QStringList fields
-            = settings.value(key).toString().split(fieldSeparator, Qt::KeepEmptyParts);
+        // The reader takes an unquoted value with a comma for a list; it is one text here.
+        const QStringList fields = settings.value(key)
+                                       .toStringList()
+                                       .join(QLatin1Char(','))
+                                       .split(fieldSeparator, Qt::KeepEmptyParts);
         if (fields.size() != 2 && fields.size() != 5) {
             emit message(QStringLiteral("Warning: product ini contains invalid line in section %1")
                              .arg(section));
@@ -164,8 +170,17 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         const FileReplaceSpecification& replace = entry.replace;
         const QString installed
             = Configuration::getAppRootFilePath(replace.destFileName(QString()));
-        if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5))
-            return NothingToDo;
+        if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5)) {
+            // A copy kept aside by an interrupted update may go once its file is known good;
+            // those of the updater's own files are removed by the next start.
+            const bool special = Configuration::isSpecialFileName(
+                QFileInfo(replace.pureDestFilePath()).fileName());
+            return !special
+                    && QFileInfo(Configuration::getAppRootFilePath(replace.oldDestFileName()))
+                           .exists()
+                ? CurrentWithOldCopy
+                : Current;
+        }
         // A complete download left by an interrupted run is reused.
         return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5)
             ? Replace
@@ -185,6 +200,14 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         switch (finding) {
         case NothingToDo:
             break;
+        case CurrentWithOldCopy:
+            plan.deleteList.append(entry.replace.oldDestFileName());
+            Q_FALLTHROUGH();
+        case Current:
+            // An earlier version may have left the mode wrong; the content alone is no proof.
+            FileReplaceTaskSpecification::makeSingleFileExecutable(
+                Configuration::getAppRootFilePath(entry.replace.destFileName(QString())));
+            break;
         case Delete:
             plan.deleteList.append(entry.deletePath);
             break;
@@ -197,6 +220,66 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
             break;
         }
     }
+}
+
+// The settings reader turns a backslash in a value into an escape ("lib\libfoo.dylib" would
+// install "libibfoo.dylib" in the root) before anyone can see it, so the file's own lines are
+// looked at: no value of a file section may hold one. Keys keep their backslash separators.
+bool MakeDownloadReplaceListFunc::refuseEscapes(const QString& iniPath)
+{
+    QFile file(iniPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // the settings reader reports it
+    QString section;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            section = line.mid(1).section(QLatin1Char(']'), 0, 0);
+            continue;
+        }
+        const int equals = line.indexOf(QLatin1Char('='));
+        const QString value = line.mid(equals + 1);
+        // Keys outside a named section are not read at all.
+        if (equals < 0 || line.startsWith(QLatin1Char(';')) || section.isEmpty()
+            || section == QStringLiteral("General") || section == deleteSection
+            || !value.contains(QLatin1Char('\\')))
+            continue;
+        const QStringList fields = value.split(fieldSeparator);
+        reportUnsafePath(fields.size() == 5 ? fields.last() : value, section);
+        return false;
+    }
+    return true;
+}
+
+// Two entries for one installed file, or for one session file, would undo each other's work
+// (the undo of the second deletes the first); a file that is installed and then deleted would
+// be downloaded again by every run. Refuses the first and drops the second from the deletions.
+bool MakeDownloadReplaceListFunc::refuseCollisions(QList<Entry>& entries)
+{
+    QSet<QString> destinations;
+    QSet<QString> sessionFiles;
+    for (const Entry& entry : std::as_const(entries)) {
+        if (!entry.deletePath.isEmpty())
+            continue;
+        const QString destination = QDir::cleanPath(entry.replace.destFileName(QString()));
+        const QString& sessionFile = entry.replace.fileName;
+        if (destinations.contains(destination) || sessionFiles.contains(sessionFile)) {
+            reportUnsafePath(destinations.contains(destination) ? destination : sessionFile,
+                entry.replace.section);
+            return false;
+        }
+        destinations.insert(destination);
+        sessionFiles.insert(sessionFile);
+    }
+    entries.removeIf([this, &destinations](const Entry& entry) {
+        if (entry.deletePath.isEmpty() || !destinations.contains(QDir::cleanPath(entry.deletePath)))
+            return false;
+        emit message(
+            QStringLiteral("Warning: product ini installs and deletes %1; it is not deleted")
+                .arg(entry.deletePath));
+        return true;
+    });
+    return true;
 }
 
 // The download of a file checked by its signature brings the ".sig" along, since the check

@@ -26,9 +26,11 @@ public:
 private:
     struct Entry;
 
+    bool refuseEscapes(const QString& iniPath);
     bool readEntries(QSettings& settings, QList<Entry>& entries);
     bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
     bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
+    bool refuseCollisions(QList<Entry>& entries);
     void checkEntries(const QList<Entry>& entries, int total);
     void leaveSignaturesToTheirFiles();
     void reportUnsafePath(const QString& path, const QString& section);

@@ -7,6 +7,12 @@ bool PlanPathCheck::isContained(const QString& path)
 {
     if (path.isEmpty() || QDir::isAbsolutePath(path))
         return false;
+    // A backslash is no separator here, and a control character has no place in a file name
+    // (a line break would forge log lines).
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            return false;
+    }
     const QStringList components = path.split(QLatin1Char('/'));
     for (const QString& component : components) {
         if (component.isEmpty() || component == QStringLiteral(".")

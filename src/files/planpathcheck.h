@@ -8,7 +8,8 @@
 class PlanPathCheck
 {
 public:
-    // A non-empty relative path, none of whose components is empty, "." or "..".
+    // A non-empty relative path without backslashes or control characters, none of whose
+    // components is empty, "." or "..".
     static bool isContained(const QString& path);
     // As isContained, but a single leading ".." is allowed (files one level above the root).
     static bool isContainedOrOneUp(const QString& path);

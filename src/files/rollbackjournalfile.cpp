@@ -1,5 +1,6 @@
 #include "rollbackjournalfile.h"
 
+#include "filedeletetaskspecification.h"
 #include "installationsyncfunc.h"
 #include "planpathcheck.h"
 
@@ -248,7 +249,7 @@ bool RollbackJournalFile::recover(const QString& installRoot, QObject* reporter)
     if (journal.committed) {
         int deleted = 0;
         for (const QString& deletion : std::as_const(journal.deletions)) {
-            if (QFile::remove(deletion))
+            if (FileDeleteTaskSpecification::remove(deletion))
                 ++deleted;
         }
         report(reporter,

@@ -11,9 +11,15 @@ ASyncRun::ASyncRun(ASyncFunc* func)
 ASyncRun::~ASyncRun()
 {
     delete func;
+    returned.set_value();
 }
 
 void ASyncRun::run()
 {
     func->execute();
+}
+
+std::future<void> ASyncRun::functionReturned()
+{
+    return returned.get_future();
 }

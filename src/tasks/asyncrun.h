@@ -2,10 +2,13 @@
 
 #include <QRunnable>
 
+#include <future>
+
 class ASyncFunc;
 
 // Carries an ASyncFunc into the thread pool. Auto-deleted by the pool after run(), and deletes
-// the function with it, on the worker thread.
+// the function with it, on the worker thread. The future of functionReturned() becomes ready
+// once the function is gone, also when the pool drops the runnable without running it.
 class ASyncRun : public QRunnable
 {
 public:
@@ -13,7 +16,10 @@ public:
     ~ASyncRun() override;
 
     void run() override;
+    // Call once, before the runnable is handed to the pool.
+    std::future<void> functionReturned();
 
 private:
     ASyncFunc* func;
+    std::promise<void> returned;
 };

@@ -12,28 +12,54 @@ ASyncTaskSpecification::ASyncTaskSpecification(QObject* parent, double parentPro
 
 ASyncTaskSpecification::~ASyncTaskSpecification()
 {
-    // A window closed while a plan is being built deletes the task tree; the function must
-    // not go on filling a plan that no longer exists.
-    if (state == TaskRunning)
-        QThreadPool::globalInstance()->waitForDone();
+    // Late for data of a subclass (see the header), but the function must not outlive the task.
+    waitForFunctions();
 }
 
 void ASyncTaskSpecification::execute()
 {
+    ++runNumber;
     ASyncFunc* func = createFunction();
     connectDefaultSignals(func);
-    QThreadPool::globalInstance()->start(new ASyncRun(func), 0);
+    auto* runner = new ASyncRun(func);
+    functionReturned = runner->functionReturned();
+    QThreadPool::globalInstance()->start(runner, 0);
     // Safe after the start: the result can only arrive through the event loop.
     state = TaskRunning;
 }
 
 void ASyncTaskSpecification::connectDefaultSignals(ASyncFunc* func)
 {
-    connect(func, &ASyncFunc::runResult, this, &ASyncTaskSpecification::onRunResult,
+    // Each connection is bound to the run that made it: the function's queued signals may still
+    // be on their way when a reset and a new execute() have begun another run.
+    const quint64 madeFor = runNumber;
+    connect(
+        func, &ASyncFunc::runResult, this,
+        [this, madeFor](bool res) {
+            if (madeFor == runNumber)
+                onRunResult(res);
+        },
         Qt::QueuedConnection);
-    connect(func, &ASyncFunc::message, this, &TaskSpecification::message, Qt::QueuedConnection);
-    connect(func, &ASyncFunc::error, this, &TaskSpecification::error, Qt::QueuedConnection);
-    connect(func, &ASyncFunc::progress, this, &ASyncTaskSpecification::onProgress,
+    connect(
+        func, &ASyncFunc::message, this,
+        [this, madeFor](const QString& text) {
+            if (madeFor == runNumber)
+                emit message(text);
+        },
+        Qt::QueuedConnection);
+    connect(
+        func, &ASyncFunc::error, this,
+        [this, madeFor](const QString& text) {
+            if (madeFor == runNumber)
+                emit error(text);
+        },
+        Qt::QueuedConnection);
+    connect(
+        func, &ASyncFunc::progress, this,
+        [this, madeFor](qreal fraction) {
+            if (madeFor == runNumber)
+                onProgress(fraction);
+        },
         Qt::QueuedConnection);
 }
 
@@ -59,6 +85,14 @@ void ASyncTaskSpecification::onProgress(qreal fraction)
 
 void ASyncTaskSpecification::reset()
 {
+    ++runNumber;
     QThreadPool::globalInstance()->waitForDone();
     TaskSpecification::reset();
+}
+
+void ASyncTaskSpecification::waitForFunctions()
+{
+    if (functionReturned.valid())
+        functionReturned.wait();
+    TaskSpecification::waitForFunctions();
 }

@@ -5,6 +5,8 @@ ComposedTaskSpecification::ComposedTaskSpecification(
     : TaskSpecification(parent, parentProgressRange)
     , maxParallel(maxParallel)
 {
+    if (maxParallel < 1)
+        qFatal("ComposedTaskSpecification: maxParallel must be at least 1, not %d", maxParallel);
     // Queued so that a subtask never starts inside the call chain of the one that ended.
     connect(this, &ComposedTaskSpecification::startNextTask, this,
         &ComposedTaskSpecification::onStartNextTask, Qt::QueuedConnection);
@@ -39,13 +41,14 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
 void ComposedTaskSpecification::executeSubTasks()
 {
     state = TaskRunning;
+    ++runNumber;
     const int n = qMin(int(pendingTasks.size()), maxParallel);
     if (n == 0) {
         subtasksDone();
         return;
     }
     for (int i = 0; i < n; ++i)
-        emit startNextTask();
+        emit startNextTask(runNumber);
 }
 
 void ComposedTaskSpecification::clearSubTasks()
@@ -79,7 +82,7 @@ qint32 ComposedTaskSpecification::getStateFromSubTasks() const
         return TaskFinished;
     if (userCancelRequested)
         return TaskUserCanceled;
-    if (subTaskCanceled)
+    if (subTaskCanceled || cancelNewsReceived)
         return TaskErrorCanceled;
     return TaskRunning;
 }
@@ -99,9 +102,16 @@ void ComposedTaskSpecification::subtasksDone()
     }
 }
 
-void ComposedTaskSpecification::onStartNextTask()
+bool ComposedTaskSpecification::startsStopped() const
 {
-    if (pendingTasks.isEmpty() || subTaskCanceled || userCancelRequested) {
+    return subTaskCanceled || cancelNewsReceived || userCancelRequested;
+}
+
+void ComposedTaskSpecification::onStartNextTask(quint64 run)
+{
+    if (run != runNumber || state != TaskRunning)
+        return;
+    if (pendingTasks.isEmpty() || startsStopped()) {
         if (runningTasks.isEmpty() && !doneReported) {
             doneReported = true;
             subtasksDone();
@@ -115,14 +125,16 @@ void ComposedTaskSpecification::onStartNextTask()
 
 void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* sub)
 {
-    runningTasks.removeOne(sub);
+    if (state != TaskRunning || !runningTasks.removeOne(sub))
+        return;
     doneTasks.append(sub);
-    emit startNextTask();
+    emit startNextTask(runNumber);
 }
 
 void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* sub)
 {
-    runningTasks.removeOne(sub);
+    if (state != TaskRunning || !runningTasks.removeOne(sub))
+        return;
     doneTasks.append(sub);
     if (!subTaskCanceled) {
         subTaskCanceled = true;
@@ -155,6 +167,9 @@ void ComposedTaskSpecification::userCanceled()
 
 void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
 {
+    // The run is lost anyway: starting more work (unpacking the next large file, say) would only
+    // delay the rollback.
+    cancelNewsReceived = true;
     emit otherTaskCancelled(other);
 }
 
@@ -185,5 +200,6 @@ void ComposedTaskSpecification::reset()
     doneTasks.clear();
     subTaskCanceled = false;
     doneReported = false;
+    cancelNewsReceived = false;
     TaskSpecification::reset();
 }

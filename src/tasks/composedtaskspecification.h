@@ -4,16 +4,36 @@
 
 #include <QList>
 
-// A task made of subtasks, which it owns. Subtasks start in the order they were added, each
-// from its own event-loop turn (startNextTask is queued), with at most maxParallel running.
-// Progress is the sum of the subtasks' scaled progress. The first cancellation of a subtask
-// is broadcast once to the others through otherTaskCancelled and stops new starts; once no
-// subtask runs any more, subtasksDone() ends this task with a state derived from the
-// subtasks' states (an error wins over a user cancel, which wins over success).
+// A task made of subtasks. Subtasks start in the order they were added, each from its own
+// event-loop turn (startNextTask is queued), with at most maxParallel running. Progress is the
+// sum of the subtasks' scaled progress. The first cancellation of a subtask is broadcast once
+// to the others through otherTaskCancelled and stops new starts; once no subtask runs any more,
+// subtasksDone() ends this task with a state derived from the subtasks' states (an error wins
+// over a user cancel, which wins over success).
+//
+// Ownership: addSubTask() makes this task the subtask's parent. clearSubTasks() and the
+// destructor cut the subtasks off and delete them through the event loop. The owner of a
+// composed task (its parent task, or the engine for the root) deletes it with deleteLater()
+// once it has ended, or together with itself; never from inside one of the task's signals.
+//
+// Runs: executeSubTasks() begins a run, reset() makes the task idle again. Starts queued by an
+// earlier run, and ends reported by subtasks that were not started in this run or after this
+// task has ended, are ignored. A task must not be reset or restarted from inside its own
+// signals (its parent is still handling them); a subclass may restart itself from a signal of
+// one of its subtasks, as a retry does.
+//
+// Tasks that build new subtasks on every run implement reset() as clearSubTasks() followed by
+// the reset of this class, so the old subtasks are cut off before new ones are added.
+//
+// News of a cancellation: told through handleOtherTaskCancelled() that a sibling was canceled,
+// the task passes the news on to its subtasks and starts none of its pending ones; once its
+// running subtasks have ended it ends with errorCancel(), or finish() when all had finished.
 class ComposedTaskSpecification : public TaskSpecification
 {
     Q_OBJECT
 public:
+    // maxParallel must be at least 1: a smaller value is a programming error that stops the
+    // process at once, as no subtask could ever start.
     ComposedTaskSpecification(int maxParallel, double parentProgressRange, QObject* parent);
     ~ComposedTaskSpecification() override;
 
@@ -24,6 +44,8 @@ public:
     qint32 maxParallel;
     bool subTaskCanceled = false;
     bool doneReported = false;
+    // A sibling's cancellation reached this task in this run: nothing new is started.
+    bool cancelNewsReceived = false;
 
     void reset() override;
     void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
@@ -40,11 +62,17 @@ public:
     qint32 getStateFromSubTasks() const;
 
 signals:
-    void startNextTask();
+    // Carries the number of the run that queued it.
+    void startNextTask(quint64 run);
 
 private slots:
-    void onStartNextTask();
+    void onStartNextTask(quint64 run);
     void onUpdateProgress(qreal doneFrac);
     void onSubTaskFinished(TaskSpecification* subTask);
     void onSubTaskCanceled(TaskSpecification* subTask);
+
+private:
+    bool startsStopped() const;
+
+    quint64 runNumber = 0;
 };

@@ -1,9 +1,34 @@
 #include "taskspecification.h"
 
+#include <QEvent>
+
 TaskSpecification::TaskSpecification(QObject* parent, double parentProgressRange)
     : QObject(parent)
     , parentProgressRange(parentProgressRange)
 {
+}
+
+TaskSpecification::~TaskSpecification()
+{
+    // QObject deletes the child tasks next: a function still filling one of them must be done.
+    waitForFunctions();
+}
+
+bool TaskSpecification::event(QEvent* event)
+{
+    // A deferred delete runs every destructor of this task's tree, the subclasses' members
+    // first: wait while they are all still whole.
+    if (event->type() == QEvent::DeferredDelete)
+        waitForFunctions();
+    return QObject::event(event);
+}
+
+void TaskSpecification::waitForFunctions()
+{
+    const QList<TaskSpecification*> children
+        = findChildren<TaskSpecification*>(QString(), Qt::FindDirectChildrenOnly);
+    for (TaskSpecification* child : children)
+        child->waitForFunctions();
 }
 
 void TaskSpecification::reset()

@@ -7,6 +7,12 @@
 // and errors through signals, and ends in exactly one of three ways: finish(), errorCancel()
 // or userCancel(). Progress is always reported already scaled by parentProgressRange, and the
 // progress signal of finish() comes before finished(). Tasks live on the main thread.
+//
+// Lifetime: a task is owned by its parent object (a composed task, or the engine for the root)
+// and is deleted with deleteLater() or with its parent, never from inside one of its own
+// signals. Before a task's child tasks die, and before a task deleted through the event loop
+// dies, every function that they still run on the thread pool has returned, so no function
+// outlives the data it fills.
 class TaskSpecification : public QObject
 {
     Q_OBJECT
@@ -20,6 +26,7 @@ public:
     };
 
     TaskSpecification(QObject* parent, double parentProgressRange);
+    ~TaskSpecification() override;
 
     bool userCancelRequested = false;
     double parentProgressRange;
@@ -33,6 +40,8 @@ public:
         quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading);
     virtual void userCanceled();
     virtual void handleOtherTaskCancelled(TaskSpecification* other);
+    // Blocks until no function started by this task or by a task below it runs any more.
+    virtual void waitForFunctions();
 
     void setParentProgressRange(double range);
     void setProgress(double fraction);
@@ -50,4 +59,7 @@ signals:
 
 public slots:
     void onOtherTaskCancelled(TaskSpecification* other);
+
+protected:
+    bool event(QEvent* event) override;
 };

@@ -56,6 +56,7 @@ private slots:
     void alphaMissingFromTwoEntryList();
     void abortGivesUp();
     void retryThenSuccess();
+    void unattendedGivesUpWithoutAsking();
 
 private:
     bool startServer(const QStringList& flags);
@@ -119,6 +120,8 @@ void TestConfigurationCommandLine::answerBoxes(
 
 void TestConfigurationCommandLine::pollForBox()
 {
+    if (m_answers.isEmpty())
+        return;
     QMessageBox* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || box == m_lastBox) {
         QTimer::singleShot(10, this, &TestConfigurationCommandLine::pollForBox);
@@ -212,6 +215,17 @@ void TestConfigurationCommandLine::commandLine_data()
         << ServerNews << 0 << noErrors;
     QTest::newRow("alpha revno, no query")
         << QStringList { "p" } << none << alphaRevnoIni << true << defaultType << 5000 << ""
+        << "" << 0 << noErrors;
+    for (const char* type : { "../x", ".hidden", "client linux", "" })
+        QTest::newRow(qPrintable(QStringLiteral("client type \"%1\"").arg(type)))
+            << QStringList { "p", type, "42" } << none << none << false << "" << 0 << ""
+            << "" << 0 << QStringList { QStringLiteral("Invalid client type (%1)").arg(type) };
+    QTest::newRow("--nouser, client type with a path")
+        << QStringList { "p", "--nouser", "a/b", "42" } << none << none << false << "" << 0 << ""
+        << "" << 0 << QStringList { "Invalid client type (a/b)" };
+    QTest::newRow("client type of digits, dots, - and _")
+        << QStringList { "p", "9-client_linux.x86", "42" } << none << none << true
+        << "9-client_linux.x86" << 42 << ""
         << "" << 0 << noErrors;
     QTest::newRow("alpha revno wins, version unchecked")
         << QStringList { "p", "client_linux", "12ab" } << none << alphaRevnoIni << true
@@ -321,6 +335,23 @@ void TestConfigurationCommandLine::retryThenSuccess()
     QCOMPARE(config.clientVersion, 3012);
     QCOMPARE(config.clientVersionName, QStringLiteral("3.0.12"));
     QCOMPARE(config.newsText, ServerNews);
+}
+
+void TestConfigurationCommandLine::unattendedGivesUpWithoutAsking()
+{
+    m_server.reset();
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    answerBoxes({ QMessageBox::Abort }); // only so that a question cannot hang the test
+    QVERIFY(!config.parseArguments({ QStringLiteral("p"), QStringLiteral("--nouser") }));
+    m_answers.clear();
+
+    QVERIFY(m_seenBoxes.isEmpty());
+    QCOMPARE(TestSpies::texts(fatal),
+        QStringList { "Failed to query latest client\nversion from update server." });
+    QCOMPARE(config.noUserMode, 0);
+    QCOMPARE(config.clientVersion, 0);
 }
 
 QTEST_MAIN(TestConfigurationCommandLine)

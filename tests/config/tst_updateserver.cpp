@@ -2,6 +2,7 @@
 
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtTest>
@@ -76,37 +77,60 @@ void TestUpdateServer::answers()
 
 void TestUpdateServer::silentRequestIsNotAnswered_data()
 {
-    QTest::addColumn<QString>("silent");
+    QTest::addColumn<QStringList>("flags");
     QTest::addColumn<bool>("bannerPort");
     QTest::addColumn<QByteArray>("silencedRequest");
     QTest::addColumn<QByteArray>("probeRequest");
     QTest::addColumn<QByteArray>("probeReply");
+    QTest::addColumn<QString>("logged"); // the silenced request's log line; empty: none
 
     // The server handles datagrams in order, so when the probe's reply comes first, the request
     // before it went unanswered. Unknown requests are ignored as well.
-    QTest::newRow("news") << "news" << false << UpdateServerProcess::newsRequest
-                          << UpdateServerProcess::versionsRequest << QByteArray("1#a");
-    QTest::newRow("versions") << "versions" << false << UpdateServerProcess::versionsRequest
-                              << UpdateServerProcess::newsRequest << QByteArray("today");
-    QTest::newRow("unknown request") << "banner" << false << QByteArray("3")
-                                     << UpdateServerProcess::newsRequest << QByteArray("today");
-    QTest::newRow("banner") << "banner" << true << UpdateServerProcess::bannerRequest
-                            << QByteArray() << QByteArray();
+    const QString from = QStringLiteral(" request from 127\\.0\\.0\\.1:\\d+");
+    QTest::newRow("news") << QStringList { "--silent", "news" } << false
+                          << UpdateServerProcess::newsRequest
+                          << UpdateServerProcess::versionsRequest << QByteArray("1#a")
+                          << "news" + from + " \\(not answered\\)";
+    QTest::newRow("versions") << QStringList { "--silent", "versions" } << false
+                              << UpdateServerProcess::versionsRequest
+                              << UpdateServerProcess::newsRequest << QByteArray("today")
+                              << "versions" + from + " \\(not answered\\)";
+    QTest::newRow("unknown request")
+        << QStringList { "--silent", "banner" } << false << QByteArray("3")
+        << UpdateServerProcess::newsRequest << QByteArray("today") << QString();
+    QTest::newRow("banner") << QStringList { "--silent", "banner" } << true
+                            << UpdateServerProcess::bannerRequest << QByteArray() << QByteArray()
+                            << "banner" + from + " \\(not answered\\)";
+    QTest::newRow("news too large for one datagram")
+        << QStringList { "--news", QString(70000, QLatin1Char('n')) } << false
+        << UpdateServerProcess::newsRequest << UpdateServerProcess::versionsRequest
+        << QByteArray("1#a") << "news" + from + " \\(answer not sent: .+\\)";
 }
 
 void TestUpdateServer::silentRequestIsNotAnswered()
 {
-    QFETCH(QString, silent);
+    QFETCH(QStringList, flags);
     QFETCH(bool, bannerPort);
     QFETCH(QByteArray, silencedRequest);
     QFETCH(QByteArray, probeRequest);
     QFETCH(QByteArray, probeReply);
+    QFETCH(QString, logged);
 
     UpdateServerProcess server;
+    server.captureLog();
     QVERIFY(server.start(
-        { "--versions", "1#a", "--news", "today", "--banner", "i,c", "--silent", silent }));
+        QStringList { "--versions", "1#a", "--news", "today", "--banner", "i,c" } + flags));
+    // Says so in its log line when the request went unanswered.
+    auto expectLogged = [&] {
+        if (logged.isEmpty())
+            return;
+        const QRegularExpression line(
+            QLatin1Char('^') + logged + QLatin1Char('$'), QRegularExpression::MultilineOption);
+        QTRY_VERIFY2(line.match(server.log()).hasMatch(), qPrintable(server.log()));
+    };
     if (!bannerPort) {
         QCOMPARE(firstReply(server.versionPort(), { silencedRequest, probeRequest }), probeReply);
+        expectLogged();
         return;
     }
     // The banner request goes to a socket of its own, so its order against the version port's
@@ -129,6 +153,7 @@ void TestUpdateServer::silentRequestIsNotAnswered()
     QCOMPARE(received.size(), 2);
     for (const QNetworkDatagram& datagram : received)
         QCOMPARE(datagram.senderPort(), int(server.versionPort()));
+    expectLogged();
 }
 
 void TestUpdateServer::helpListsEveryFlag()

@@ -23,7 +23,8 @@ bool UpdateServerProcess::start(const QStringList& flags)
     const QStringList arguments = QStringList { QStringLiteral("--version-port"),
         QStringLiteral("0"), QStringLiteral("--banner-port"), QStringLiteral("0") }
         + flags;
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setProcessChannelMode(
+        m_captureLog ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     m_process.start(program(), arguments);
     if (!m_process.waitForStarted(10000)) {
         qWarning("update-server did not start: %s", qPrintable(m_process.errorString()));
@@ -49,6 +50,12 @@ bool UpdateServerProcess::start(const QStringList& flags)
     m_versionPort = quint16(match.captured(1).toUInt());
     m_bannerPort = quint16(match.captured(2).toUInt());
     return true;
+}
+
+QString UpdateServerProcess::log()
+{
+    m_log += QString::fromLatin1(m_process.readAllStandardError());
+    return m_log;
 }
 
 void UpdateServerProcess::stop()

@@ -24,6 +24,10 @@ public:
     // name them. False (with a warning) when it did not come up.
     bool start(const QStringList& flags);
     void stop();
+    // Call before start(): keep the server's log lines for log() instead of passing them on.
+    void captureLog() { m_captureLog = true; }
+    // What the server has logged so far, one request a line.
+    QString log();
 
     quint16 versionPort() const { return m_versionPort; }
     quint16 bannerPort() const { return m_bannerPort; }
@@ -32,4 +36,6 @@ private:
     QProcess m_process;
     quint16 m_versionPort = 0;
     quint16 m_bannerPort = 0;
+    bool m_captureLog = false;
+    QString m_log;
 };

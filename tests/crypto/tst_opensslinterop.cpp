@@ -1,5 +1,6 @@
 // Peers sign and verify with standard tools: a signature made by openssl must pass the updater's
-// check, and one made by crv-release must pass openssl's.
+// check, and one made by crv-release must pass openssl's; a public key made by openssl builds
+// into the updater, and no other kind of key does.
 
 #include "checksigfunc.h"
 #include "crypt.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,6 +65,8 @@ private slots:
     void publicKeyIsPkcs1();
     void opensslSignatureVerifiesInTheUpdater();
     void releaseToolSignatureVerifiesInOpenssl();
+    void buildEmbedsOnlyA1024BitPublicKey_data();
+    void buildEmbedsOnlyA1024BitPublicKey();
 
 private:
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -145,6 +149,75 @@ void TestOpensslInterop::releaseToolSignatureVerifiesInOpenssl()
     content[1000] = char(content[1000] ^ 1);
     QVERIFY(TestFiles::write(file, content));
     QVERIFY(run(openssl, args).exitCode != 0);
+}
+
+void TestOpensslInterop::buildEmbedsOnlyA1024BitPublicKey_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("refusal"); // empty: embedded
+
+    const auto der = [this](const QStringList& args) {
+        const QString out = path("made.der");
+        QFile::remove(out);
+        const Run made = run(openssl, args + QStringList { "-outform", "DER", "-out", out });
+        if (made.exitCode != 0)
+            qWarning("openssl: %s", made.output.constData());
+        return TestFiles::read(out);
+    };
+    const QByteArray demoPublic
+        = TestFiles::read(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-public.key"));
+    QVERIFY(run(openssl, { "genrsa", "-out", path("other.pem"), "1024" }).exitCode == 0);
+    QVERIFY(run(openssl, { "genrsa", "-out", path("large.pem"), "2048" }).exitCode == 0);
+    const QByteArray other = der({ "rsa", "-in", path("other.pem"), "-RSAPublicKey_out" });
+    QCOMPARE(other.size(), 140);
+    QByteArray padded = other + QByteArray(2048 - other.size(), '\0');
+    QByteArray garbage = padded;
+    garbage[1000] = 'x';
+
+    QTest::newRow("demo key file") << demoPublic << QString();
+    QTest::newRow("openssl public key") << other << QString();
+    QTest::newRow("openssl public key padded") << padded << QString();
+    QTest::newRow("demo private key")
+        << TestFiles::read(QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE)) << "this is a private key";
+    QTest::newRow("openssl private key")
+        << der({ "rsa", "-in", path("other.pem") }) << "this is a private key";
+    QTest::newRow("SubjectPublicKeyInfo")
+        << der({ "rsa", "-in", path("other.pem"), "-pubout" }) << "X.509 SubjectPublicKeyInfo";
+    QTest::newRow("2048-bit key") << der({ "rsa", "-in", path("large.pem"), "-RSAPublicKey_out" })
+                                  << "about 2048 bits";
+    QTest::newRow("garbage after the key") << garbage << "not the zeros";
+    QTest::newRow("longer than a key file") << padded + '\0' << "at most 2048 bytes";
+    QTest::newRow("truncated") << demoPublic.left(100) << "complete DER SEQUENCE";
+}
+
+void TestOpensslInterop::buildEmbedsOnlyA1024BitPublicKey()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QString, refusal);
+    const QString keyFile = path("candidate.key");
+    const QString source = path("publickey.cpp");
+    QFile::remove(source);
+    QVERIFY(TestFiles::write(keyFile, key));
+
+    const Run embed = run(QStringLiteral(CRV_CMAKE_COMMAND),
+        { "-DKEY_FILE=" + keyFile, "-DOUTPUT=" + source, "-P",
+            QStringLiteral(CRV_SOURCE_DIR "/src/crypto/embedkey.cmake") });
+    // CMake wraps its messages; the reason is compared as one line.
+    const QString output = QString::fromUtf8(embed.output).simplified();
+    if (!refusal.isEmpty()) {
+        QVERIFY(embed.exitCode != 0);
+        QVERIFY2(output.contains(keyFile) && output.contains(refusal), qPrintable(output));
+        QVERIFY(!QFile::exists(source));
+        return;
+    }
+    QVERIFY2(embed.exitCode == 0, qPrintable(output));
+    QByteArray embedded;
+    const QRegularExpression hexByte(QStringLiteral("0x([0-9a-f]{2}),"));
+    for (const QRegularExpressionMatch& m :
+        hexByte.globalMatch(QString::fromLatin1(TestFiles::read(source))))
+        embedded += char(m.captured(1).toInt(nullptr, 16));
+    QCOMPARE(embedded.size(), 2048);
+    QCOMPARE(embedded, key + QByteArray(2048 - key.size(), '\0'));
 }
 
 QTEST_GUILESS_MAIN(TestOpensslInterop)

@@ -149,6 +149,10 @@ void TestReleaseTool::keygenSignVerify()
     QCOMPARE(verified.exitCode, 0);
     QCOMPARE(verified.out.count(QLatin1String("OK")), 2);
     QVERIFY(releaseTool({ "verify", "--key", demoPublic, a }).exitCode != 0);
+    const Run withPrivate = releaseTool({ "verify", "--key", privateKey, a });
+    QCOMPARE(withPrivate.exitCode, 1);
+    QCOMPARE(withPrivate.err,
+        "crv-release: " + privateKey + " is a private key; verify takes the public key\n");
 
     QVERIFY(QFile::remove(b + QStringLiteral(".sig")));
     const Run partly = releaseTool({ "verify", "--key", publicKey, a, b });
@@ -215,6 +219,8 @@ void TestReleaseTool::publish()
     QCOMPARE(readAll(version + QStringLiteral("/changelog_client.txt")),
         readAll(path(QStringLiteral("changes.txt"))));
 
+    // The version and type come first, outside every section, where the plan never looks.
+    QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\n["));
     // Read the product ini the way the update plan does.
     QSettings settings(ini, QSettings::IniFormat);
     QCOMPARE(settings.childGroups(), QStringList({ "bin_macosx", "delete", "files" }));

@@ -195,14 +195,17 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
 void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature_data()
 {
     QTest::addColumn<bool>("badMirrorLacksSignature");
+    QTest::addColumn<bool>("signatureListed"); // as a file of its own, checked by MD5
 
-    QTest::newRow("signature on every mirror") << false;
-    QTest::newRow("one mirror lacks the signature") << true;
+    QTest::newRow("signature on every mirror") << false << false;
+    QTest::newRow("one mirror lacks the signature") << true << false;
+    QTest::newRow("signature also listed") << false << true;
 }
 
 void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature()
 {
     QFETCH(bool, badMirrorLacksSignature);
+    QFETCH(bool, signatureListed);
     const QString served9 = served.path() + QStringLiteral("/9/bin/");
     QVERIFY(TestFiles::write(served9 + QStringLiteral("signed.bin"), contentFor(42)));
     QVERIFY(TestSigning::signFile(served9 + QStringLiteral("signed.bin")));
@@ -215,13 +218,28 @@ void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature()
     signedFile.fileName = QStringLiteral("signed.bin");
     signedFile.size = quint64(contentFor(42).size());
     downloadList = { signedFile };
+    if (signatureListed) {
+        const QByteArray signature = TestFiles::read(served9 + QStringLiteral("signed.bin.sig"));
+        FileDownloadSpecification sigFile;
+        sigFile.section = QStringLiteral("bin");
+        sigFile.fileName = QStringLiteral("signed.bin.sig");
+        sigFile.md5 = QString::fromLatin1(
+            QCryptographicHash::hash(signature, QCryptographicHash::Md5).toHex());
+        sigFile.size = quint64(signature.size());
+        downloadList << sigFile;
+    }
     task = std::make_unique<DownloadFileListTaskSpecification>(
         &downloadList, &net->manager, &net->mirrors, &configuration, nullptr, 0.4);
     QSignalSpy finished(task.get(), &TaskSpecification::finished);
 
     task->execute();
+    // Both tasks run at once: the file's own copy of the signature must go elsewhere.
+    QCOMPARE(static_cast<DownloadFileTaskSpecification*>(task->subTasks.at(0))->signatureName,
+        signatureListed ? QStringLiteral("signed.bin.sig.check1")
+                        : QStringLiteral("signed.bin.sig"));
 
     QVERIFY(finished.wait());
+    QVERIFY(!QFile::exists(session->path() + QStringLiteral("/signed.bin.sig.check1")));
     // The mirrors are chosen at random: the one without the signature is gone if it was asked.
     const bool badAsked = badServer->requestCount(QStringLiteral("/9/bin/signed.bin.sig")) > 0;
     QCOMPARE(net->mirrors.mirrorList.size(), badMirrorLacksSignature && badAsked ? 1 : 2);

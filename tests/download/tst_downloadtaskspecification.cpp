@@ -41,6 +41,10 @@ private slots:
     void cancelWhileTransferring_data();
     void cancelWhileTransferring();
     void noMirrorLeftCancels();
+    void storedAsPublished_data();
+    void storedAsPublished();
+    void slowMirrorFailsTheAttempt_data();
+    void slowMirrorFailsTheAttempt();
     void uncreatableLocalFileCancels();
 
 private:
@@ -422,6 +426,86 @@ void TestDownloadTaskSpecification::uncreatableLocalFileCancels()
     task->reset();
     for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList))
         QCOMPARE(mirror.useCount, 0);
+}
+
+void TestDownloadTaskSpecification::storedAsPublished_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::addColumn<QByteArray>("content");
+
+    const QByteArray packed = TestFiles::gzipped(fileContent());
+    QTest::newRow("fragment mark") << "files/a #1.bin" << TestHttpServer::Serve << packed;
+    QTest::newRow("query mark") << "files/what?.bin" << TestHttpServer::Serve << packed;
+    QTest::newRow("escape-like") << "files/%41%2F.bin" << TestHttpServer::Serve << packed;
+    QTest::newRow("non-ASCII, space")
+        << "files/f\u00fcr mich/+;=&.bin" << TestHttpServer::Serve << packed;
+    QTest::newRow("labelled gzip stays packed")
+        << "files/a.bin.gz" << TestHttpServer::GzipLabelled << packed;
+}
+
+void TestDownloadTaskSpecification::storedAsPublished()
+{
+    QFETCH(QString, path);
+    QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(QByteArray, content);
+
+    QTemporaryDir root;
+    QVERIFY(TestFiles::write(root.path() + QStringLiteral("/3012/") + path, content));
+    TestHttpServer* server = net->startServer(root.path());
+    QVERIFY(server);
+    server->setFault(QStringLiteral("*"), fault);
+    net->mirrors.mirrorList.clear();
+    net->add(QStringLiteral("only"), server);
+
+    std::unique_ptr<DownloadTaskSpecification> task(new DownloadTaskSpecification(
+        &net->manager, &net->mirrors, path, localPath, content.size(), nullptr, 1.0));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    task->execute();
+    QVERIFY(finished.wait());
+    QCOMPARE(server->requestLog(), QStringList { QStringLiteral("/3012/") + path });
+    QVERIFY(TestFiles::read(localPath) == content);
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
+}
+
+void TestDownloadTaskSpecification::slowMirrorFailsTheAttempt_data()
+{
+    QTest::addColumn<int>("bytesPerTick");
+    QTest::addColumn<bool>("tooSlow");
+    QTest::newRow("a trickle") << 8 << true;
+    QTest::newRow("just over 1 KiB a tick") << 1100 << false;
+}
+
+void TestDownloadTaskSpecification::slowMirrorFailsTheAttempt()
+{
+    QFETCH(int, bytesPerTick);
+    QFETCH(bool, tooSlow);
+    bad->setTrickle(bytesPerTick, 20);
+    bad->setFault(servedPath, TestHttpServer::Trickle);
+    net->mirrors.mirrorList[0].retries = 0; // so that a retry goes to "good"
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    startOn(task.get(), QStringLiteral("bad"));
+
+    // One step of the trickle per tick, so that the ticks see exactly its rate.
+    for (int tick = 1; tick <= 31; ++tick) {
+        QSignalSpy arrived(task->reply.data(), &QNetworkReply::readyRead);
+        QVERIFY(arrived.wait());
+        quint64 done = 0, total = 0, since = 0;
+        bool downloading = false;
+        task->timeTick(done, total, since, downloading);
+        QCOMPARE(downloading, tick <= 30 || !tooSlow);
+    }
+    QCOMPARE(net->mirrors.mirrorList.size(), tooSlow ? 1 : 2);
+    if (tooSlow) {
+        QVERIFY(TestSpies::texts(messages).last().startsWith(
+            "file " + remotePath + " is too slow on mirror bad: "));
+        QCOMPARE(task->currentMirror.name, QStringLiteral("good"));
+    }
+    bad->setTrickle(64 * 1024, 1);
+    QVERIFY(finished.wait());
+    QVERIFY(TestFiles::read(localPath) == content);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadTaskSpecification)

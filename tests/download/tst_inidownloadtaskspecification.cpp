@@ -1,6 +1,8 @@
+#include "checksigfunc.h"
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "crypt.h"
+#include "downloadtaskspecification.h"
 #include "inidownloadtaskspecification.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -20,7 +22,8 @@ namespace {
 const QString iniName = QStringLiteral("client_test.ini");
 const QString servedIni = QStringLiteral("/5/client_test.ini");
 const QString servedSig = QStringLiteral("/5/client_test.ini.sig");
-const QByteArray iniText = "[bin]\nupdate=0123456789abcdef0123456789abcdef::1000\n";
+const QByteArray iniText
+    = "version=5\ntype=client_test\n[bin]\nupdate=0123456789abcdef0123456789abcdef::1000\n";
 } // namespace
 
 class TestIniDownloadTaskSpecification : public QObject
@@ -34,6 +37,10 @@ private slots:
     void localCopies();
     void missingSignatureEverywhereCancels();
     void endsOnceAfterTooManyFailedChecks();
+    void failedCheckCostsItsMirrors_data();
+    void failedCheckCostsItsMirrors();
+    void identityError_data();
+    void identityError();
 
 private:
     QTemporaryDir served;
@@ -53,6 +60,7 @@ void TestIniDownloadTaskSpecification::initTestCase()
     signature = TestFiles::read(served.path() + servedSig);
     QCOMPARE(signature.size(), 128);
     configuration.clientType = QStringLiteral("client_test");
+    configuration.clientVersion = 5;
 }
 
 void TestIniDownloadTaskSpecification::init()
@@ -99,6 +107,11 @@ void TestIniDownloadTaskSpecification::localCopies_data()
         << QStringList { head, "Signature check failed for %1",
                "Could not verify the product ini file. Retrying", get.arg(iniName),
                got.arg(iniName), get.arg(sig), got.arg(sig) };
+    QTest::newRow("local ini cut short, signature downloaded")
+        << iniText.left(20) << false << QList<double> { 0.3333, 0.6667 }
+        << QStringList { head, get.arg(sig), got.arg(sig), "Signature check failed for %1",
+               "Could not verify the product ini file. Retrying", get.arg(iniName),
+               got.arg(iniName), get.arg(sig), got.arg(sig) };
 }
 
 void TestIniDownloadTaskSpecification::localCopies()
@@ -120,6 +133,14 @@ void TestIniDownloadTaskSpecification::localCopies()
     QSignalSpy messages(&task, &TaskSpecification::message);
     task.execute();
     QCOMPARE(task.subTasks.size(), shares.size());
+    // Neither file may run to the general limit of a download of unknown size.
+    for (TaskSpecification* sub : std::as_const(task.subTasks)) {
+        if (auto* download = qobject_cast<DownloadTaskSpecification*>(sub))
+            QCOMPARE(download->unknownSizeLimit,
+                download->remotePath.endsWith(QStringLiteral(".sig"))
+                    ? CheckSigFunc::maxWholeFileSize
+                    : IniDownloadTaskSpecification::maxIniSize);
+    }
     double sum = 0.0;
     for (int i = 0; i < shares.size(); ++i) {
         QVERIFY(qFuzzyCompare(task.subTasks.at(i)->parentProgressRange, shares.at(i)));
@@ -134,7 +155,7 @@ void TestIniDownloadTaskSpecification::localCopies()
     QCOMPARE(TestSpies::texts(messages), log.replaceInStrings(QStringLiteral("%1"), localPath));
     QCOMPARE(TestFiles::read(localPath), iniText);
     QCOMPARE(TestFiles::read(localPath + QStringLiteral(".sig")), signature);
-    // A failed check charges no mirror.
+    // A failed check of reused copies charges no mirror.
     QCOMPARE(net->mirrors.mirrorList.size(), 2);
     for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList)) {
         QCOMPARE(mirror.errorCount, 0);
@@ -178,6 +199,88 @@ void TestIniDownloadTaskSpecification::endsOnceAfterTooManyFailedChecks()
     QCOMPARE(finished.size(), 0);
     QCOMPARE(canceled.size(), 1);
     QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
+}
+
+void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors_data()
+{
+    QTest::addColumn<QByteArray>("served"); // validly signed; null: the fixture's ini
+    QTest::addColumn<TestHttpServer::Fault>("sigFault");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("signature of other content")
+        << QByteArray() << TestHttpServer::WrongBytes << "Signature check failed for %1/" + iniName;
+    QTest::newRow("replayed older version")
+        << QByteArray(iniText).replace("version=5", "version=4") << TestHttpServer::Serve
+        << "The product ini is for client_test version 4, not client_test version 5; refusing it";
+    QTest::newRow("other client type")
+        << QByteArray(iniText).replace("type=client_test", "type=client_other")
+        << TestHttpServer::Serve
+        << "The product ini is for client_other version 5, not client_test version 5; refusing it";
+}
+
+void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(TestHttpServer::Fault, sigFault);
+    QFETCH(QString, reason);
+
+    QTemporaryDir replayRoot;
+    if (!served.isNull()) {
+        QVERIFY(TestFiles::write(replayRoot.path() + servedIni, served));
+        QVERIFY(TestSigning::signFile(replayRoot.path() + servedIni));
+        server = net->startServer(replayRoot.path());
+        QVERIFY(server);
+        for (FTPSiteAccessData& mirror : net->mirrors.mirrorList)
+            mirror.url = net->url(server);
+    }
+    server->setFault(servedSig, sigFault);
+    IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
+    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QSignalSpy messages(&task, &TaskSpecification::message);
+    task.execute();
+    QVERIFY(canceled.wait());
+
+    QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
+    QVERIFY(net->mirrors.mirrorList.isEmpty());
+    // Two mirrors: each attempt costs one or both, so there are at most two attempts.
+    QVERIFY(server->requestCount(servedIni) <= 2);
+    const QStringList log = TestSpies::texts(messages);
+    QVERIFY2(log.contains(reason.arg(session->path())), qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
+}
+
+void TestIniDownloadTaskSpecification::identityError_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("acceptUnversioned");
+    QTest::addColumn<QString>("error");
+
+    const QString missing
+        = QStringLiteral("The product ini does not name its version and client type; refusing it");
+    QTest::newRow("matching") << iniText << false << QString();
+    QTest::newRow("unversioned") << iniText.mid(iniText.indexOf('[')) << false << missing;
+    QTest::newRow("unversioned, accepted")
+        << iniText.mid(iniText.indexOf('[')) << true << QString();
+    QTest::newRow("type only, accepted unversioned")
+        << "type=client_test\n" + iniText.mid(iniText.indexOf('[')) << true << missing;
+    QTest::newRow("version not a number")
+        << QByteArray(iniText).replace("version=5", "version=5x") << true
+        << "The product ini is for client_test version 5x, not client_test version 5; refusing it";
+    QTest::newRow("keys inside a file section")
+        << "[bin]\nversion=5\ntype=client_test\n" + iniText.mid(iniText.indexOf('[') + 6) << false
+        << missing;
+}
+
+void TestIniDownloadTaskSpecification::identityError()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, acceptUnversioned);
+    QFETCH(QString, error);
+    const QString path = session->path() + QLatin1Char('/') + iniName;
+    QVERIFY(TestFiles::write(path, ini));
+    QCOMPARE(IniDownloadTaskSpecification::identityError(
+                 path, QStringLiteral("client_test"), 5, acceptUnversioned),
+        error);
 }
 
 QTEST_GUILESS_MAIN(TestIniDownloadTaskSpecification)

@@ -1,6 +1,8 @@
 #include "configuration.h"
 #include "mirrors.h"
+#include "mirrorurl.h"
 #include "randomgenerator.h"
+#include "testspies.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -32,6 +34,8 @@ private slots:
     void errorTolerance();
     void unknownNamesChangeNothing();
     void duplicateNamesHitFirst();
+    void mirrorUrl_data();
+    void mirrorUrl();
 
 private:
     QString writeIni(const QString& fileName, const QByteArray& text);
@@ -39,7 +43,7 @@ private:
 
 QString TestMirrors::writeIni(const QString& fileName, const QByteArray& text)
 {
-    const QString path = Configuration::getAppRootPath() + fileName;
+    const QString path = Configuration::getAppRootFilePath(fileName);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(path));
@@ -49,8 +53,8 @@ QString TestMirrors::writeIni(const QString& fileName, const QByteArray& text)
 
 void TestMirrors::cleanup()
 {
-    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("mirrors.ini"));
-    QFile::remove(Configuration::getAppRootPath() + QStringLiteral("update.ini"));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
 }
 
 void TestMirrors::initDefault_data()
@@ -59,34 +63,39 @@ void TestMirrors::initDefault_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("urls");
     QTest::addColumn<QList<int>>("retries");
+    QTest::addColumn<QStringList>("log");
 
     QTest::newRow("no file content")
-        << QByteArray() << QStringList() << QStringList() << QList<int>();
+        << QByteArray() << QStringList() << QStringList() << QList<int>() << QStringList();
     QTest::newRow("empty array") << QByteArray("[mirrors]\nsize=0\n") << QStringList()
-                                 << QStringList() << QList<int>();
+                                 << QStringList() << QList<int>() << QStringList();
     QTest::newRow("blank names") << QByteArray("[mirrors]\nsize=3\n1\\mirror=\n2\\mirror=\"  \"\n")
-                                 << QStringList() << QStringList() << QList<int>();
+                                 << QStringList() << QStringList() << QList<int>() << QStringList();
     QTest::newRow("order, trimming and retries")
-        << QByteArray("[mirrors]\nsize=7\n1\\mirror=zero\n2\\mirror=\" neg \"\n"
+        << QByteArray("[mirrors]\nsize=9\n1\\mirror=zero\n2\\mirror=\" neg \"\n"
                       "3\\mirror=word\n4\\mirror=missing\n5\\mirror=three\n"
-                      "6\\mirror=huge\n7\\mirror=\n"
+                      "6\\mirror=huge\n7\\mirror=\n8\\mirror=ten\n9\\mirror=dead\n"
                       "[zero]\nurl=http://a.example/rel\nretries=0\n"
                       "[neg]\nurl=http://b.example/rel/\nretries=-1\n"
                       "[word]\nurl=http://c.example\nretries=many\n"
                       "[missing]\nurl=http://d.example/\n"
                       "[three]\nurl=http://e.example/x\nretries=3\n"
                       "[huge]\nurl=http://f.example\nretries=4294967295\n"
+                      "[ten]\nurl=http://h.example\nretries=10\n"
+                      "[dead]\nurl=http://i.example\nretries=2000000\n"
                       "[unlisted]\nurl=http://g.example\n")
-        << QStringList { "zero", "neg", "word", "missing", "three", "huge" }
+        << QStringList { "zero", "neg", "word", "missing", "three", "huge", "ten", "dead" }
         << QStringList { "http://a.example/rel/3012", "http://b.example/rel/3012",
                "http://c.example/3012", "http://d.example/3012", "http://e.example/x/3012",
-               "http://f.example/3012" }
-        << QList<int> { 2, 2, 2, 2, 3, 2 };
+               "http://f.example/3012", "http://h.example/3012", "http://i.example/3012" }
+        << QList<int> { 2, 2, 2, 2, 3, 2, 10, 10 } << QStringList();
     QTest::newRow("duplicate names")
-        << QByteArray("[mirrors]\nsize=2\n1\\mirror=same\n2\\mirror=same\n"
-                      "[same]\nurl=http://s.example\nretries=5\n")
-        << QStringList { "same", "same" }
-        << QStringList { "http://s.example/3012", "http://s.example/3012" } << QList<int> { 5, 5 };
+        << QByteArray("[mirrors]\nsize=3\n1\\mirror=same\n2\\mirror=other\n"
+                      "3\\mirror=\" same\"\n"
+                      "[same]\nurl=http://s.example\nretries=5\n[other]\nurl=http://o.example\n")
+        << QStringList { "same", "other" }
+        << QStringList { "http://s.example/3012", "http://o.example/3012" } << QList<int> { 5, 2 }
+        << QStringList { "Mirror same is listed more than once; using its first entry" };
 }
 
 void TestMirrors::initDefault()
@@ -95,10 +104,13 @@ void TestMirrors::initDefault()
     QFETCH(QStringList, names);
     QFETCH(QStringList, urls);
     QFETCH(QList<int>, retries);
+    QFETCH(QStringList, log);
 
     Mirrors mirrors(nullptr);
+    QSignalSpy messages(&mirrors, &Mirrors::message);
     QVERIFY(mirrors.initDefault(writeIni(QStringLiteral("mirrors.ini"), ini), 3012));
     QCOMPARE(::names(mirrors), names);
+    QCOMPARE(TestSpies::texts(messages), log);
     for (int i = 0; i < mirrors.mirrorList.size(); ++i) {
         const FTPSiteAccessData& mirror = mirrors.mirrorList.at(i);
         QCOMPARE(mirror.url, urls.at(i));
@@ -119,6 +131,8 @@ void TestMirrors::initAlpha_data()
                               << "http://a.example/al/77";
     QTest::newRow("slash") << QByteArray("[Channel]\nalpha=http://a.example/al/\n")
                            << "http://a.example/al/77";
+    QTest::newRow("comma in the URL")
+        << QByteArray("[Channel]\nalpha=http://a.example/al,b\n") << "http://a.example/al,b/77";
     QTest::newRow("missing") << QByteArray("[Channel]\nchannel=2\n") << QString();
     QTest::newRow("wrong group") << QByteArray("[update]\nalpha=http://a.example\n") << QString();
 }
@@ -275,11 +289,14 @@ void TestMirrors::unknownNamesChangeNothing()
 
 void TestMirrors::duplicateNamesHitFirst()
 {
+    // Records of one name made by code other than the mirror list file.
     Mirrors mirrors(nullptr);
-    QVERIFY(mirrors.initDefault(writeIni(QStringLiteral("mirrors.ini"),
-                                    "[mirrors]\nsize=3\n1\\mirror=d\n2\\mirror=e\n"
-                                    "3\\mirror=d\n[d]\nurl=http://d.example\n"),
-        1));
+    for (const char* name : { "d", "e", "d" }) {
+        FTPSiteAccessData mirror;
+        mirror.name = QString::fromLatin1(name);
+        mirror.retries = 2;
+        mirrors.mirrorList.append(mirror);
+    }
     mirrors.mirrorList[2].useCount = 1;
     mirrors.addMirrorError(QStringLiteral("d"));
     QCOMPARE(mirrors.mirrorList.at(0).errorCount, 1);
@@ -289,6 +306,28 @@ void TestMirrors::duplicateNamesHitFirst()
     QCOMPARE(mirrors.getMirrorIndex(QStringLiteral("d")), 1);
     mirrors.releaseMirror(QStringLiteral("d"));
     QCOMPARE(mirrors.mirrorList.at(1).useCount, 0);
+}
+
+void TestMirrors::mirrorUrl_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("url");
+    QTest::newRow("plain") << "http://m.example/rel"
+                           << "changelog_client.txt"
+                           << QByteArray("http://m.example/rel/12/changelog_client.txt");
+    QTest::newRow("base keeps its escapes")
+        << "http://m.example:8080/my%20dir/"
+        << "files/a b#?%41.bin"
+        << QByteArray("http://m.example:8080/my%20dir/12/files/a%20b%23%3F%2541.bin");
+}
+
+void TestMirrors::mirrorUrl()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, url);
+    QCOMPARE(MirrorUrl::fileUrl(base, QStringLiteral("12"), path).toEncoded(), url);
 }
 
 QTEST_GUILESS_MAIN(TestMirrors)

@@ -79,6 +79,20 @@ QString describe(const Snapshot& actual, const Snapshot& expected)
     return lines.join(QStringLiteral("; "));
 }
 
+// Installs a release tree (files/ and bin/MacOS/) into a bundle the way the installer would.
+bool layOut(const QString& release, const QString& bundle)
+{
+    QProcess copy;
+    copy.start(QStringLiteral("sh"),
+        { QStringLiteral("-c"),
+            QStringLiteral("mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && "
+                           "cp -a \"$1/files/.\" \"$2/Contents/Resources/\" && "
+                           "cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
+            QStringLiteral("sh"), release, bundle });
+    return copy.waitForFinished(30000) && copy.exitStatus() == QProcess::NormalExit
+        && copy.exitCode() == 0;
+}
+
 } // namespace
 
 // Whole update runs of the headless program against nginx mirrors and the reference update
@@ -106,6 +120,9 @@ private:
     void installOldVersion();
     bool publish(bool packedHuge);
     void writeMirrorList(const QStringList& urls);
+    // Three mirrors of the published folder, named in mirrors.ini; nullptr when nginx failed.
+    std::unique_ptr<NginxMirrors> startMirrors(
+        const QString& name, const QString& held = QString(), quint16 holdPort = 0);
     QProcess* startUpdater(const QStringList& arguments);
     Outcome finish(QProcess* process);
     Outcome runUpdater(const QStringList& arguments);
@@ -180,15 +197,7 @@ void TestWholeRun::writeTree(const QString& dir, const QString& version, bool pa
 void TestWholeRun::installOldVersion()
 {
     const QString release = work->filePath(QStringLiteral("release/") + oldVersion);
-    QProcess copy;
-    copy.start(QStringLiteral("sh"),
-        { QStringLiteral("-c"),
-            QStringLiteral(
-                "mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && cp -a \"$1/files/.\" "
-                "\"$2/Contents/Resources/\" && cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
-            QStringLiteral("sh"), release, app });
-    QVERIFY(copy.waitForFinished(30000));
-    QCOMPARE(copy.exitCode(), 0);
+    QVERIFY(layOut(release, app));
     oldSnapshot = installation();
 
     const QString programDir = root + QStringLiteral("/Updater.app/Contents/MacOS");
@@ -217,14 +226,7 @@ bool TestWholeRun::publish(bool packedHuge)
     }
     // What the installation must be afterwards: the new trees with their modes.
     const QString expected = work->filePath(QStringLiteral("expected"));
-    QProcess copy;
-    copy.start(QStringLiteral("sh"),
-        { QStringLiteral("-c"),
-            QStringLiteral(
-                "mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && cp -a \"$1/files/.\" "
-                "\"$2/Contents/Resources/\" && cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
-            QStringLiteral("sh"), release + newVersion, expected });
-    if (!copy.waitForFinished(30000) || copy.exitCode() != 0)
+    if (!layOut(release + newVersion, expected))
         return false;
     newSnapshot = snapshot(expected, {});
     return true;
@@ -242,6 +244,19 @@ void TestWholeRun::writeMirrorList(const QStringList& urls)
     settings.endArray();
     for (int i = 0; i < urls.size(); ++i)
         settings.setValue(QStringLiteral("mirror%1/url").arg(i), urls.at(i));
+}
+
+std::unique_ptr<NginxMirrors> TestWholeRun::startMirrors(
+    const QString& name, const QString& held, quint16 holdPort)
+{
+    auto nginx = std::make_unique<NginxMirrors>(
+        work->filePath(name), work->filePath(QStringLiteral("mirror")));
+    if (!held.isEmpty())
+        nginx->forward(held, holdPort);
+    if (!nginx->start(3))
+        return nullptr;
+    writeMirrorList({ nginx->url(0), nginx->url(1), nginx->url(2) });
+    return nginx;
 }
 
 QProcess* TestWholeRun::startUpdater(const QStringList& arguments)
@@ -318,9 +333,8 @@ void TestWholeRun::run()
         QVERIFY(server.start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
             QStringLiteral("--versions"), newVersion + QStringLiteral("#3.0.13") }));
         QVERIFY(TestFiles::write(tmp + QStringLiteral("/crvclientupdateargs"), "--nouser\n"));
-        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
-        QVERIFY(nginx.start(3));
-        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const auto nginx = startMirrors(QStringLiteral("nginx"));
+        QVERIFY(nginx);
 
         const Outcome outcome = runUpdater({});
         QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
@@ -348,16 +362,15 @@ void TestWholeRun::run()
         QCOMPARE(seen, expected);
         QCOMPARE(outcome.lines.constLast(), expected.constLast());
         // Every file came from some mirror, and the three shared the work.
-        QVERIFY(nginx.allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
+        QVERIFY(nginx->allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
         return;
     }
 
     if (scenario == QLatin1String("corrupt")) {
         QVERIFY(TestFiles::write(
             mirror + QStringLiteral("/3013/files/data/config.xml"), "<config version=\"6666\"/>"));
-        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
-        QVERIFY(nginx.start(3));
-        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const auto nginx = startMirrors(QStringLiteral("nginx"));
+        QVERIFY(nginx);
         const Outcome outcome = runUpdater(fixedArguments);
         QVERIFY2(outcome.exitCode == 3, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
         QVERIFY2(installation() == oldSnapshot, qPrintable(describe(installation(), oldSnapshot)));
@@ -374,10 +387,9 @@ void TestWholeRun::run()
             // The big file's request is held open; everything else downloads.
             QTcpServer holder;
             QVERIFY(holder.listen(QHostAddress::LocalHost));
-            NginxMirrors nginx(work->filePath(QStringLiteral("nginx-held")), mirror);
-            nginx.forward(held, holder.serverPort());
-            QVERIFY(nginx.start(3));
-            writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+            const auto nginx
+                = startMirrors(QStringLiteral("nginx-held"), held, holder.serverPort());
+            QVERIFY(nginx);
             QProcess* process = startUpdater(fixedArguments);
             QByteArray output;
             const QStringList others { QStringLiteral("files/data/config.xml"),
@@ -395,20 +407,19 @@ void TestWholeRun::run()
             QTRY_VERIFY_WITH_TIMEOUT(allOthersDone() && holder.hasPendingConnections(), 30000);
             process->kill();
             QVERIFY(process->waitForFinished());
-            completed = nginx.allRequests();
+            completed = nginx->allRequests();
         }
         QVERIFY(QFileInfo(sessionDir()).isDir());
 
-        NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
-        QVERIFY(nginx.start(3));
-        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const auto nginx = startMirrors(QStringLiteral("nginx"));
+        QVERIFY(nginx);
         const Outcome outcome = runUpdater(fixedArguments);
         QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
         QVERIFY(outcome.lines.contains(
             QStringLiteral("message: Previous update session for v. 3013 found")));
         QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
         // Only what was not complete is fetched again.
-        QCOMPARE(nginx.allRequests(), QStringList { held });
+        QCOMPARE(nginx->allRequests(), QStringList { held });
         QVERIFY(completed.contains(QStringLiteral("/3013/files/data/added.bin")));
         return;
     }
@@ -417,9 +428,8 @@ void TestWholeRun::run()
     // saying that files were moved aside and nothing committed; then killed.
     const QString journal = root + QStringLiteral("/update.journal");
     {
-        NginxMirrors nginx(work->filePath(QStringLiteral("nginx-first")), mirror);
-        QVERIFY(nginx.start(3));
-        writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+        const auto nginx = startMirrors(QStringLiteral("nginx-first"));
+        QVERIFY(nginx);
         QProcess* process = startUpdater(fixedArguments);
         const auto replacing = [&] {
             const QByteArray text = TestFiles::read(journal);
@@ -444,9 +454,8 @@ void TestWholeRun::run()
     QVERIFY2(installation() == oldSnapshot, qPrintable(describe(installation(), oldSnapshot)));
     QVERIFY(!QFileInfo::exists(journal));
 
-    NginxMirrors nginx(work->filePath(QStringLiteral("nginx")), mirror);
-    QVERIFY(nginx.start(3));
-    writeMirrorList({ nginx.url(0), nginx.url(1), nginx.url(2) });
+    const auto nginx = startMirrors(QStringLiteral("nginx"));
+    QVERIFY(nginx);
     const Outcome outcome = runUpdater(fixedArguments);
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
     QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));

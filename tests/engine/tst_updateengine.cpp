@@ -21,15 +21,11 @@ namespace {
 const qint32 targetVersion = 7;
 const QString planted = QStringLiteral("planted.txt");
 
-QString rootFile(const QString& name)
-{
-    return QDir::cleanPath(QDir(Configuration::getAppRootPath()).absoluteFilePath(name));
-}
-
 void writeUpdateIni(const QString& proxy)
 {
-    QFile::remove(rootFile(QStringLiteral("update.ini")));
-    QSettings settings(rootFile(QStringLiteral("update.ini")), QSettings::IniFormat);
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
+    QSettings settings(
+        Configuration::getAppRootFilePath(QStringLiteral("update.ini")), QSettings::IniFormat);
     settings.setValue(QStringLiteral("update/proxy"), proxy);
 }
 
@@ -47,6 +43,7 @@ private slots:
     void sessionRecord_data();
     void sessionRecord();
     void missingMirrorList();
+    void userCancelKeepsTheSession();
     void proxy_data();
     void proxy();
     void bannerDownload_data();
@@ -71,7 +68,8 @@ void TestUpdateEngine::init()
     elsewhere = std::make_unique<QTemporaryDir>(
         QDir::cleanPath(QDir::currentPath() + QStringLiteral("/elsewhere-XXXXXX")));
     writeUpdateIni(QString());
-    QVERIFY(TestFiles::write(rootFile(QStringLiteral("mirrors.ini")), "[mirrors]\nsize=0\n"));
+    QVERIFY(TestFiles::write(
+        Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")), "[mirrors]\nsize=0\n"));
     configuration = std::make_unique<Configuration>();
     configuration->clientType = QStringLiteral("client_test");
     configuration->clientVersion = targetVersion;
@@ -81,8 +79,8 @@ void TestUpdateEngine::cleanup()
 {
     configuration.reset();
     elsewhere.reset();
-    QFile::remove(rootFile(QStringLiteral("update.ini")));
-    QFile::remove(rootFile(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
     QDir(QDir::currentPath()).rmdir(QStringLiteral("corvanta_temp_42"));
     for (const QString& entry :
         QDir(tmp.path())
@@ -202,9 +200,10 @@ void TestUpdateEngine::sessionRecord()
 
 void TestUpdateEngine::missingMirrorList()
 {
-    QFile::remove(rootFile(QStringLiteral("mirrors.ini")));
+    QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
     UpdateIniData::modify(6, tmp.path(), configuration->clientType);
-    const QByteArray updateIni = TestFiles::read(rootFile(QStringLiteral("update.ini")));
+    const QByteArray updateIni
+        = TestFiles::read(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
 
     UpdateEngine engine(*configuration, nullptr);
     QSignalSpy fatal(&engine, &UpdateEngine::fatalError);
@@ -212,8 +211,67 @@ void TestUpdateEngine::missingMirrorList()
     QCOMPARE(TestSpies::texts(fatal),
         QStringList { QStringLiteral("mirrors.ini is missing, cannot proceed.") });
     QCOMPARE(engine.state, UpdateEngine::Idle);
-    QCOMPARE(TestFiles::read(rootFile(QStringLiteral("update.ini"))), updateIni);
+    QCOMPARE(TestFiles::read(Configuration::getAppRootFilePath(QStringLiteral("update.ini"))),
+        updateIni);
     QVERIFY(configuration->tempDir.isEmpty());
+}
+
+// The window learns of a cancelled run from the end of the log: the reason, the figures set
+// back to zero, then the end. The session stays for the next run of the same version.
+void TestUpdateEngine::userCancelKeepsTheSession()
+{
+    QVERIFY(
+        TestFiles::write(elsewhere->path() + QStringLiteral("/7/client_test.ini"), "[files]\n"));
+    TestHttpServer server(elsewhere->path());
+    QVERIFY(server.start());
+    server.setFault(QStringLiteral("*"), TestHttpServer::StallAfterHeaders);
+    QVERIFY(TestFiles::write(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")),
+        "[mirrors]\n1\\mirror=one\nsize=1\n[one]\nurl=" + server.url().toUtf8() + "\n"));
+
+    UpdateEngine engine(*configuration, nullptr);
+    QStringList log;
+    connect(&engine, &UpdateEngine::message, this, [&](const QString& text) { log << text; });
+    connect(&engine, &UpdateEngine::downloadProgress, this,
+        [&](quint64 done, quint64 total, quint64 speed, bool downloading) {
+            log << QStringLiteral("downloadProgress(%1, %2, %3, %4)")
+                       .arg(done)
+                       .arg(total)
+                       .arg(speed)
+                       .arg(downloading);
+        });
+    connect(
+        &engine, &UpdateEngine::updateCanceled, this, [&] { log << QStringLiteral("canceled"); });
+    QSignalSpy canceled(&engine, &UpdateEngine::updateCanceled);
+
+    engine.cancelUpdate();
+    QVERIFY(engine.initialize());
+    engine.cancelUpdate();
+    QCOMPARE(engine.state, UpdateEngine::Initialized);
+    QVERIFY(engine.startUpdate());
+    QCOMPARE(engine.state, UpdateEngine::Running);
+    QVERIFY(engine.busy());
+    QTRY_COMPARE(server.requestCount(QStringLiteral("/7/client_test.ini")), 1);
+    QSignalSpy figures(&engine, &UpdateEngine::downloadProgress);
+    engine.onTimer();
+    QCOMPARE(figures.count(), 1);
+    QCOMPARE(figures.at(0).at(0).toULongLong(), 0u); // the body is held back
+    QVERIFY(figures.at(0).at(3).toBool()); // downloading
+
+    engine.cancelUpdate();
+    QTRY_COMPARE(canceled.count(), 1);
+    QCOMPARE(log.mid(log.size() - 3),
+        QStringList({ QStringLiteral("User aborted update"),
+            QStringLiteral("downloadProgress(0, 0, 0, 0)"), QStringLiteral("canceled") }));
+    QCOMPARE(engine.state, UpdateEngine::Canceled);
+    QVERIFY(!engine.mainTask);
+    QVERIFY(QFileInfo(configuration->tempDir).isDir());
+    QString recorded;
+    QVERIFY(UpdateIniData::get(nullptr, nullptr, &recorded));
+    QCOMPARE(recorded, configuration->tempDir);
+
+    engine.reset();
+    QCOMPARE(engine.state, UpdateEngine::Idle);
+    QVERIFY(!engine.busy());
 }
 
 void TestUpdateEngine::proxy_data()

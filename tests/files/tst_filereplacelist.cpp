@@ -1,9 +1,14 @@
 #include "configuration.h"
 #include "crypt.h"
+#include "filecopytaskspecification.h"
 #include "filedeletelisttaskspecification.h"
+#include "filedeletetaskspecification.h"
 #include "filereplacelisttaskspecification.h"
+#include "filereplacetaskspecification.h"
 #include "filespecifications.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "rollbackjournalcommittaskspecification.h"
+#include "rollbackjournalfile.h"
 #include "testfiles.h"
 
 #include <QCryptographicHash>
@@ -38,6 +43,59 @@ struct UpdateRun
     QStringList messages;
 };
 
+// Ends the child at once, as kill -9 or a crash would: no destructor, no undo, no flush.
+[[noreturn]] void die(int = 0)
+{
+    std::raise(SIGKILL);
+    std::abort();
+}
+
+// The n-th subtask of type T of a composed task kills the process when it has finished.
+template <class T> void dieAfter(const ComposedTaskSpecification& parent, int n)
+{
+    int seen = 0;
+    for (TaskSpecification* task : parent.subTasks) {
+        if (qobject_cast<T*>(task) && ++seen == n)
+            QObject::connect(task, &TaskSpecification::finished, [] { die(); });
+    }
+}
+
+// A kill point is "STEP:N": the child dies after the N-th subtask of that step has finished
+// ("replaced", "copied", "deleted"), or after the step ("planned", "committed"). A write that
+// crosses the file size limit (in the middle of a copy or gunzip) kills it too.
+void armKillPoint(const QString& killPoint, ComposedTaskSpecification& step)
+{
+    const QString what = killPoint.section(QLatin1Char(':'), 0, 0);
+    const int n = killPoint.section(QLatin1Char(':'), 1).toInt();
+    if (what == QStringLiteral("replaced")
+        && qobject_cast<FileReplaceListTaskSpecification*>(&step))
+        dieAfter<FileReplaceTaskSpecification>(step, n);
+    if (what == QStringLiteral("copied")
+        && qobject_cast<FileReplaceListTaskSpecification*>(&step)) {
+        // A file task makes its subtasks when it starts; they start one event-loop turn later.
+        QObject::connect(&step, &TaskSpecification::message, &step, [&step, n](const QString&) {
+            QMetaObject::invokeMethod(
+                &step,
+                [&step, n] {
+                    for (TaskSpecification* task : step.subTasks) {
+                        if (task->state == TaskSpecification::TaskRunning)
+                            dieAfter<FileCopyTaskSpecification>(
+                                *static_cast<ComposedTaskSpecification*>(task), n);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    if (qobject_cast<FileDeleteListTaskSpecification*>(&step)) {
+        if (what == QStringLiteral("replacement done"))
+            die();
+        if (what == QStringLiteral("committed"))
+            dieAfter<RollbackJournalCommitTaskSpecification>(step, 1);
+        if (what == QStringLiteral("deleted"))
+            dieAfter<FileDeleteTaskSpecification>(step, n);
+    }
+}
+
 void waitForEnd(TaskSpecification& task)
 {
     QEventLoop loop;
@@ -50,7 +108,8 @@ void waitForEnd(TaskSpecification& task)
 
 // The files steps of one update: plan, replacement, then (after a success) the delete step.
 // cancelAt names a product ini key: the user cancels when its replacement starts.
-UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QString())
+UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QString(),
+    const QString& killPoint = QString())
 {
     UpdateRun run;
     const auto log = [&run](const QString& text) { run.messages.append(text); };
@@ -71,6 +130,7 @@ UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QStr
             replace.userCanceled();
     });
     replace.execute();
+    armKillPoint(killPoint, replace);
     waitForEnd(replace);
     run.state = replace.state;
     if (run.state != TaskSpecification::TaskFinished)
@@ -79,18 +139,21 @@ UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QStr
     FileDeleteListTaskSpecification remove(&plan.deleteList, nullptr, 0.05);
     QObject::connect(&remove, &TaskSpecification::message, log);
     remove.execute();
+    armKillPoint(killPoint, remove);
     waitForEnd(remove);
     run.state = remove.state;
     return run;
 }
 
-int applyInChild(const QString& sessionDir)
+int applyInChild(const QString& sessionDir, const QString& killPoint)
 {
     crypt_init();
     Configuration configuration;
     configuration.tempDir = sessionDir;
     configuration.clientType = clientType;
-    const UpdateRun run = runUpdate(configuration);
+    if (!killPoint.isEmpty())
+        std::signal(SIGXFSZ, die);
+    const UpdateRun run = runUpdate(configuration, QString(), killPoint);
     for (const QString& line : run.messages)
         std::printf("%s\n", line.toLocal8Bit().constData());
     std::fflush(stdout);
@@ -145,11 +208,16 @@ private slots:
     void replacesEveryFile();
     void failureRestoresTheInstallation_data();
     void failureRestoresTheInstallation();
+    void layoutChange_data();
+    void layoutChange();
+    void killedRunIsRecovered_data();
+    void killedRunIsRecovered();
 
 private:
     void buildInstallation();
     void writeProductIni(const QString& wrongUnpackedMd5Key = QString());
-    UpdateRun runInChildWithFileSizeLimit();
+    UpdateRun runInChildWithFileSizeLimit(const QString& killPoint = QString());
+    void verifyNewVersion();
 
     QString root;
     std::unique_ptr<QTemporaryDir> session;
@@ -235,18 +303,22 @@ void tst_FileReplaceList::writeProductIni(const QString& wrongUnpackedMd5Key)
     QCOMPARE(ini.status(), QSettings::NoError);
 }
 
-UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit()
+// A kill point makes the child die there (see armKillPoint); its state is then TaskIdle.
+UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(const QString& killPoint)
 {
     UpdateRun run;
     QProcess child;
-    child.setChildProcessModifier([] {
+    child.setChildProcessModifier([killed = !killPoint.isEmpty()] {
         const rlimit limit { fileSizeLimit, fileSizeLimit };
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit noCore { 0, 0 };
+        ::setrlimit(RLIMIT_CORE, &noCore);
         // Without this the kernel kills the writer instead of failing the write.
-        std::signal(SIGXFSZ, SIG_IGN);
+        if (!killed)
+            std::signal(SIGXFSZ, SIG_IGN);
     });
     child.start(QCoreApplication::applicationFilePath(),
-        { QString::fromLatin1(childOption), session->path() });
+        { QString::fromLatin1(childOption), session->path(), killPoint });
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
         return run;
     run.state = child.exitCode();
@@ -265,14 +337,25 @@ void tst_FileReplaceList::replacesEveryFile()
     const UpdateRun run = runUpdate(configuration);
     QCOMPARE(run.state, qint32(TaskSpecification::TaskFinished));
     QVERIFY(!run.messages.contains(QStringLiteral("rolling back file updates")));
+    verifyNewVersion();
 
+    // A current file still gets the executable rule: its mode is no part of its checksum.
+    QVERIFY(QFile::setPermissions(
+        root + QStringLiteral("tree/lib/QtCore"), QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(runUpdate(configuration).state, qint32(TaskSpecification::TaskFinished));
+    verifyNewVersion();
+}
+
+void tst_FileReplaceList::verifyNewVersion()
+{
     for (const Entry& entry : std::as_const(entries))
         QVERIFY2(TestFiles::read(root + entry.destination) == entry.newContent,
             qPrintable(entry.destination));
     const Snapshot after = snapshot(root + treeDir);
     QStringList oldCopies;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        if (QFileInfo(it.key()).fileName().startsWith(QStringLiteral("_old_")))
+        const QString name = QFileInfo(it.key()).fileName();
+        if (name.startsWith(QStringLiteral("_old_")) || name.startsWith(QStringLiteral(".new_")))
             oldCopies.append(it.key());
     }
     // The updater's own files keep their copy for the next start to remove.
@@ -288,6 +371,99 @@ void tst_FileReplaceList::replacesEveryFile()
         const uint mode = executable ? 0755 : entry.installed ? installedModes[i % 4] : 0644;
         QCOMPARE(modeOf(root + entry.destination) & 07777, mode);
     }
+    QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
+}
+
+// A directory that becomes a file, and a file that becomes a directory: both go aside inside the
+// journalled replacement, so a failure brings them back and a success leaves no old copy.
+void tst_FileReplaceList::layoutChange_data()
+{
+    QTest::addColumn<bool>("laterFileFails");
+    QTest::newRow("applied") << false;
+    QTest::newRow("undone when a later file fails") << true;
+}
+
+void tst_FileReplaceList::layoutChange()
+{
+    QFETCH(bool, laterFileFails);
+    entries = { { QStringLiteral("tree/x"), QStringLiteral("tree/x"), "now a file", false, false },
+        { QStringLiteral("tree/y/z.txt"), QStringLiteral("tree/y/z.txt"), "in a new dir", false,
+            false },
+        { QStringLiteral("tree/zz.txt"), QStringLiteral("tree/zz.txt"), "last", true, false } };
+    buildInstallation();
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/x/inner.txt"), "x was a dir", 0600));
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/y"), "y was a file", 0640));
+    if (laterFileFails)
+        QVERIFY(QFile::remove(session->filePath(QStringLiteral("tree/zz.txt"))));
+    writeProductIni();
+    const Snapshot before = snapshot(root + treeDir);
+
+    const UpdateRun run = runUpdate(configuration);
+
+    QCOMPARE(run.state,
+        qint32(laterFileFails ? TaskSpecification::TaskErrorCanceled
+                              : TaskSpecification::TaskFinished));
+    if (laterFileFails) {
+        QVERIFY(snapshot(root + treeDir) == before);
+        return;
+    }
+    const Snapshot after = snapshot(root + treeDir);
+    QCOMPARE(after.keys(), QStringList({ "untouched.txt", "x", "y", "y/z.txt", "zz.txt" }));
+    QCOMPARE(after.value(QStringLiteral("x")),
+        qMakePair(uint(S_IFREG | 0644), QByteArray("now a file")));
+    QCOMPARE(after.value(QStringLiteral("y/z.txt")).second, QByteArray("in a new dir"));
+    QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
+}
+
+void tst_FileReplaceList::killedRunIsRecovered_data()
+{
+    QTest::addColumn<QString>("killPoint");
+    QTest::addColumn<bool>("committed"); // else the old version comes back
+    QTest::newRow("in the middle of a copy") << "copy" << false;
+    QTest::newRow("in the middle of a gunzip") << "gunzip" << false;
+    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false;
+    QTest::newRow("after the first file's renames") << "replaced:1" << false;
+    QTest::newRow("after the renames of 30 files") << "replaced:30" << false;
+    QTest::newRow("before the delete step") << "replacement done" << false;
+    QTest::newRow("after the commit") << "committed" << true;
+    QTest::newRow("during the delete step") << "deleted:3" << true;
+}
+
+// The child is killed at the chosen point; the next start's recovery must leave the old version
+// or the new one, byte for byte with modes, and a later update must go through.
+void tst_FileReplaceList::killedRunIsRecovered()
+{
+    QFETCH(QString, killPoint);
+    QFETCH(bool, committed);
+    if (killPoint == QStringLiteral("copy"))
+        entries[faultyEntry].newContent = TestFiles::noise(2 * fileSizeLimit);
+    if (killPoint == QStringLiteral("gunzip"))
+        entries[faultyPackedEntry].newContent = QByteArray(2 * fileSizeLimit, 'z');
+    buildInstallation();
+    writeProductIni();
+    const Snapshot before = snapshot(root + treeDir);
+
+    const UpdateRun killed = runInChildWithFileSizeLimit(killPoint);
+    QCOMPARE(killed.state, qint32(TaskSpecification::TaskIdle));
+    QVERIFY(QFile::exists(root + RollbackJournalFile::fileName()));
+
+    FileDeleteTaskSpecification reporter(false, QString(), nullptr, 1.0);
+    QStringList log;
+    connect(&reporter, &TaskSpecification::message, this,
+        [&log](const QString& text) { log.append(text); });
+    QVERIFY(RollbackJournalFile::recover(root, &reporter));
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().startsWith(committed ? QStringLiteral("completed an interrupted update")
+                                              : QStringLiteral("undoing an interrupted update")),
+        qPrintable(log.first()));
+    QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
+    if (committed) {
+        verifyNewVersion();
+        return;
+    }
+    QVERIFY(snapshot(root + treeDir) == before);
+    QCOMPARE(runUpdate(configuration).state, qint32(TaskSpecification::TaskFinished));
+    verifyNewVersion();
 }
 
 void tst_FileReplaceList::failureRestoresTheInstallation_data()
@@ -298,8 +474,9 @@ void tst_FileReplaceList::failureRestoresTheInstallation_data()
     const qint32 error = TaskSpecification::TaskErrorCanceled;
     QTest::newRow("source removed before its copy")
         << "source removed" << error << "Could not copy '{session}/tree/d0/f24.bin'";
-    QTest::newRow("destination's parent path is a file")
-        << "parent is a file" << error << "Could not create dir '{root}tree/blocker'";
+    // The file goes aside for the directory, and comes back.
+    QTest::newRow("a file in the way of a new directory")
+        << "parent is a file" << error << "Could not copy '{session}/tree/blocker/f24.bin'";
     QTest::newRow("unpacked MD5 wrong")
         << "unpacked md5" << error
         << "Signature check failed for {root}tree/lib/.new_libqjpeg.dylib.";
@@ -325,7 +502,7 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
     buildInstallation();
     if (fault == QStringLiteral("parent is a file"))
         QVERIFY(TestFiles::write(root + QStringLiteral("tree/blocker"), "a file in the way"));
-    else if (fault == QStringLiteral("source removed"))
+    if (fault == QStringLiteral("source removed") || fault == QStringLiteral("parent is a file"))
         QVERIFY(QFile::remove(session->filePath(faulty.key)));
     writeProductIni(
         fault == QStringLiteral("unpacked md5") ? entries.at(faultyPackedEntry).key : QString());
@@ -350,8 +527,7 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
             qPrintable(expected + QLatin1Char('\n') + run.messages.join(QLatin1Char('\n'))));
     }
     // Other files were replaced before the failure, and all of them were undone.
-    if (fault != QStringLiteral("parent is a file"))
-        QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);
+    QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);
     const Snapshot after = snapshot(root + treeDir);
     QCOMPARE(after.keys(), before.keys());
     QVERIFY(after == before);
@@ -360,9 +536,10 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
 
 int main(int argc, char* argv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], childOption) == 0) {
+    if (argc >= 3 && qstrcmp(argv[1], childOption) == 0) {
         QCoreApplication app(argc, argv);
-        return applyInChild(QString::fromLocal8Bit(argv[2]));
+        return applyInChild(QString::fromLocal8Bit(argv[2]),
+            argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString());
     }
     QCoreApplication app(argc, argv);
     tst_FileReplaceList test;

@@ -193,22 +193,24 @@ void tst_MakeDownloadReplaceList::plan_data()
     QTest::addColumn<QStringList>("replaces"); // destination names
     QTest::addColumn<QStringList>("deletes");
     QTest::addColumn<QString>("failure"); // the last message of a failed plan
+    QTest::addColumn<QStringList>("notes"); // the messages of a plan that succeeds, after the first
 
     QTest::newRow("delete only")
         << "[delete]\ninst\\gone.txt=1\ninst\\absent.txt=1\n..\\tst_files_up\\y=1\n"
         << QStringList { "inst/gone.txt=x", "../tst_files_up/y=1" } << QStringList()
         << QStringList() << QStringList() << QStringList { "inst/gone.txt", "../tst_files_up/y" }
-        << QString();
+        << QString() << QStringList();
     QTest::newRow("current and changed files")
         << "[files]\ninst\\same.txt={MD5:same}::4\ninst\\changed.txt={md5:new}::3\n"
            "inst\\added.txt={md5:add}::3\n"
         << QStringList { "inst/same.txt=same", "inst/changed.txt=old" } << QStringList()
         << QStringList { "files/inst/changed.txt", "files/inst/added.txt" }
-        << QStringList { "inst/changed.txt", "inst/added.txt" } << QStringList() << QString();
+        << QStringList { "inst/changed.txt", "inst/added.txt" } << QStringList() << QString()
+        << QStringList();
     QTest::newRow("five fields, empty fifth: checked against the first")
         << "[files]\ninst\\a.txt={md5:a}::1::{md5:other}::5::\n"
         << QStringList { "inst/a.txt=a" } << QStringList() << QStringList() << QStringList()
-        << QStringList() << QString();
+        << QStringList() << QString() << QStringList();
     QTest::newRow("one level up") << "[bin_macosx]\ntst_files_up\\MacOS\\app={md5:new}::3\n"
                                      "tst_files_up\\MacOS\\same={md5:same}::4\n"
                                   << QStringList { "../tst_files_up/MacOS/app=old",
@@ -216,7 +218,7 @@ void tst_MakeDownloadReplaceList::plan_data()
                                   << QStringList()
                                   << QStringList { "bin_macosx/tst_files_up/MacOS/app" }
                                   << QStringList { "../tst_files_up/MacOS/app" } << QStringList()
-                                  << QString();
+                                  << QString() << QStringList();
     QTest::newRow("packed: installed checked unpacked, download checked packed")
         << "[files]\npk\\a.gz={md5:gza}::3::{md5:unpacked}::8::inst/lib/a.dylib\n"
            "pk\\b.gz={md5:gzb}::3::{md5:newb}::4::inst/lib/b.dylib\n"
@@ -224,28 +226,50 @@ void tst_MakeDownloadReplaceList::plan_data()
         << QStringList { "inst/lib/a.dylib=unpacked", "inst/lib/b.dylib=oldb",
                "inst/lib/c.dylib=oldc" }
         << QStringList { "pk/c.gz=gzc" } << QStringList { "files/pk/b.gz" }
-        << QStringList { "inst/lib/b.dylib", "inst/lib/c.dylib" } << QStringList() << QString();
+        << QStringList { "inst/lib/b.dylib", "inst/lib/c.dylib" } << QStringList() << QString()
+        << QStringList();
     QTest::newRow("complete download reused, stale one fetched again")
         << "[files]\ninst\\n.txt={md5:new}::3\ninst\\s.txt={md5:fresh}::5\n"
         << QStringList() << QStringList { "inst/n.txt=new", "inst/s.txt=stale" }
         << QStringList { "files/inst/s.txt" } << QStringList { "inst/n.txt", "inst/s.txt" }
-        << QStringList() << QString();
+        << QStringList() << QString() << QStringList();
     QTest::newRow("a signed file brings its signature, which is still installed")
         << "[files]\ninst\\tool=::3\ninst\\tool.sig={md5:sig}::4\ninst\\other.sig={md5:o}::1\n"
         << QStringList() << QStringList()
         << QStringList { "files/inst/tool", "files/inst/other.sig" }
         << QStringList { "inst/tool", "inst/tool.sig", "inst/other.sig" } << QStringList()
-        << QString();
+        << QString() << QStringList();
+    QTest::newRow("comma in the fifth field, read as text")
+        << "[files]\npk\\a.gz={md5:gz}::3::{md5:new}::3::inst/a,b.txt\n"
+        << QStringList() << QStringList() << QStringList { "files/pk/a.gz" }
+        << QStringList { "inst/a,b.txt" } << QStringList() << QString() << QStringList();
+    QTest::newRow("installed and deleted: kept")
+        << "[delete]\ninst\\x.txt=1\n[files]\ninst\\x.txt={md5:new}::3\n"
+        << QStringList { "inst/x.txt=old" } << QStringList() << QStringList { "files/inst/x.txt" }
+        << QStringList { "inst/x.txt" } << QStringList() << QString()
+        << QStringList {
+               "Warning: product ini installs and deletes inst/x.txt; it is not deleted"
+           };
+    QTest::newRow("old copy of a current file deleted, of the updater kept")
+        << "[files]\ninst\\same.txt={md5:same}::4\ninst\\update={md5:u}::1\n"
+           "inst\\changed.txt={md5:new}::3\n"
+        << QStringList { "inst/same.txt=same", "inst/_old_same.txt=old", "inst/update=u",
+               "inst/_old_update=old", "inst/changed.txt=old", "inst/_old_changed.txt=older" }
+        << QStringList() << QStringList { "files/inst/changed.txt" }
+        << QStringList { "inst/changed.txt" } << QStringList { "inst/_old_same.txt" } << QString()
+        << QStringList();
     QTest::newRow("three fields") << "[files]\ninst\\ok.txt={md5:x}::1\ninst\\bad.txt=x::1::2\n"
                                   << QStringList() << QStringList() << QStringList()
                                   << QStringList() << QStringList()
-                                  << "Warning: product ini contains invalid line in section files";
-    QTest::newRow("no product ini") << QString() << QStringList() << QStringList() << QStringList()
-                                    << QStringList() << QStringList() << "No files in product ini";
+                                  << "Warning: product ini contains invalid line in section files"
+                                  << QStringList();
+    QTest::newRow("no product ini")
+        << QString() << QStringList() << QStringList() << QStringList() << QStringList()
+        << QStringList() << "No files in product ini" << QStringList();
     QTest::newRow("only keys outside sections")
         << "x=a::1\n[General]\ny=b::2\n"
         << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
-        << "No files in product ini";
+        << "No files in product ini" << QStringList();
 }
 
 void tst_MakeDownloadReplaceList::plan()
@@ -257,6 +281,7 @@ void tst_MakeDownloadReplaceList::plan()
     QFETCH(QStringList, replaces);
     QFETCH(QStringList, deletes);
     QFETCH(QString, failure);
+    QFETCH(QStringList, notes);
     if (!ini.isNull())
         writeIni(ini);
     QVERIFY(writeFiles(root, installed));
@@ -275,7 +300,7 @@ void tst_MakeDownloadReplaceList::plan()
         return;
     }
     QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
-    QCOMPARE(result.messages.size(), 1);
+    QCOMPARE(result.messages.mid(1), notes);
     QStringList actualDownloads;
     for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList))
         actualDownloads.append(entry.section + QLatin1Char('/') + entry.fileName);
@@ -338,6 +363,27 @@ void tst_MakeDownloadReplaceList::unsafePathsStopThePlan_data()
     QTest::newRow("section climbing out") << "[..]\nevil={md5:x}::1\n"
                                           << ".."
                                           << "..";
+    QTest::newRow("two entries for one file, across sections")
+        << "[a]\ninst\\x={md5:x}::1\n[b]\ninst\\x={md5:x}::1\n"
+        << "inst/x"
+        << "b";
+    QTest::newRow("packed entry unpacked onto a plain one")
+        << "[files]\ninst\\a.dylib={md5:x}::1\npk\\a.gz={md5:x}::1::{md5:y}::1::inst/a.dylib\n"
+        << "inst/a.dylib"
+        << "files";
+    QTest::newRow("two entries for one session file")
+        << "[a]\nk.gz={md5:x}::1::{md5:y}::1::inst/one\n[b]\nk.gz={md5:x}::1::{md5:y}::1::inst/"
+           "two\n"
+        << "k.gz"
+        << "b";
+    QTest::newRow("backslash in the fifth field")
+        << "[files]\na.gz={md5:x}::1::{md5:y}::1::lib\\libfoo.dylib\n"
+        << "lib\\libfoo.dylib"
+        << "files";
+    QTest::newRow("control character in the fifth field")
+        << "[files]\na.gz={md5:x}::1::{md5:y}::1::lib/a\tb\n"
+        << "lib/a\tb"
+        << "files";
     QTest::newRow("absolute section") << "[%2Fetc]\nevil={md5:x}::1\n" << QString() << QString();
 }
 

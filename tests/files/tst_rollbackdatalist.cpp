@@ -1,11 +1,15 @@
 #include "filedeletetaskspecification.h"
 #include "rollbackdatalist.h"
+#include "rollbackjournalfile.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 class tst_RollbackDataList : public QObject
 {
@@ -18,6 +22,8 @@ private slots:
     void failedRenameUndoStillUndoesOlderEntries();
     void createDirUndo_data();
     void createDirUndo();
+    void recoverJournal_data();
+    void recoverJournal();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -127,6 +133,89 @@ void tst_RollbackDataList::createDirUndo()
                 .arg(path(QStringLiteral("d"))));
         QCOMPARE(read(QStringLiteral("d/file")), QByteArray("keep me"));
     }
+}
+
+// Journals as a killed run leaves them, written by hand from the format: the recovery must undo
+// what took effect (and only that), complete a committed one, and refuse anything else.
+void tst_RollbackDataList::recoverJournal_data()
+{
+    QTest::addColumn<QStringList>("before"); // name=content, or name>other for a hard link
+    QTest::addColumn<QByteArray>("journal"); // without the header line; null: no journal
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("after"); // name=content of every file left but the journal
+
+    const QByteArray install = "file .new_a.1\nrename a _old_a\nrename .new_a.1 a\n";
+    QTest::newRow("no journal") << QStringList { "a=old" } << QByteArray() << true
+                                << QStringList { "a=old" };
+    QTest::newRow("killed in the middle of the copy")
+        << QStringList { "a=old", ".new_a.1=ne" } << QByteArray("file .new_a.1\n") << true
+        << QStringList { "a=old" };
+    QTest::newRow("killed before the link")
+        << QStringList { "a=old", ".new_a.1=new" } << QByteArray("file .new_a.1\nrename a _old_a\n")
+        << true << QStringList { "a=old" };
+    QTest::newRow("killed between the link and the rename") << QStringList { "a=old", "_old_a>a",
+        ".new_a.1=new" } << install << true << QStringList { "a=old" };
+    QTest::newRow("killed after the rename")
+        << QStringList { "a=new", "_old_a=old" } << install << true << QStringList { "a=old" };
+    QTest::newRow("renamed aside without a link, then killed") << QStringList { "_old_a=old",
+        ".new_a.1=new" } << install << true << QStringList { "a=old" };
+    QTest::newRow("new file and directory, line being written ignored")
+        << QStringList { "d/b=new" }
+        << QByteArray("dir d\nfile d/.new_b.2\nrename d/.new_b.2 d/b\nren") << true
+        << QStringList();
+    QTest::newRow("encoded name") << QStringList { "my file=new" } << QByteArray("file my%20file\n")
+                                  << true << QStringList();
+    QTest::newRow("committed: the deletions are completed")
+        << QStringList { "a=new", "_old_a=old", "gone=x", "_old_d/x=y" }
+        << install + "commit\ndelete _old_a\ndelete gone\ndelete _old_d\n"
+        << true << QStringList { "a=new" };
+    QTest::newRow("unknown entry: nothing touched")
+        << QStringList { "a=new", "_old_a=old" } << QByteArray("chmod a 777\n") << false
+        << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
+    QTest::newRow("path outside the installation: nothing touched")
+        << QStringList { "a=new" } << QByteArray("file ../../a\n") << false
+        << QStringList { "a=new", "update.journal.damaged" };
+}
+
+void tst_RollbackDataList::recoverJournal()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QByteArray, journal);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, after);
+    for (const QString& entry : std::as_const(before)) {
+        const int link = entry.indexOf(QLatin1Char('>'));
+        if (link > 0) {
+            QCOMPARE(::link(QFile::encodeName(path(entry.mid(link + 1))).constData(),
+                         QFile::encodeName(path(entry.left(link))).constData()),
+                0);
+            continue;
+        }
+        const int split = entry.indexOf(QLatin1Char('='));
+        QDir().mkpath(QFileInfo(path(entry.left(split))).path());
+        write(entry.left(split), entry.mid(split + 1).toUtf8());
+    }
+    if (!journal.isNull())
+        write(RollbackJournalFile::fileName(), "crv-rollback-journal 1\n" + journal);
+
+    QStringList log;
+    connect(reporter.get(), &TaskSpecification::message, this,
+        [&log](const QString& text) { log.append(text); });
+    QCOMPARE(RollbackJournalFile::recover(dir->path(), reporter.get()), ok);
+
+    QStringList files;
+    QDirIterator it(dir->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString name = QDir(dir->path()).relativeFilePath(it.next());
+        if (name.startsWith(RollbackJournalFile::fileName()))
+            files.append(name);
+        else
+            files.append(name + QLatin1Char('=') + QString::fromUtf8(read(name)));
+    }
+    files.sort();
+    QCOMPARE(files, after);
+    QVERIFY(!QFile::exists(path(RollbackJournalFile::fileName())));
+    QCOMPARE(log.size(), journal.isNull() ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(tst_RollbackDataList)

@@ -220,6 +220,10 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path)
         socket->write(headers + length + "\r\n" + body);
         socket->disconnectFromHost();
         return;
+    case GzipLabelled:
+        socket->write(headers + "Content-Encoding: gzip\r\n" + length + "\r\n" + body);
+        socket->disconnectFromHost();
+        return;
     case EndlessBody:
         exchange->endless = true;
         socket->write(headers + "\r\n" + body);

@@ -41,6 +41,7 @@ public:
         WrongBytes, // a body of the announced length whose every byte is altered
         EndlessBody, // the body and then filler bytes forever, without a Content-Length
         Trickle, // the body with its Content-Length, a few bytes at a time (setTrickle)
+        GzipLabelled, // the file as stored, labelled "Content-Encoding: gzip" as some CDNs do
     };
     Q_ENUM(Fault)
 

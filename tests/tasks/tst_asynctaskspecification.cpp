@@ -1,5 +1,6 @@
 #include "asyncfunc.h"
 #include "asynctaskspecification.h"
+#include "testtasks.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -40,6 +41,52 @@ private:
     std::function<bool(LambdaFunc*)> body;
 };
 
+// Opens when someone waits for the task's function, at the latest when the member dies.
+class OpensOnDestruction
+{
+public:
+    ~OpensOnDestruction() { open(); }
+    void open() { gate.release(); }
+    void pass() { gate.acquire(); }
+
+private:
+    QSemaphore gate;
+};
+
+// A task whose function fills a member of the task, as the plan task does. The function starts
+// filling only once the task is being deleted, so it writes while the task dies, or into freed
+// memory when the task dies before its function has returned.
+class FillingTask : public ASyncTaskSpecification
+{
+public:
+    FillingTask(std::atomic<bool>* returned, QObject* parent)
+        : ASyncTaskSpecification(parent, 1.0)
+        , returned(returned)
+    {
+    }
+    ASyncFunc* createFunction() override
+    {
+        return new LambdaFunc([this](LambdaFunc*) {
+            gate.pass();
+            for (int i = 0; i < 1000; ++i)
+                filled.append(i);
+            *returned = true;
+            return true;
+        });
+    }
+    void waitForFunctions() override
+    {
+        gate.open();
+        ASyncTaskSpecification::waitForFunctions();
+    }
+
+private:
+    std::atomic<bool>* returned;
+    // Declared first, destroyed last: opens only after `filled` is gone.
+    OpensOnDestruction gate;
+    QList<int> filled;
+};
+
 class TestASyncTaskSpecification : public QObject
 {
     Q_OBJECT
@@ -48,7 +95,10 @@ private slots:
     void workerSignalsArriveBeforeTheResult();
     void resetWaitsForEveryRunningFunction();
     void deletingARunningTaskWaitsForItsFunction();
-    void resultAfterResetIsIgnored();
+    void runningTaskDiesOnlyAfterItsFunction_data();
+    void runningTaskDiesOnlyAfterItsFunction();
+    void earlierRunIsIgnored_data();
+    void earlierRunIsIgnored();
     void twoTasksRunAtTheSameTime();
 };
 
@@ -139,19 +189,89 @@ void TestASyncTaskSpecification::deletingARunningTaskWaitsForItsFunction()
     releaser.join();
 }
 
-void TestASyncTaskSpecification::resultAfterResetIsIgnored()
+void TestASyncTaskSpecification::runningTaskDiesOnlyAfterItsFunction_data()
 {
-    LambdaTask task(1.0, [](LambdaFunc*) { return true; });
-    QSignalSpy finished(&task, &TaskSpecification::finished);
-    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("with its parent") << "parent";
+    QTest::newRow("with its parent, deleted later") << "parent later";
+    QTest::newRow("deleted later") << "later";
+}
+
+void TestASyncTaskSpecification::runningTaskDiesOnlyAfterItsFunction()
+{
+    QFETCH(QString, how);
+
+    std::atomic<bool> returned { false };
+    QStringList log;
+    const bool alone = how == QLatin1String("later");
+    auto* parent = alone ? nullptr : new LogComposedTask(QStringLiteral("parent"), &log, 1);
+    auto* task = new FillingTask(&returned, parent);
+    if (parent)
+        parent->addSubTask(task);
+    task->execute();
+
+    if (how == QLatin1String("parent")) {
+        delete parent;
+    } else {
+        if (alone)
+            task->deleteLater();
+        else
+            parent->deleteLater();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QVERIFY(returned);
+}
+
+// A function of an earlier run sends progress, an error and a failed result; whatever reaches
+// the task after the reset belongs to no run of it any more.
+void TestASyncTaskSpecification::earlierRunIsIgnored_data()
+{
+    QTest::addColumn<bool>("executeAgain");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("reset") << false << QStringList { "progress 0" };
+    QTest::newRow("reset and execute")
+        << true << QStringList { "progress 0", "progress 1", "finished" };
+}
+
+void TestASyncTaskSpecification::earlierRunIsIgnored()
+{
+    QFETCH(bool, executeAgain);
+    QFETCH(QStringList, expected);
+
+    QSemaphore release;
+    std::atomic<int> runs { 0 };
+    LambdaTask task(1.0, [&](LambdaFunc* f) {
+        if (++runs == 1) {
+            f->emitProgress(0.5);
+            f->emitError(QStringLiteral("stale"));
+            return false;
+        }
+        release.acquire();
+        return true;
+    });
+    QStringList log;
+    connect(&task, &TaskSpecification::updateProgress, this,
+        [&](qreal p) { log << QStringLiteral("progress %1").arg(p); });
+    connect(&task, &TaskSpecification::error, this,
+        [&](const QString& e) { log << QStringLiteral("error ") + e; });
+    connect(&task, &TaskSpecification::finished, this, [&] { log << QStringLiteral("finished"); });
+    connect(&task, &TaskSpecification::canceled, this,
+        [&](TaskSpecification* t) { log << QStringLiteral("canceled %1").arg(t->state); });
 
     task.execute();
-    task.reset(); // the result is now queued for a task that is idle again
+    task.reset(); // the first run's signals are now queued
+    if (executeAgain)
+        task.execute();
     QCoreApplication::processEvents();
+    QCOMPARE(task.state,
+        int(executeAgain ? TaskSpecification::TaskRunning : TaskSpecification::TaskIdle));
 
-    QCOMPARE(task.state, int(TaskSpecification::TaskIdle));
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(canceled.count(), 0);
+    release.release();
+    if (executeAgain)
+        QTRY_COMPARE(task.state, int(TaskSpecification::TaskFinished));
+    QCOMPARE(log, expected);
 }
 
 void TestASyncTaskSpecification::twoTasksRunAtTheSameTime()

@@ -1,8 +1,14 @@
 #include "testtasks.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+namespace {
+// Makes the test executable construct a composed task with the given maxParallel and exit.
+const char ConstructFlag[] = "--construct-with-max-parallel";
+} // namespace
 
 // Runs every queued subtask start that is due, without waiting for anything else.
 static void drainEvents()
@@ -25,6 +31,11 @@ private slots:
     void progressIsTheSumOfScaledSubtasks();
     void timeTickSumsOnlySubtasksWithATotal();
     void resetAllowsASecondRun();
+    void startsQueuedByAnEndedRunAreIgnored_data();
+    void startsQueuedByAnEndedRunAreIgnored();
+    void siblingToldOfACancellationStartsNothingNew();
+    void maxParallelBelowOneIsRefused_data();
+    void maxParallelBelowOneIsRefused();
 };
 
 void TestComposedTaskSpecification::emptyTaskFinishesAtOnce()
@@ -245,5 +256,108 @@ void TestComposedTaskSpecification::resetAllowsASecondRun()
     QCOMPARE(log, (QStringList { "root:execute", "a:execute", "a:finished", "root:finished" }));
 }
 
-QTEST_GUILESS_MAIN(TestComposedTaskSpecification)
+// The run ends by an error while the start freed by a finished subtask is still queued; that
+// start belongs to the ended run and must neither start a subtask of the next run (which would
+// run three under maxParallel 2) nor wake the idle task.
+void TestComposedTaskSpecification::startsQueuedByAnEndedRunAreIgnored_data()
+{
+    QTest::addColumn<bool>("executeAgain");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("reset") << false << QStringList();
+    QTest::newRow("reset and execute")
+        << true << QStringList { "root:execute", "a:execute", "b:execute" };
+}
+
+void TestComposedTaskSpecification::startsQueuedByAnEndedRunAreIgnored()
+{
+    QFETCH(bool, executeAgain);
+    QFETCH(QStringList, expected);
+
+    QStringList log;
+    LogComposedTask root(QStringLiteral("root"), &log, 2);
+    QList<LogLeafTask*> leaves;
+    for (const char* name : { "a", "b", "c", "d" })
+        leaves << root.addLeaf(QString::fromLatin1(name), 0.25);
+    root.execute();
+    drainEvents();
+    leaves[0]->finish(); // queues the start of c
+    leaves[1]->errorCancel();
+    QCOMPARE(root.state, int(TaskSpecification::TaskErrorCanceled));
+    log.clear();
+
+    root.reset();
+    if (executeAgain)
+        root.execute();
+    drainEvents();
+
+    QCOMPARE(log, expected);
+    QCOMPARE(root.runningTasks.size(), executeAgain ? 2 : 0);
+}
+
+// The replacement's other file task must not go on to unpack its next file before the rollback.
+void TestComposedTaskSpecification::siblingToldOfACancellationStartsNothingNew()
+{
+    QStringList log;
+    LogComposedTask root(QStringLiteral("root"), &log, 2);
+    auto* failing = new LogComposedTask(QStringLiteral("failing"), &log, 1, 0.5, &root);
+    root.addSubTask(failing);
+    LogLeafTask* x = failing->addLeaf(QStringLiteral("x"), 1.0);
+    auto* sibling = new LogComposedTask(QStringLiteral("sibling"), &log, 1, 0.5, &root);
+    root.addSubTask(sibling);
+    LogLeafTask* y1 = sibling->addLeaf(QStringLiteral("y1"), 0.5);
+    sibling->addLeaf(QStringLiteral("y2"), 0.5);
+    root.execute();
+    drainEvents();
+    log.clear();
+
+    x->errorCancel();
+    y1->finish(); // cannot stop its work, ends normally
+    drainEvents();
+
+    QCOMPARE(log,
+        (QStringList { "x:canceled3", "failing:canceled3", "sibling:other", "y1:other",
+            "y1:finished", "sibling:canceled3", "root:canceled3" }));
+}
+
+void TestComposedTaskSpecification::maxParallelBelowOneIsRefused_data()
+{
+    QTest::addColumn<int>("maxParallel");
+
+    QTest::newRow("0") << 0;
+    QTest::newRow("-1") << -1;
+}
+
+void TestComposedTaskSpecification::maxParallelBelowOneIsRefused()
+{
+    QFETCH(int, maxParallel);
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+        { QString::fromLatin1(ConstructFlag), QString::number(maxParallel) });
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QVERIFY(child.readAllStandardError().contains(
+        "maxParallel must be at least 1, not " + QByteArray::number(maxParallel)));
+
+    // The same path with a sound value constructs and exits normally.
+    child.start(
+        QCoreApplication::applicationFilePath(), { QString::fromLatin1(ConstructFlag), "1" });
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], ConstructFlag) == 0) {
+        QStringList log;
+        LogComposedTask task(QStringLiteral("task"), &log, QByteArray(argv[2]).toInt());
+        return 0;
+    }
+    TestComposedTaskSpecification test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_composedtaskspecification.moc"

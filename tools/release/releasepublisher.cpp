@@ -316,6 +316,20 @@ bool ReleasePublisher::writeIni()
         if (ini.status() != QSettings::NoError)
             return fail(QStringLiteral("cannot write %1").arg(path));
     }
+    // The signature covers the ini's bytes only; naming the version and the client type inside
+    // them lets the updater refuse the signed ini of another version served in this one's
+    // place. They go before the first section, where the plan never looks (QSettings would
+    // write them under [General]).
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return fail(QStringLiteral("cannot write %1").arg(path));
+    const QByteArray sections = file.readAll();
+    const QByteArray identity = "version=" + QByteArray::number(options.version)
+        + "\ntype=" + options.clientType.toUtf8() + "\n";
+    if (!file.seek(0) || file.write(identity + sections) != identity.size() + sections.size()
+        || !file.flush())
+        return fail(QStringLiteral("cannot write %1").arg(path));
+    file.close();
     return iniReadsBack(path);
 }
 
@@ -336,6 +350,9 @@ bool ReleasePublisher::iniReadsBack(const QString& path)
             return fail(QStringLiteral("the file name %1 cannot be stored in the product ini")
                             .arg(entry.key));
     }
+    if (ini.value(QStringLiteral("version")).toString() != QString::number(options.version)
+        || ini.value(QStringLiteral("type")).toString() != options.clientType)
+        return fail(QStringLiteral("the product ini does not read back its version and type"));
     if (found != expected)
         return fail(QStringLiteral("the product ini does not read back as written; check the "
                                    "file names for backslashes"));

@@ -16,6 +16,12 @@ bool ReleaseVerifier::loadKey(const QString& keyPath)
                     .arg(keyPath, QString::fromLocal8Bit(e.what()));
         return false;
     }
+    // The private key would verify too, but it has no business on the machines that check
+    // releases, and it must never end up as the key an updater is built with.
+    if (key.isPrivate()) {
+        error = QStringLiteral("%1 is a private key; verify takes the public key").arg(keyPath);
+        return false;
+    }
     return true;
 }
 

@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// Checks FILE.sig against FILE with a given public (or private) key file, as the updater does
-// with its built-in key.
+// Checks FILE.sig against FILE with a given public key file, as the updater does with its
+// built-in key. A private key is refused.
 class ReleaseVerifier
 {
 public:

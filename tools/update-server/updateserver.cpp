@@ -62,10 +62,13 @@ void UpdateServer::onBannerSocketReadyRead()
 void UpdateServer::answer(QUdpSocket& socket, const QHostAddress& peer, quint16 peerPort,
     const char* request, const QByteArray& text, bool silent)
 {
-    // One line per request on stderr, so whoever runs the server sees what clients asked for.
+    // One line per request on stderr, so whoever runs the server sees what clients asked for
+    // and whether they got an answer (one too large for a datagram never leaves).
     QTextStream log(stderr);
-    log << request << " request from " << peer.toString() << ':' << peerPort
-        << (silent ? " (not answered)" : "") << Qt::endl;
-    if (!silent)
-        socket.writeDatagram(text, peer, peerPort);
+    log << request << " request from " << peer.toString() << ':' << peerPort;
+    if (silent)
+        log << " (not answered)";
+    else if (socket.writeDatagram(text, peer, peerPort) != text.size())
+        log << " (answer not sent: " << socket.errorString() << ')';
+    log << Qt::endl;
 }
