@@ -136,8 +136,12 @@ void TestProgram::errorExit()
     QProcess* process = startUpdate(arguments, language);
     QVERIFY(process->waitForStarted());
     QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = display.windows(boxTitle)).isEmpty(), 20000);
-    QCOMPARE(boxes.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(boxes = display.windows(boxTitle)).isEmpty() || process->state() == QProcess::NotRunning,
+        30000);
+    QVERIFY2(boxes.size() == 1,
+        qPrintable(u"%1 boxes; %2"_s.arg(boxes.size())
+                       .arg(QString::fromLocal8Bit(process->readAllStandardError()))));
     // The main window shows only once the command line has been accepted.
     QCOMPARE(display.windows(mainTitle).isEmpty() && display.windows(germanMainTitle).isEmpty(),
         window.isEmpty());
