@@ -154,14 +154,16 @@ bool Configuration::parseArguments(QStringList args)
     noUserMode = 0;
 
     if (args.size() >= 2 && args.at(1) == QLatin1String("--nouser")) {
-        if (args.size() >= 4 && !getClientTypeVersion(args, 2))
+        // Set first: neither a rejected version nor the version query may wait for a person.
+        noUserMode = 1;
+        if (args.size() >= 4 && !getClientTypeVersion(args, 2)) {
+            noUserMode = 0;
             return false;
+        }
         if (args.size() >= 5 && args.at(4) != QLatin1String("#"))
             clientVersionName = args.at(4);
         if (args.size() >= 6)
             newsText = args.at(5);
-        // Set before the version query, which must not wait for a person then.
-        noUserMode = 1;
         if (getDefaultParameters())
             return true;
         noUserMode = 0;

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
+
 #ifndef CRV_VENDOR_URL
 #error "CRV_VENDOR_URL must be defined by the build"
 #endif
@@ -21,6 +23,7 @@ namespace {
 constexpr int clientStartDelayMs = 1000;
 constexpr int exitConfigError = 1;
 constexpr int exitEngineError = 2;
+constexpr int exitRunCanceled = 3;
 
 QString smallText(const QString& text)
 {
@@ -94,8 +97,20 @@ void MainWindow::setNews()
     newsBanner->setNews(configuration->newsText);
 }
 
+bool MainWindow::unattended() const
+{
+    return configuration->noUserMode == 1;
+}
+
 void MainWindow::showErrorBox(QWidget* parent, const QString& text, int exitCode)
 {
+    if (unattended()) {
+        // Nobody is there to confirm a box: the text goes to the error output instead.
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        if (exitCode != 0)
+            QCoreApplication::exit(exitCode);
+        return;
+    }
     auto* box = new QMessageBox(
         QMessageBox::Critical, QObject::tr("Error"), text, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -199,6 +214,12 @@ void MainWindow::onUpdateCanceled()
     startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
     totalProgressBar->setValue(0);
+    if (unattended()) {
+        // A failed unattended run ends the program, so that its caller sees the failure.
+        std::fprintf(stderr, "%s\n", qPrintable(tr("Update cancelled")));
+        QCoreApplication::exit(exitRunCanceled);
+        return;
+    }
 
     auto* box = new QMessageBox(QMessageBox::Critical, tr("Update"),
         tr("Update cancelled. Push \"Details\" to check reasons."), QMessageBox::Ok, this);

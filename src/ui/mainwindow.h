@@ -20,7 +20,9 @@ class UpdateEngine;
 // task's error and its cancellation. A fatal error ends the event loop once its box is confirmed (1
 // for the configuration's, 2 for the engine's); one reported while the command line is parsed,
 // before the event loop runs, is left open for the caller, which then runs the loop until it is
-// confirmed. Main thread only; the configuration must outlive the window.
+// confirmed. In unattended mode nothing waits for a person: errors go to the error output, a
+// fatal one ends the loop at once, and a cancelled run ends it with 3. Main thread only; the
+// configuration must outlive the window.
 class MainWindow : public QWidget, private Ui::MainWindow
 {
     Q_OBJECT
@@ -53,8 +55,10 @@ protected:
 
 private:
     // An application-modal box shown without a nested event loop; an exitCode other than 0
-    // ends the event loop with that code when the box is confirmed.
-    static void showErrorBox(QWidget* parent, const QString& text, int exitCode);
+    // ends the event loop with that code when the box is confirmed. Unattended, the text goes
+    // to the error output and the loop ends at once.
+    void showErrorBox(QWidget* parent, const QString& text, int exitCode);
+    bool unattended() const;
     void onCloseAnswered();
 
     Configuration* configuration;
