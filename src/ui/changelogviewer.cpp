@@ -1,6 +1,7 @@
 #include "changelogviewer.h"
 
 #include "configuration.h"
+#include "mirrorurl.h"
 #include "randomgenerator.h"
 
 #include <QDialogButtonBox>
@@ -69,16 +70,6 @@ ChangeLogViewer::~ChangeLogViewer()
         reply->disconnect(this);
 }
 
-QUrl ChangeLogViewer::changeLogUrl(const QString& baseUrl, const QString& version)
-{
-    QUrl url(baseUrl);
-    QString path = url.path(QUrl::FullyDecoded);
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    url.setPath(path + version + QStringLiteral("/changelog_client.txt"), QUrl::DecodedMode);
-    return url;
-}
-
 void ChangeLogViewer::requestRemote(QString version)
 {
     if (reply)
@@ -98,7 +89,8 @@ void ChangeLogViewer::requestRemote(QString version)
         // A redirect must arrive as what it is, a failed mirror, not be followed elsewhere.
         networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     }
-    reply = networkManager->get(QNetworkRequest(changeLogUrl(base, this->version)));
+    reply = networkManager->get(QNetworkRequest(
+        MirrorUrl::fileUrl(base, this->version, QStringLiteral("changelog_client.txt"))));
     connect(reply, &QNetworkReply::finished, this, &ChangeLogViewer::onRequestFinished);
 
     if (!timeoutTimer) {

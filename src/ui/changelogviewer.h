@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -42,9 +41,6 @@ public:
     QString getRandomMirror();
     // Shows the text and sizes the dialog to its widest line (within the screen).
     void load(const QString& text);
-
-    // The changelog's address below a mirror's base URL, with or without its trailing "/".
-    static QUrl changeLogUrl(const QString& baseUrl, const QString& version);
 
 private slots:
     void onRequestFinished();
