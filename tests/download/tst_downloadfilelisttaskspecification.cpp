@@ -178,12 +178,16 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     list->execute();
     QVERIFY(finished.wait());
 
-    QCOMPARE(badServer->totalRequestCount(), 1);
+    // "bad" is free again once its file has arrived, so the other stream may take it for one
+    // more file before the check of the first has failed; each bad file costs one retry.
+    const int badRequests = badServer->totalRequestCount();
+    QVERIFY2(badRequests == 1 || badRequests == 2, qPrintable(QString::number(badRequests)));
     QCOMPARE(server->totalRequestCount(), 5);
     QCOMPARE(net->mirrors.mirrorList.size(), 1);
     QCOMPARE(net->mirrors.mirrorList.at(0).name, QStringLiteral("good0"));
     QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
-    QCOMPARE(TestSpies::texts(messages).filter(QStringLiteral("invalidating mirror")).size(), 1);
+    QCOMPARE(TestSpies::texts(messages).filter(QStringLiteral("invalidating mirror")).size(),
+        badRequests);
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));

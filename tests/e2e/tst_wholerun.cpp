@@ -361,7 +361,7 @@ void TestWholeRun::run()
         }
         QCOMPARE(seen, expected);
         QCOMPARE(outcome.lines.constLast(), expected.constLast());
-        // Every file came from some mirror, and the three shared the work.
+        // The nginx mirrors served the new files.
         QVERIFY(nginx->allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
         return;
     }
