@@ -1,6 +1,7 @@
 #include "xvfbdisplay.h"
 
 #include <QDeadlineTimer>
+#include <QThread>
 
 namespace {
 constexpr int startLimitMs = 20000;
@@ -36,6 +37,14 @@ bool XvfbDisplay::start()
         }
     }
     display = QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed());
+    // The number may come before the server takes connections: wait until a client gets in.
+    while (!runTool(QStringLiteral("xdotool"), { QStringLiteral("getdisplaygeometry") }, nullptr)) {
+        if (deadline.hasExpired() || server.state() == QProcess::NotRunning) {
+            qWarning("Xvfb on %s takes no clients", qPrintable(display));
+            return false;
+        }
+        QThread::msleep(50);
+    }
     return true;
 }
 
