@@ -24,7 +24,10 @@ bool XvfbDisplay::start()
     server.start(QStringLiteral("Xvfb"),
         { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
             QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-            QStringLiteral("tcp") });
+            QStringLiteral("tcp"),
+            // Without it the server resets whenever its last client leaves, and a program
+            // started in that moment finds no display.
+            QStringLiteral("-noreset") });
     if (!server.waitForStarted(startLimitMs)) {
         qWarning("Xvfb did not start: %s", qPrintable(server.errorString()));
         return false;
