@@ -109,6 +109,10 @@
         <source>Mirror %1 failed too many times, removing</source>
         <translation>Spiegelserver %1 ist zu oft gescheitert und wird entfernt</translation>
     </message>
+    <message>
+        <source>Mirror %1 is listed more than once; using its first entry</source>
+        <translation>Spiegelserver %1 ist mehrfach eingetragen; der erste Eintrag gilt</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -129,6 +133,10 @@
 version from update server.</source>
         <translation>Die neueste Client-Version konnte
 nicht vom Aktualisierungsserver abgefragt werden.</translation>
+    </message>
+    <message>
+        <source>Invalid client type (%1)</source>
+        <translation>Ungültiger Client-Typ (%1)</translation>
     </message>
 </context>
 </TS>
