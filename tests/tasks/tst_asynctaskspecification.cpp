@@ -27,6 +27,19 @@ private:
     std::function<bool(LambdaFunc*)> body;
 };
 
+// Writes what the task reports, in order, to the log.
+static void logSignals(TaskSpecification* task, QStringList* log)
+{
+    QObject::connect(task, &TaskSpecification::updateProgress, task,
+        [log](qreal p) { log->append(QStringLiteral("progress %1").arg(p)); });
+    QObject::connect(task, &TaskSpecification::error, task,
+        [log](const QString& e) { log->append(QStringLiteral("error ") + e); });
+    QObject::connect(task, &TaskSpecification::finished, task,
+        [log] { log->append(QStringLiteral("finished")); });
+    QObject::connect(task, &TaskSpecification::canceled, task,
+        [log](TaskSpecification* t) { log->append(QStringLiteral("canceled %1").arg(t->state)); });
+}
+
 class LambdaTask : public ASyncTaskSpecification
 {
 public:
@@ -124,13 +137,7 @@ void TestASyncTaskSpecification::workerSignalsArriveBeforeTheResult()
         return succeed;
     });
     QStringList log;
-    connect(&task, &TaskSpecification::updateProgress, this,
-        [&](qreal p) { log << QStringLiteral("progress %1").arg(p); });
-    connect(&task, &TaskSpecification::error, this,
-        [&](const QString& e) { log << QStringLiteral("error ") + e; });
-    connect(&task, &TaskSpecification::finished, this, [&] { log << QStringLiteral("finished"); });
-    connect(&task, &TaskSpecification::canceled, this,
-        [&](TaskSpecification* t) { log << QStringLiteral("canceled %1").arg(t->state); });
+    logSignals(&task, &log);
 
     task.execute();
     QCOMPARE(task.state, int(TaskSpecification::TaskRunning));
@@ -252,13 +259,7 @@ void TestASyncTaskSpecification::earlierRunIsIgnored()
         return true;
     });
     QStringList log;
-    connect(&task, &TaskSpecification::updateProgress, this,
-        [&](qreal p) { log << QStringLiteral("progress %1").arg(p); });
-    connect(&task, &TaskSpecification::error, this,
-        [&](const QString& e) { log << QStringLiteral("error ") + e; });
-    connect(&task, &TaskSpecification::finished, this, [&] { log << QStringLiteral("finished"); });
-    connect(&task, &TaskSpecification::canceled, this,
-        [&](TaskSpecification* t) { log << QStringLiteral("canceled %1").arg(t->state); });
+    logSignals(&task, &log);
 
     task.execute();
     task.reset(); // the first run's signals are now queued
