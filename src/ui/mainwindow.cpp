@@ -160,6 +160,11 @@ void MainWindow::on_startButton_clicked()
 void MainWindow::onAppendText(QString text)
 {
     outputTextEdit->append(text);
+    if (unattended()) {
+        // The caller's scripts follow the run in its log; flushed, as they read while it runs.
+        std::fprintf(stdout, "%s\n", qPrintable(text));
+        std::fflush(stdout);
+    }
 }
 
 void MainWindow::onProgressUpdate(qreal doneFrac)

@@ -20,9 +20,9 @@ class UpdateEngine;
 // task's error and its cancellation. A fatal error ends the event loop once its box is confirmed (1
 // for the configuration's, 2 for the engine's); one reported while the command line is parsed,
 // before the event loop runs, is left open for the caller, which then runs the loop until it is
-// confirmed. In unattended mode nothing waits for a person: errors go to the error output, a
-// fatal one ends the loop at once, and a cancelled run ends it with 3. Main thread only; the
-// configuration must outlive the window.
+// confirmed. In unattended mode nothing waits for a person: each log line also goes to standard
+// output, errors to the error output, a fatal one ends the loop at once, and a cancelled run
+// ends it with 3. Main thread only; the configuration must outlive the window.
 class MainWindow : public QWidget, private Ui::MainWindow
 {
     Q_OBJECT
