@@ -1,4 +1,5 @@
 #include "nginxmirrors.h"
+#include "programenvironment.h"
 #include "testfiles.h"
 #include "updateserverprocess.h"
 #include "xvfbdisplay.h"
@@ -65,10 +66,7 @@ void TestProgram::init()
         QVERIFY(QFile::copy(
             QStringLiteral(CRV_TRANSLATIONS_DIR "/") + name, root + u"/translations/"_s + name));
     QVERIFY(QDir().mkpath(work->filePath(u"tmp"_s)));
-    // The client opener is looked up in PATH: a script of its name records the call instead.
-    const QString opener = QFileInfo(QStringLiteral(CRV_CLIENT_OPENER)).fileName();
-    QVERIFY(TestFiles::write(work->filePath(u"bin/"_s) + opener,
-        "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$TMPDIR/opener-called\"\n", 0755));
+    QVERIFY(ProgramEnvironment::installOpener(work->filePath(u"bin"_s)));
 }
 
 void TestProgram::cleanup()
@@ -84,18 +82,12 @@ void TestProgram::cleanup()
 QProcess* TestProgram::startUpdate(const QStringList& arguments, const QString& language)
 {
     update = std::make_unique<QProcess>();
-    QProcessEnvironment environment = display.environment();
-    environment.insert(u"TMPDIR"_s, work->filePath(u"tmp"_s));
+    QProcessEnvironment environment
+        = ProgramEnvironment::make(display, work->filePath(u"tmp"_s), work->filePath(u"bin"_s));
     environment.insert(u"LANG"_s, language);
     environment.remove(u"LC_ALL"_s);
     environment.remove(u"LC_MESSAGES"_s);
     environment.remove(u"LANGUAGE"_s);
-    // In sanitizer builds: what the system libraries keep until exit is not the program's leak.
-    const QString suppressions = u"suppressions="_s + QStringLiteral(CRV_LSAN_SUPPRESSIONS);
-    const QString lsan = environment.value(u"LSAN_OPTIONS"_s);
-    environment.insert(
-        u"LSAN_OPTIONS"_s, lsan.isEmpty() ? suppressions : lsan + u':' + suppressions);
-    environment.insert(u"PATH"_s, work->filePath(u"bin"_s) + u':' + environment.value(u"PATH"_s));
     update->setProcessEnvironment(environment);
     update->start(root + u"/Updater.app/Contents/MacOS/update"_s, arguments);
     return update.get();
@@ -205,7 +197,7 @@ void TestProgram::unattendedUpdate()
     QCOMPARE(TestFiles::read(root + u"/data/added.bin"_s), TestFiles::noise(70000));
     // The client is started again: its bundle, five levels above the program. The opener runs
     // detached and may still be writing when the program has ended.
-    QTRY_COMPARE(TestFiles::read(work->filePath(u"tmp/opener-called"_s)),
+    QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(work->filePath(u"tmp"_s))),
         QDir(work->filePath(u"Corvanta.app"_s)).canonicalPath().toUtf8() + '\n');
 }
 

@@ -1,6 +1,8 @@
 #include "nginxmirrors.h"
+#include "programenvironment.h"
 #include "testfiles.h"
 #include "updateserverprocess.h"
+#include "xvfbdisplay.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -95,8 +97,9 @@ bool layOut(const QString& release, const QString& bundle)
 
 } // namespace
 
-// Whole update runs of the headless program against nginx mirrors and the reference update
-// server, in an installation laid out like the real one: Corvanta.app/Contents/Resources is the
+// Whole update runs of the program, unattended on a virtual display and followed through the log
+// it writes to standard output, against nginx mirrors and the reference update server, in an
+// installation laid out like the real one: Corvanta.app/Contents/Resources is the
 // installation root, the program lies three levels below it, bin_macosx installs into
 // Contents/MacOS.
 class TestWholeRun : public QObject
@@ -130,6 +133,7 @@ private:
     QString sessionDir() const;
     bool sessionRecorded() const;
 
+    XvfbDisplay display;
     std::unique_ptr<QTemporaryDir> work;
     QString app;
     QString root;
@@ -143,6 +147,7 @@ void TestWholeRun::initTestCase()
 {
     if (NginxMirrors::program().isEmpty())
         QFAIL("nginx is missing: run scripts/setup");
+    QVERIFY2(display.start(), "Xvfb is missing: run scripts/setup");
 }
 
 void TestWholeRun::init()
@@ -157,6 +162,7 @@ void TestWholeRun::init()
     root = app + QStringLiteral("/Contents/Resources");
     tmp = work->filePath(QStringLiteral("tmp"));
     QVERIFY(QDir().mkpath(tmp));
+    QVERIFY(ProgramEnvironment::installOpener(work->filePath(QStringLiteral("bin"))));
 }
 
 void TestWholeRun::cleanup()
@@ -202,8 +208,8 @@ void TestWholeRun::installOldVersion()
 
     const QString programDir = root + QStringLiteral("/Updater.app/Contents/MacOS");
     QVERIFY(QDir().mkpath(programDir));
-    QVERIFY(QFile::copy(
-        QStringLiteral(CRV_HEADLESS_UPDATE), programDir + QStringLiteral("/update-headless")));
+    QVERIFY(
+        QFile::copy(QStringLiteral(CRV_UPDATE_PROGRAM), programDir + QStringLiteral("/update")));
 }
 
 bool TestWholeRun::publish(bool packedHuge)
@@ -262,12 +268,10 @@ std::unique_ptr<NginxMirrors> TestWholeRun::startMirrors(
 QProcess* TestWholeRun::startUpdater(const QStringList& arguments)
 {
     updater = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), tmp);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    updater->setProcessEnvironment(environment);
+    updater->setProcessEnvironment(
+        ProgramEnvironment::make(display, tmp, work->filePath(QStringLiteral("bin"))));
     updater->setProcessChannelMode(QProcess::SeparateChannels);
-    updater->start(root + QStringLiteral("/Updater.app/Contents/MacOS/update-headless"), arguments);
+    updater->start(root + QStringLiteral("/Updater.app/Contents/MacOS/update"), arguments);
     return updater.get();
 }
 
@@ -324,7 +328,7 @@ void TestWholeRun::run()
     installOldVersion();
     QVERIFY(publish(recovery));
     const QString mirror = work->filePath(QStringLiteral("mirror"));
-    const QStringList fixedArguments { clientType, newVersion };
+    const QStringList fixedArguments { QStringLiteral("--nouser"), clientType, newVersion };
 
     if (scenario == QLatin1String("update")) {
         // Started the way the client starts it when it leaves the arguments in the file: the
@@ -342,18 +346,15 @@ void TestWholeRun::run()
         QVERIFY(!QFileInfo::exists(sessionDir()));
         QVERIFY(!sessionRecorded());
         QVERIFY(!QFileInfo::exists(tmp + QStringLiteral("/crvclientupdateargs")));
-        // The steps in their order, then the clean-up, then the end of the figures.
-        const QStringList expected { QStringLiteral("target: client_macosx version 3013"),
-            QStringLiteral("message: Starting update process"),
-            QStringLiteral("message: Download / check product ini"),
-            QStringLiteral("message: Compiling download and replace list"),
-            QStringLiteral("message: Downloading files"),
-            QStringLiteral("message: Starting file updates"),
-            QStringLiteral("message: Starting deleting files"), QStringLiteral("progress: 1.000"),
-            QStringLiteral("message: Remove temporary files..."),
-            QStringLiteral("message: Temporary files removed."),
-            QStringLiteral("message: Update successfully finished"),
-            QStringLiteral("download: 0 of 0 bytes, 0 bytes/s") };
+        // The steps in their order, then the clean-up and the end. (The version asked of the
+        // update server is the one installed above.)
+        const QStringList expected { QStringLiteral("Starting update process"),
+            QStringLiteral("Download / check product ini"),
+            QStringLiteral("Compiling download and replace list"),
+            QStringLiteral("Downloading files"), QStringLiteral("Starting file updates"),
+            QStringLiteral("Starting deleting files"), QStringLiteral("Remove temporary files..."),
+            QStringLiteral("Temporary files removed."),
+            QStringLiteral("Update successfully finished") };
         QStringList seen;
         for (const QString& line : outcome.lines) {
             if (expected.contains(line) && !seen.contains(line))
@@ -363,6 +364,9 @@ void TestWholeRun::run()
         QCOMPARE(outcome.lines.constLast(), expected.constLast());
         // The nginx mirrors served the new files.
         QVERIFY(nginx->allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
+        // Then the client is started again, by a detached opener that may still be writing.
+        QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(tmp)),
+            QDir(app).canonicalPath().toUtf8() + '\n');
         return;
     }
 
@@ -399,7 +403,7 @@ void TestWholeRun::run()
             const auto allOthersDone = [&] {
                 output += process->readAllStandardOutput();
                 for (const QString& path : others) {
-                    if (!output.contains("message: Downloading " + path.toUtf8() + " finished\n"))
+                    if (!output.contains("Downloading " + path.toUtf8() + " finished\n"))
                         return false;
                 }
                 return true;
@@ -415,8 +419,8 @@ void TestWholeRun::run()
         QVERIFY(nginx);
         const Outcome outcome = runUpdater(fixedArguments);
         QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-        QVERIFY(outcome.lines.contains(
-            QStringLiteral("message: Previous update session for v. 3013 found")));
+        QVERIFY(
+            outcome.lines.contains(QStringLiteral("Previous update session for v. 3013 found")));
         QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
         // Only what was not complete is fetched again.
         QCOMPARE(nginx->allRequests(), QStringList { held });
