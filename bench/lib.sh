@@ -13,6 +13,11 @@
 #       $work/stdout. A failing run ends the script.
 #   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS
 #       One line with both figures and the time ratio updater / tool.
+#   free_ports N
+#       Sets ports to N free loopback TCP ports.
+#   start_nginx CONF
+#       Starts nginx in the foreground mode of CONF (prefix: CONF's folder) in the background and
+#       waits until every port in ports answers; it is stopped on exit.
 set -euo pipefail
 
 bench_setup() {
@@ -31,7 +36,33 @@ bench_exit() {
     if declare -F bench_cleanup >/dev/null; then
         bench_cleanup
     fi
+    if [ -n "${nginx_pid:-}" ]; then
+        kill "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
+}
+
+free_ports() {
+    ports=($(python3 -c '
+import socket, sys
+socks = [socket.socket() for _ in range(int(sys.argv[1]))]
+for s in socks: s.bind(("127.0.0.1", 0))
+print(" ".join(str(s.getsockname()[1]) for s in socks))' "$1"))
+}
+
+start_nginx() {
+    local conf=$1 port
+    command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] \
+        || { echo "nginx is missing: run scripts/setup" >&2; exit 1; }
+    PATH="$PATH:/usr/sbin" nginx -p "$(dirname "$conf")" -c "$conf" &
+    nginx_pid=$!
+    for port in "${ports[@]}"; do
+        for _ in $(seq 100); do
+            curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+            sleep 0.05
+        done
+    done
 }
 
 make_tree() {

@@ -13,17 +13,9 @@ small_files="${SMALL_FILES:-200}"
 big_mib="${BIG_MIB:-100}"
 version=7
 
-command -v nginx >/dev/null || { echo "nginx is missing: run scripts/setup" >&2; exit 1; }
 command -v aria2c >/dev/null || { echo "aria2c is missing: run scripts/setup" >&2; exit 1; }
 driver="$build/bin/crv-bench-download"
 chmod 755 "$work"
-nginx_pid=""
-bench_cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
-}
 
 echo "generating ${small_files} files of 1 MiB and 2 of ${big_mib} MiB..."
 www="$work/www"
@@ -36,11 +28,7 @@ make_tree "$www/$version/bin/big" 2 $((big_mib * 1024))
     echo "$md5  $f" >>"$work/md5sums"
 done) >"$work/list"
 
-ports=($(python3 -c '
-import socket
-socks = [socket.socket() for _ in range(3)]
-for s in socks: s.bind(("127.0.0.1", 0))
-print(" ".join(str(s.getsockname()[1]) for s in socks))'))
+free_ports 3
 
 mkdir -p "$work/nginx/logs"
 {
@@ -53,14 +41,7 @@ mkdir -p "$work/nginx/logs"
     done
     echo "}"
 } >"$work/nginx/nginx.conf"
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
-for port in "${ports[@]}"; do
-    for _ in $(seq 50); do
-        curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-        sleep 0.1
-    done
-done
+start_nginx "$work/nginx/nginx.conf"
 
 mirrors=()
 for port in "${ports[@]}"; do

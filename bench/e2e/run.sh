@@ -23,15 +23,7 @@ file_kib=$((size_mib * 1024 / files))
 changed=$((files / 10))
 old=1 new=2
 
-command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || { echo "nginx is missing: run scripts/setup" >&2; exit 1; }
 chmod 755 "$work"
-nginx_pid=""
-bench_cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
-}
 
 echo "generating $files files of $file_kib KiB, $changed of them changed in the new version..."
 pristine="$work/pristine"
@@ -44,11 +36,7 @@ done <"$work/changed"
 "$build/bin/crv-release" publish --key "$root/keys/demo-private.key" --input "$work/next" \
     --version $new --output "$work/mirror" >/dev/null
 
-ports=()
-while [ ${#ports[@]} -lt 3 ]; do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || ports+=("$port")
-done
+free_ports 3
 mkdir -p "$work/nginx"
 {
     echo "daemon off; worker_processes 2; pid $work/nginx/nginx.pid;"
@@ -62,14 +50,7 @@ mkdir -p "$work/nginx"
     done
     echo "}"
 } >"$work/nginx/nginx.conf"
-PATH="$PATH:/usr/sbin" nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
-for port in "${ports[@]}"; do
-    for _ in $(seq 100); do
-        curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-        sleep 0.05
-    done
-done
+start_nginx "$work/nginx/nginx.conf"
 
 # The installation: root three levels above the program, and its mirror list.
 install="$work/install"
