@@ -16,13 +16,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
 
-    // Copies of the updater's own files that the last update could not replace while they
-    // were in use.
     const QString root = Configuration::getAppRootPath();
-    UpdateEngine::removeOldFiles(root);
-    UpdateEngine::removeOldFiles(root + QStringLiteral("/imageformats"));
-    UpdateEngine::removeOldFiles(root + QStringLiteral("/accessible"));
-
     // A missing translation leaves the texts in English; installing it anyway is harmless.
     const QString locale = QLocale::system().name();
     QTranslator updateTranslator;

@@ -27,16 +27,27 @@ void MainTaskSpecification::makeSubtasksAndStart()
     addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.05));
     addSubTask(new DownloadFileListTaskSpecification(
         &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));
-    addSubTask(new FileReplaceListTaskSpecification(
-        &plan.replaceList, &plan.deleteList, configuration, this, 0.4));
+    replacement = new FileReplaceListTaskSpecification(
+        &plan.replaceList, &plan.deleteList, configuration, this, 0.4);
+    addSubTask(replacement);
     addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
     state = TaskRunning;
     executeSubTasks();
 }
 
+void MainTaskSpecification::userCanceled()
+{
+    if (replacement && replacement->committed) {
+        emit message(QStringLiteral("The new version is already installed; finishing the update"));
+        return;
+    }
+    ComposedTaskSpecification::userCanceled();
+}
+
 void MainTaskSpecification::reset()
 {
     clearSubTasks();
+    replacement = nullptr;
     plan.clear();
     // With no subtasks left this only clears the composite's end-of-run flags and the state, so
     // a reset task can be executed again.

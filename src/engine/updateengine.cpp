@@ -71,6 +71,12 @@ bool UpdateEngine::initialize()
                                        "proceed. The installation is left as it is."));
         return false;
     }
+    // Copies of the updater's own files that the last update could not replace while they were
+    // in use. Only now: until an interrupted update is undone, such a copy may be the only one.
+    const QString root = Configuration::getAppRootPath();
+    removeOldFiles(root);
+    removeOldFiles(root + QStringLiteral("/imageformats"));
+    removeOldFiles(root + QStringLiteral("/accessible"));
 
     try {
         crypt_init();

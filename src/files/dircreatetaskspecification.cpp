@@ -32,10 +32,11 @@ bool DirCreateTaskSpecification::tryCreateDir(const QString& dir)
     }
     if (!parentDir.exists() && !tryCreateDir(parentDir.path()))
         return false;
-    const RollbackData entry(RollbackData::CreateDir, dir);
+    RollbackData entry(RollbackData::CreateDir, dir);
     if (!writeAhead(entry))
         return false;
     if (!parentDir.mkdir(QDir(dir).dirName())) {
+        forgetRollbackOp(entry);
         emit message(QStringLiteral("unable to create dir %1").arg(dir));
         return false;
     }

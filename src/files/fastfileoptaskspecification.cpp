@@ -19,7 +19,7 @@ void FastFileOpTaskSpecification::execute()
         errorCancel();
 }
 
-bool FastFileOpTaskSpecification::writeAhead(const RollbackData& entry)
+bool FastFileOpTaskSpecification::writeAhead(RollbackData& entry)
 {
     return !rollbackList || rollbackList->writeAhead(entry, this);
 }
@@ -28,4 +28,10 @@ void FastFileOpTaskSpecification::addRollbackOp(const RollbackData& entry)
 {
     if (rollbackList)
         rollbackList->add(entry);
+}
+
+void FastFileOpTaskSpecification::forgetRollbackOp(const RollbackData& entry)
+{
+    if (rollbackList)
+        rollbackList->forget(entry, this);
 }

@@ -7,8 +7,8 @@ struct RollbackDataList;
 
 // A file operation done synchronously on the main thread: execute() has finished or cancelled
 // the task when it returns. The operation reports its own failure through message() and
-// journals through writeAhead() before and addRollbackOp() only after it succeeded. A null journal
-// records nothing.
+// journals through writeAhead() before and addRollbackOp() only after it succeeded, or
+// forgetRollbackOp() when it failed. A null journal records nothing.
 class FastFileOpTaskSpecification : public TaskSpecification
 {
     Q_OBJECT
@@ -22,7 +22,8 @@ public:
     void execute() override;
     // Writes the entry to the journal file before the operation; false (reported) when that
     // failed, and the operation must then not be done.
-    bool writeAhead(const RollbackData& entry);
+    bool writeAhead(RollbackData& entry);
     void addRollbackOp(const RollbackData& entry);
+    void forgetRollbackOp(const RollbackData& entry);
     virtual bool doOp() = 0;
 };

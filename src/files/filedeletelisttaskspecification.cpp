@@ -2,8 +2,6 @@
 
 #include "configuration.h"
 #include "filedeletetaskspecification.h"
-#include "installationsynctaskspecification.h"
-#include "rollbackjournalcommittaskspecification.h"
 #include "rollbackjournalfile.h"
 
 FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
@@ -21,12 +19,6 @@ void FileDeleteListTaskSpecification::execute()
 
 void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 {
-    const QString root = Configuration::getAppRootPath();
-    // The copies written by the replacement may still sit in the page cache; neither the commit
-    // nor the first delete may come before they are on disk. Neither carries a share of the
-    // progress.
-    addSubTask(new InstallationSyncTaskSpecification(root, this, 0.0));
-    addSubTask(new RollbackJournalCommitTaskSpecification(root, deleteList, this));
     for (const QString& entry : std::as_const(*deleteList))
         addSubTask(new FileDeleteTaskSpecification(
             false, Configuration::getAppRootFilePath(entry), this, 1.0 / deleteList->size()));

@@ -2,13 +2,11 @@
 
 #include "composedtaskspecification.h"
 
-// Deletes the install-relative paths of the plan's delete list, one at a time, after flushing
-// the installation's file system to disk and committing the rollback journal with the list (a
-// run killed from there on is completed by the next start). The list is read when the task
-// executes, so it includes the "_old_" copies the replacement added. Failures to delete are
-// ignored; a failed flush or commit cancels the step with an error before anything is deleted,
-// leaving the journal uncommitted. The journal is removed when the step ends well. Runs on the
-// main thread.
+// Deletes the install-relative paths of the plan's delete list, one at a time, once the
+// replacement has committed the rollback journal with the list (a run killed from there on is
+// completed by the next start). The list is read when the task executes, so it includes the
+// "_old_" copies the replacement added. Failures to delete are ignored. The journal is removed
+// when the step ends well. Runs on the main thread.
 class FileDeleteListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT

@@ -21,7 +21,7 @@ bool FileInstallTaskSpecification::doOp()
 {
     if (!oldPath.isEmpty() && !keepOldAside())
         return false;
-    const RollbackData entry(RollbackData::Rename, newPath, path);
+    RollbackData entry(RollbackData::Rename, newPath, path);
     if (!writeAhead(entry))
         return false;
     // Over the installed file in one step; a new file must not take a name that appeared
@@ -31,14 +31,14 @@ bool FileInstallTaskSpecification::doOp()
         : ::rename(QFile::encodeName(newPath).constData(), QFile::encodeName(path).constData())
             == 0;
     if (!renamed)
-        return fail(newPath, path);
+        return fail(entry);
     addRollbackOp(entry);
     return true;
 }
 
 bool FileInstallTaskSpecification::keepOldAside()
 {
-    const RollbackData entry(RollbackData::Rename, path, oldPath);
+    RollbackData entry(RollbackData::Rename, path, oldPath);
     if (!writeAhead(entry))
         return false;
     const QByteArray from = QFile::encodeName(path);
@@ -48,14 +48,16 @@ bool FileInstallTaskSpecification::keepOldAside()
         const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV
             || errno == EMLINK || errno == ENOSYS;
         if (!noLinks || !QFile::rename(path, oldPath))
-            return fail(path, oldPath);
+            return fail(entry);
     }
     addRollbackOp(entry);
     return true;
 }
 
-bool FileInstallTaskSpecification::fail(const QString& from, const QString& to)
+bool FileInstallTaskSpecification::fail(const RollbackData& entry)
 {
-    emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(from, to));
+    forgetRollbackOp(entry);
+    emit message(
+        QStringLiteral("Could not rename '%1' to '%2'").arg(entry.previousPath, entry.path));
     return false;
 }

@@ -25,5 +25,5 @@ public:
 
 private:
     bool keepOldAside();
-    bool fail(const QString& from, const QString& to);
+    bool fail(const RollbackData& entry);
 };

@@ -11,10 +11,11 @@ FileRenameTaskSpecification::FileRenameTaskSpecification(const QString& from, co
 
 bool FileRenameTaskSpecification::doOp()
 {
-    const RollbackData entry(RollbackData::Rename, fromPath, path);
+    RollbackData entry(RollbackData::Rename, fromPath, path);
     if (!writeAhead(entry))
         return false;
     if (!QFile::rename(fromPath, path)) {
+        forgetRollbackOp(entry);
         emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(fromPath, path));
         return false;
     }

@@ -4,6 +4,8 @@
 #include "dircreatetaskspecification.h"
 #include "filerenametaskspecification.h"
 #include "filereplacetaskspecification.h"
+#include "installationsynctaskspecification.h"
+#include "rollbackjournalcommittaskspecification.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,6 +31,8 @@ void FileReplaceListTaskSpecification::execute()
 void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 {
     state = TaskRunning;
+    committing = false;
+    committed = false;
     if (!journalFile.create()) {
         emit message(QStringLiteral("Could not create the rollback journal %1")
                          .arg(journalFile.errorString()));
@@ -95,28 +99,54 @@ void FileReplaceListTaskSpecification::subtasksDone()
     if (getStateFromSubTasks() != TaskFinished) {
         emit message(QStringLiteral("rolling back file updates"));
         undo();
+    } else if (!committing) {
+        commit();
+        return;
     } else {
-        for (const QString& aside : std::as_const(movedAside))
-            deleteList->append(QDir(Configuration::getAppRootPath()).relativeFilePath(aside));
+        committed = true;
+        rollbackList.journalFile = nullptr;
     }
     ComposedTaskSpecification::subtasksDone();
+}
+
+void FileReplaceListTaskSpecification::commit()
+{
+    committing = true;
+    for (const QString& aside : std::as_const(movedAside))
+        deleteList->append(QDir(Configuration::getAppRootPath()).relativeFilePath(aside));
+    // The copies may still sit in the page cache; the commit must not come before they are on
+    // disk. Part of this task, so that a failure of either is undone like any other step.
+    const QString root = Configuration::getAppRootPath();
+    addSubTask(new InstallationSyncTaskSpecification(root, this, 0.0));
+    addSubTask(new RollbackJournalCommitTaskSpecification(&journalFile, deleteList, this));
+    // One after the other; a cancellation that came with the last file stops both and undoes.
+    maxParallel = 1;
+    doneReported = false;
+    executeSubTasks();
 }
 
 void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
-    undo();
+    if (!committed)
+        undo();
     movedAside.clear();
+    maxParallel = 2;
     ComposedTaskSpecification::reset();
 }
 
 void FileReplaceListTaskSpecification::undo()
 {
-    rollbackList.rollback(this);
+    const bool undone = rollbackList.rollback(this);
     if (!rollbackList.journalFile)
         return;
-    // The installation is the old version again: nothing is left for a recovery to do.
     rollbackList.journalFile = nullptr;
-    if (!journalFile.remove())
-        emit message(QStringLiteral("warning: %1").arg(journalFile.errorString()));
+    if (!undone) {
+        emit message(QStringLiteral("warning: the update could not be undone completely; the "
+                                    "journal %1 is kept and the next start tries again")
+                         .arg(journalFile.filePath()));
+        return;
+    }
+    // The installation is the old version again: nothing is left for a recovery to do.
+    journalFile.discard(this);
 }

@@ -10,15 +10,16 @@
 class Configuration;
 
 // Applies the plan's replace list: first creates the missing directories (moving a file in the
-// way of one aside, as a replaced file is), then replaces the files, two at a time. Every
-// completed step ends up in one journal (directories first, then each completed file in order
-// of completion). When anything fails or is cancelled, the whole journal is undone, newest
-// first, before the task ends. The journal is kept after a success, so a reset() reverts a
-// completed replacement. The journal is mirrored in the journal file of the installation root,
-// which the task creates before the first operation (refusing to start while one of an
-// interrupted run is there) and removes after an undo; after a success the delete step commits
-// and removes it. The lists are read when the task executes; they and the configuration must
-// outlive the task. Runs on the main thread.
+// way of one aside, as a replaced file is), then replaces the files, two at a time, then
+// flushes the installation and commits the journal, one after the other. Every completed step
+// ends up in one journal (directories first, then each completed file in order of completion).
+// When anything fails or is cancelled before the commit (the flush and the commit included),
+// the whole journal is undone, newest first, before the task ends; once committed the update is
+// done and only the delete step is left. The journal is mirrored in the journal file of the
+// installation root, which the task creates before the first operation (refusing to start while
+// one of an interrupted run is there) and removes after a complete undo; after a success the
+// delete step removes it. The lists are read when the task executes; they and the
+// configuration must outlive the task. Runs on the main thread.
 class FileReplaceListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -34,6 +35,10 @@ public:
     Configuration* configuration;
     // Files moved aside for a directory of the new version; deleted after a success.
     QStringList movedAside;
+    // The flush and the commit have been added: the files are all in place.
+    bool committing = false;
+    // The journal's commit stands: the update is done.
+    bool committed = false;
 
     void execute() override;
     void reset() override;
@@ -44,5 +49,6 @@ public:
     void makeFileReplaceTasks(bool directoriesAdded);
 
 private:
+    void commit();
     void undo();
 };

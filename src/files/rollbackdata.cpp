@@ -6,6 +6,8 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <cstdio>
+
 #include <sys/stat.h>
 
 namespace {
@@ -70,6 +72,29 @@ bool RollbackData::undoIfDone(QObject* reporter) const
     if (operation == Rename && present(previousPath) && !sameFile(path, previousPath))
         return true;
     return rollback(reporter);
+}
+
+bool RollbackData::undoReplacement(
+    const RollbackData& install, const RollbackData& keptAside, bool readBack, QObject* reporter)
+{
+    const QString& installed = install.path;
+    const QString& kept = keptAside.path;
+    if (!present(kept)) {
+        if (!readBack)
+            message(reporter,
+                QStringLiteral("warning: rollback of %1 failed: its old copy %2 is gone")
+                    .arg(installed, kept));
+        return readBack;
+    }
+    // Still linked: the new file never took the name, the second name is all there is to undo.
+    if (sameFile(installed, kept))
+        return keptAside.rollback(reporter);
+    if (::rename(QFile::encodeName(kept).constData(), QFile::encodeName(installed).constData())
+        == 0)
+        return true;
+    // A directory kept aside cannot be renamed over the file that took its name: step by step.
+    return (readBack ? install.undoIfDone(reporter) : install.rollback(reporter))
+        && keptAside.rollback(reporter);
 }
 
 void RollbackData::message(QObject* reporter, const QString& text)

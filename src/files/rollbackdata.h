@@ -19,6 +19,8 @@ struct RollbackData
     QString path;
     QString previousPath;
     Operation operation;
+    // Its number in the journal file (1 for the first entry); 0 while it is in none.
+    int journalIndex = 0;
 
     // Undoes an operation that has taken effect.
     bool rollback(QObject* reporter) const;
@@ -26,5 +28,13 @@ struct RollbackData
     // not have taken effect (entries are written before their operations) or may have been
     // undone already: it acts only when the disk shows the operation's result.
     bool undoIfDone(QObject* reporter) const;
+    // Undoes a file put in place over an installed one (install: the temporary name renamed to
+    // the installed name) together with the step that kept the installed file aside (keptAside:
+    // the installed name linked or renamed to its "_old_" name), in one rename of the kept copy
+    // over the installed name where it can, so the name never goes missing. readBack as for
+    // undoIfDone: a kept copy that is not there means neither step took effect (or both were
+    // undone); in a run's own undo it means someone removed it, and the new file stays.
+    static bool undoReplacement(
+        const RollbackData& install, const RollbackData& keptAside, bool readBack, QObject* reporter);
     static void message(QObject* reporter, const QString& text);
 };

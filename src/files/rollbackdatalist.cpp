@@ -2,13 +2,18 @@
 
 #include "rollbackjournalfile.h"
 
-bool RollbackDataList::writeAhead(const RollbackData& entry, QObject* reporter)
+bool RollbackDataList::writeAhead(RollbackData& entry, QObject* reporter)
 {
     if (!journalFile || journalFile->append(entry))
         return true;
     RollbackData::message(reporter,
         QStringLiteral("Could not write the rollback journal %1").arg(journalFile->errorString()));
     return false;
+}
+
+void RollbackDataList::forget(const RollbackData& entry, QObject* reporter)
+{
+    markUndone(entry, reporter);
 }
 
 void RollbackDataList::add(const RollbackData& entry)
@@ -23,14 +28,77 @@ void RollbackDataList::appendList(const RollbackDataList& other)
 
 bool RollbackDataList::rollback(QObject* reporter)
 {
+    return undo(false, reporter);
+}
+
+bool RollbackDataList::undoInterrupted(QObject* reporter)
+{
+    return undo(true, reporter);
+}
+
+bool RollbackDataList::undo(bool readBack, QObject* reporter)
+{
     bool ok = true;
     while (!entries.isEmpty()) {
         // Taken off before the undo so that no entry is ever undone twice.
         const RollbackData entry = entries.takeLast();
-        if (!entry.rollback(reporter))
+        const qsizetype aside = keptAsideFor(entry);
+        if (aside >= 0) {
+            const RollbackData keptAside = entries.takeAt(aside);
+            if (RollbackData::undoReplacement(entry, keptAside, readBack, reporter)) {
+                markUndone(entry, reporter);
+                markUndone(keptAside, reporter);
+                ok = undoCreation(entry.previousPath, reporter) && ok;
+            } else {
+                ok = false;
+            }
+            continue;
+        }
+        if (readBack ? entry.undoIfDone(reporter) : entry.rollback(reporter))
+            markUndone(entry, reporter);
+        else
             ok = false;
     }
     return ok;
+}
+
+bool RollbackDataList::undoCreation(const QString& path, QObject* reporter)
+{
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        if (entries.at(i).operation == RollbackData::CreateFile && entries.at(i).path == path) {
+            const RollbackData created = entries.takeAt(i);
+            // Gone when the new file had taken the installed name: the undo replaced it.
+            if (!created.undoIfDone(reporter))
+                return false;
+            markUndone(created, reporter);
+            return true;
+        }
+    }
+    return true;
+}
+
+qsizetype RollbackDataList::keptAsideFor(const RollbackData& install) const
+{
+    if (install.operation != RollbackData::Rename)
+        return -1;
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const RollbackData& entry = entries.at(i);
+        if (entry.operation == RollbackData::Rename && entry.previousPath == install.path)
+            return i;
+    }
+    return -1;
+}
+
+// A mark that cannot be written (a full disk) does not stop the undo: the pairing of each
+// replacement with its kept copy makes a replay safe as well, and the journal goes once the
+// undo is complete.
+void RollbackDataList::markUndone(const RollbackData& entry, QObject* reporter)
+{
+    if (!journalFile || entry.journalIndex == 0 || journalFile->markUndone(entry.journalIndex))
+        return;
+    RollbackData::message(reporter,
+        QStringLiteral("warning: could not record the undo in the rollback journal %1")
+            .arg(journalFile->errorString()));
 }
 
 void RollbackDataList::clear()

@@ -3,6 +3,7 @@
 #include "filedeletetaskspecification.h"
 #include "installationsyncfunc.h"
 #include "planpathcheck.h"
+#include "rollbackdatalist.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,7 @@ const QByteArray createFileWord = QByteArrayLiteral("file");
 const QByteArray renameWord = QByteArrayLiteral("rename");
 const QByteArray commitWord = QByteArrayLiteral("commit");
 const QByteArray deleteWord = QByteArrayLiteral("delete");
+const QByteArray undoneWord = QByteArrayLiteral("undone");
 
 QString systemError()
 {
@@ -31,6 +33,7 @@ QString systemError()
 struct Journal
 {
     QList<RollbackData> entries;
+    int entryLines = 0;
     bool committed = false;
     QStringList deletions;
 };
@@ -46,10 +49,28 @@ bool decodePath(const QByteArray& field, const QString& root, QString& path)
     return true;
 }
 
+bool dropUndone(const QByteArray& field, Journal& journal)
+{
+    bool number = false;
+    const int index = field.toInt(&number);
+    if (!number || index < 1 || index > journal.entryLines)
+        return false;
+    for (qsizetype i = 0; i < journal.entries.size(); ++i) {
+        if (journal.entries.at(i).journalIndex == index) {
+            journal.entries.removeAt(i);
+            return true;
+        }
+    }
+    // Marked twice: a crash between a mark and its sync's return, harmless.
+    return true;
+}
+
 bool parseLine(const QByteArray& line, const QString& root, Journal& journal)
 {
     const QList<QByteArray> fields = line.split(' ');
     const QByteArray& word = fields.first();
+    if (word == undoneWord)
+        return fields.size() == 2 && !journal.committed && dropUndone(fields.at(1), journal);
     QString first, second;
     if (fields.size() > 1 && !decodePath(fields.at(1), root, first))
         return false;
@@ -70,7 +91,15 @@ bool parseLine(const QByteArray& line, const QString& root, Journal& journal)
     } else {
         return false;
     }
+    journal.entries.last().journalIndex = ++journal.entryLines;
     return true;
+}
+
+// Nothing but a part of the header (or nothing at all): the run died while creating the
+// journal, before any operation.
+bool namesNoOperation(const QByteArray& text)
+{
+    return QByteArray(header + '\n').startsWith(text);
 }
 
 bool parse(QByteArray text, const QString& root, Journal& journal)
@@ -141,9 +170,19 @@ bool RollbackJournalFile::create()
 {
     if (!open(O_CREAT | O_EXCL))
         return false;
-    if (!writeLine(header) || !sync())
-        return false;
+    entryCount = 0;
     // The new name itself must survive a power cut, or the journal would vanish with it.
+    if (writeLine(header) && sync() && syncRoot())
+        return true;
+    // Left behind, a journal without its header would stop every later start.
+    const QString reason = error;
+    remove();
+    error = reason;
+    return false;
+}
+
+bool RollbackJournalFile::syncRoot()
+{
     const int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_CLOEXEC);
     const bool ok = dir >= 0 && ::fsync(dir) == 0;
     if (!ok)
@@ -158,21 +197,34 @@ QByteArray RollbackJournalFile::encode(const QString& path) const
     return QDir(root).relativeFilePath(path).toUtf8().toPercentEncoding("/");
 }
 
-bool RollbackJournalFile::append(const RollbackData& entry)
+bool RollbackJournalFile::append(RollbackData& entry)
 {
+    QByteArray line;
     switch (entry.operation) {
     case RollbackData::CreateDir:
-        return writeLine(createDirWord + ' ' + encode(entry.path));
+        line = createDirWord + ' ' + encode(entry.path);
+        break;
     case RollbackData::CreateFile:
-        return writeLine(createFileWord + ' ' + encode(entry.path));
+        line = createFileWord + ' ' + encode(entry.path);
+        break;
     case RollbackData::Rename:
-        return writeLine(renameWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path));
+        line = renameWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
+        break;
     }
-    qFatal("Should not reach here");
+    if (!writeLine(line))
+        return false;
+    entry.journalIndex = ++entryCount;
+    return true;
+}
+
+bool RollbackJournalFile::markUndone(int index)
+{
+    return fd >= 0 && writeLine(undoneWord + ' ' + QByteArray::number(index)) && sync();
 }
 
 bool RollbackJournalFile::commit(const QStringList& deletions)
 {
+    error.clear();
     if (fd < 0) {
         struct stat existing;
         const bool fresh = ::stat(QFile::encodeName(filePath()).constData(), &existing) != 0
@@ -184,7 +236,19 @@ bool RollbackJournalFile::commit(const QStringList& deletions)
     for (const QString& path : deletions)
         text += deleteWord + ' ' + encode(QDir(root).filePath(path)) + '\n';
     text.chop(1);
-    return writeLine(text) && sync();
+    const off_t uncommitted = ::lseek(fd, 0, SEEK_END);
+    if (writeLine(text) && sync())
+        return true;
+    // Whether the next start undoes or completes this update depends on the commit line alone:
+    // cut it off again and the caller undoes now; if even that fails, the commit may already be
+    // on disk and the update is done.
+    const QString reason = error;
+    if (uncommitted >= 0 && ::ftruncate(fd, uncommitted) == 0 && ::fsync(fd) == 0) {
+        error = reason;
+        return false;
+    }
+    error = QStringLiteral("%1 (the commit stands)").arg(reason);
+    return true;
 }
 
 bool RollbackJournalFile::remove()
@@ -196,6 +260,17 @@ bool RollbackJournalFile::remove()
         return true;
     error = QStringLiteral("Could not delete %1").arg(filePath());
     return false;
+}
+
+bool RollbackJournalFile::discard(QObject* reporter)
+{
+    if (!flush(root, reporter))
+        return false;
+    if (!remove() || !syncRoot()) {
+        report(reporter, QStringLiteral("warning: %1").arg(error));
+        return false;
+    }
+    return true;
 }
 
 bool RollbackJournalFile::writeLine(const QByteArray& line)
@@ -232,8 +307,13 @@ bool RollbackJournalFile::recover(const QString& installRoot, QObject* reporter)
     QFile file(path);
     if (!file.exists())
         return true;
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (file.error() == QFileDevice::NoError && namesNoOperation(text)) {
+        report(reporter, QStringLiteral("removed the empty journal of an interrupted update"));
+        return journalFile.discard(reporter);
+    }
     Journal journal;
-    if (!file.open(QIODevice::ReadOnly) || !parse(file.readAll(), journalFile.root, journal)) {
+    if (file.error() != QFileDevice::NoError || !parse(text, journalFile.root, journal)) {
         // Keeping it would stop every later update; the next plan repairs what is not current.
         const QString damaged = path + QStringLiteral(".damaged");
         QFile::remove(damaged);
@@ -245,7 +325,6 @@ bool RollbackJournalFile::recover(const QString& installRoot, QObject* reporter)
         return false;
     }
 
-    bool ok = true;
     if (journal.committed) {
         int deleted = 0;
         for (const QString& deletion : std::as_const(journal.deletions)) {
@@ -254,20 +333,27 @@ bool RollbackJournalFile::recover(const QString& installRoot, QObject* reporter)
         }
         report(reporter,
             QStringLiteral("completed an interrupted update: %1 old files deleted").arg(deleted));
-    } else {
-        report(reporter,
-            QStringLiteral("undoing an interrupted update (%1 journal entries)")
-                .arg(journal.entries.size()));
-        while (!journal.entries.isEmpty()) {
-            if (!journal.entries.takeLast().undoIfDone(reporter))
-                ok = false;
-        }
+        return journalFile.discard(reporter);
     }
-    if (!flush(journalFile.root, reporter))
-        return false;
-    if (!journalFile.remove()) {
+
+    report(reporter,
+        QStringLiteral("undoing an interrupted update (%1 journal entries)")
+            .arg(journal.entries.size()));
+    // Opened for the undo marks, so that a crash in the middle of this undo is recoverable too.
+    if (!journalFile.open(0)) {
         report(reporter, QStringLiteral("warning: %1").arg(journalFile.errorString()));
         return false;
     }
-    return ok;
+    journalFile.entryCount = journal.entryLines;
+    RollbackDataList undo;
+    undo.entries = journal.entries;
+    undo.journalFile = &journalFile;
+    if (!undo.undoInterrupted(reporter)) {
+        report(reporter,
+            QStringLiteral("warning: the interrupted update could not be undone completely; its "
+                           "journal %1 is kept and the next start tries again")
+                .arg(path));
+        return false;
+    }
+    return journalFile.discard(reporter);
 }

@@ -18,12 +18,20 @@ class QObject;
 //     dir PATH          the directory PATH is about to be created
 //     file PATH         the file PATH is about to be created
 //     rename FROM TO    FROM is about to be renamed (or hard-linked) to TO
+//     undone N          the N-th entry line (the first entry is 1) was undone, or its operation
+//                       failed: a replay skips it
 //     commit            the replacement succeeded; what follows is the delete step
 //     delete PATH       after the commit: PATH is to be deleted
 // An entry is written (straight to the file, no per-entry sync) before its operation takes
 // effect, so the journal may name an operation that never happened: undoing one therefore
 // looks at the disk first (RollbackData::undoIfDone). A last line without its "\n" was being
-// written when the run died; its operation had not started and it is ignored.
+// written when the run died; its operation had not started and it is ignored. A journal that
+// holds no more than a part of its header names no operation and is simply removed.
+//
+// Undo marks are synced one by one, so a crash in the middle of an undo (the run's own or the
+// recovery's) leaves a journal whose replay undoes only what is left. The journal is removed
+// only once every entry is undone and the restored installation has been flushed; a step that
+// cannot be undone keeps it, and every later start tries again.
 //
 // Durability: the file is synced when it is created and when it is committed; the commit comes
 // only after the installation itself has been flushed. A power cut between these two points
@@ -47,17 +55,25 @@ public:
     QString errorString() const { return error; }
 
     // Starts a new journal and syncs it. Refuses to replace one that an interrupted run left,
-    // which only recover() may consume.
+    // which only recover() may consume. A journal it could not complete is removed again.
     bool create();
-    // Writes one entry before its operation takes effect. Paths are absolute or relative to the
-    // working directory, as the file operations use them.
-    bool append(const RollbackData& entry);
+    // Writes one entry before its operation takes effect and sets its journalIndex. Paths are
+    // absolute or relative to the working directory, as the file operations use them.
+    bool append(RollbackData& entry);
+    // Records, synced, that the entry numbered index was undone or never took effect.
+    bool markUndone(int index);
     // Marks the replacement as done and lists what the delete step removes (install-relative
     // paths, as in the plan's delete list); synced before it returns. Opens the journal when
-    // create() was not called on this object, and starts one when there is none.
+    // create() was not called on this object, and starts one when there is none. True when the
+    // commit stands, so that a later start would complete the update: when the commit line was
+    // written but could not be synced, it is cut off again where that is possible (false: the
+    // caller undoes the replacement), and otherwise it stands with errorString() as a warning.
     bool commit(const QStringList& deletions);
     // Closes and deletes the journal; true when there is none afterwards.
     bool remove();
+    // After a complete undo: flushes the restored installation, then removes the journal and
+    // makes its removal durable. Reports failures through reporter (as RollbackData does).
+    bool discard(QObject* reporter);
 
     // Brings the installation in installRoot back to a whole version after a killed run:
     // an uncommitted journal is undone newest first, a committed one rolled forward; then the
@@ -69,9 +85,12 @@ private:
     bool open(int flags);
     bool writeLine(const QByteArray& line);
     bool sync();
+    bool syncRoot();
     QByteArray encode(const QString& path) const;
 
     QString root;
     int fd = -1;
+    // Entry lines written or read so far: the number of the next entry is one more.
+    int entryCount = 0;
     QString error;
 };

@@ -15,9 +15,8 @@ SlowFileOpSpecification::SlowFileOpSpecification(const QString& errorMessage,
 
 void SlowFileOpSpecification::execute()
 {
-    if (!rollbackList
-        || rollbackList->writeAhead(
-            RollbackData(RollbackData::CreateFile, destinationPath), this)) {
+    created = RollbackData(RollbackData::CreateFile, destinationPath);
+    if (!rollbackList || rollbackList->writeAhead(created, this)) {
         ASyncTaskSpecification::execute();
         return;
     }
@@ -32,7 +31,10 @@ void SlowFileOpSpecification::runDone(bool ok)
         return;
     if (!ok)
         emit message(errorMessage);
+    // A failed write has removed what it wrote, and never touches a file it did not create.
+    if (rollbackList && ok)
+        rollbackList->add(created);
     else if (rollbackList)
-        rollbackList->add(RollbackData(RollbackData::CreateFile, destinationPath));
+        rollbackList->forget(created, this);
     ASyncTaskSpecification::runDone(ok);
 }

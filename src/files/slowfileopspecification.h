@@ -1,6 +1,7 @@
 #pragma once
 
 #include "asynctaskspecification.h"
+#include "rollbackdata.h"
 
 struct RollbackDataList;
 
@@ -22,6 +23,9 @@ public:
     QString destinationPath;
     QString errorMessage;
     int permissions = 0644;
+
+private:
+    RollbackData created { RollbackData::CreateFile, QString() };
 
     void execute() override;
     void runDone(bool ok) override;

@@ -6,6 +6,7 @@
 #include "filereplacelisttaskspecification.h"
 #include "filereplacetaskspecification.h"
 #include "filespecifications.h"
+#include "installationsynctaskspecification.h"
 #include "makedownloadreplacelisttaskspecification.h"
 #include "rollbackjournalcommittaskspecification.h"
 #include "rollbackjournalfile.h"
@@ -23,6 +24,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -86,14 +88,23 @@ void armKillPoint(const QString& killPoint, ComposedTaskSpecification& step)
                 Qt::QueuedConnection);
         });
     }
-    if (qobject_cast<FileDeleteListTaskSpecification*>(&step)) {
-        if (what == QStringLiteral("replacement done"))
-            die();
-        if (what == QStringLiteral("committed"))
-            dieAfter<RollbackJournalCommitTaskSpecification>(step, 1);
-        if (what == QStringLiteral("deleted"))
-            dieAfter<FileDeleteTaskSpecification>(step, n);
+    if ((what == QStringLiteral("flushed") || what == QStringLiteral("committed"))
+        && qobject_cast<FileReplaceListTaskSpecification*>(&step)) {
+        // The flush and the commit are added once every file is in place.
+        auto armed = std::make_shared<bool>(false);
+        QObject::connect(&step, &ComposedTaskSpecification::startNextTask, &step,
+            [&step, what, armed] {
+                if (*armed || !static_cast<FileReplaceListTaskSpecification&>(step).committing)
+                    return;
+                *armed = true;
+                if (what == QStringLiteral("flushed"))
+                    dieAfter<InstallationSyncTaskSpecification>(step, 1);
+                else
+                    dieAfter<RollbackJournalCommitTaskSpecification>(step, 1);
+            });
     }
+    if (qobject_cast<FileDeleteListTaskSpecification*>(&step) && what == QStringLiteral("deleted"))
+        dieAfter<FileDeleteTaskSpecification>(step, n);
 }
 
 void waitForEnd(TaskSpecification& task)
@@ -424,7 +435,7 @@ void tst_FileReplaceList::killedRunIsRecovered_data()
     QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false;
     QTest::newRow("after the first file's renames") << "replaced:1" << false;
     QTest::newRow("after the renames of 30 files") << "replaced:30" << false;
-    QTest::newRow("before the delete step") << "replacement done" << false;
+    QTest::newRow("after the flush, before the commit") << "flushed" << false;
     QTest::newRow("after the commit") << "committed" << true;
     QTest::newRow("during the delete step") << "deleted:3" << true;
 }
