@@ -37,6 +37,9 @@ constexpr int faultyEntry = 24;
 constexpr int faultyPackedEntry = 48;
 constexpr rlim_t fileSizeLimit = 1 << 20;
 const char* const childOption = "--apply-in-child";
+const char* const recoverOption = "--recover-in-child";
+// The calls by which an undo changes the installation.
+const QString undoCalls = QStringLiteral("rename,renameat,renameat2,unlink,unlinkat,rmdir");
 const uint installedModes[] = { 0644, 0755, 0600, 0640 };
 
 struct UpdateRun
@@ -228,6 +231,7 @@ private:
     void buildInstallation();
     void writeProductIni(const QString& wrongUnpackedMd5Key = QString());
     UpdateRun runInChildWithFileSizeLimit(const QString& killPoint = QString());
+    bool killRecoveryAt(int n);
     void verifyNewVersion();
 
     QString root;
@@ -430,14 +434,36 @@ void tst_FileReplaceList::killedRunIsRecovered_data()
 {
     QTest::addColumn<QString>("killPoint");
     QTest::addColumn<bool>("committed"); // else the old version comes back
-    QTest::newRow("in the middle of a copy") << "copy" << false;
-    QTest::newRow("in the middle of a gunzip") << "gunzip" << false;
-    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false;
-    QTest::newRow("after the first file's renames") << "replaced:1" << false;
-    QTest::newRow("after the renames of 30 files") << "replaced:30" << false;
-    QTest::newRow("after the flush, before the commit") << "flushed" << false;
-    QTest::newRow("after the commit") << "committed" << true;
-    QTest::newRow("during the delete step") << "deleted:3" << true;
+    // The first recovery is killed too, before its n-th rename, unlink or rmdir (each counted
+    // on its own); 0: it is not.
+    QTest::addColumn<int>("recoveryKilledAt");
+    QTest::newRow("in the middle of a copy") << "copy" << false << 0;
+    QTest::newRow("in the middle of a gunzip") << "gunzip" << false << 0;
+    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false << 0;
+    QTest::newRow("after the first file's renames") << "replaced:1" << false << 0;
+    QTest::newRow("after the renames of 30 files") << "replaced:30" << false << 0;
+    QTest::newRow("after the flush, before the commit") << "flushed" << false << 0;
+    QTest::newRow("after the commit") << "committed" << true << 0;
+    QTest::newRow("during the delete step") << "deleted:3" << true << 0;
+    for (const int n : { 1, 2, 3, 5, 8, 13, 21, 34 })
+        QTest::addRow("after the renames of 30 files, recovery killed at %d", n)
+            << "replaced:30" << false << n;
+    for (const int n : { 1, 2, 3 })
+        QTest::addRow("during the delete step, recovery killed at %d", n)
+            << "deleted:3" << true << n;
+}
+
+// Recovery in a child traced by strace, which kills it before its n-th call of each kind.
+bool tst_FileReplaceList::killRecoveryAt(int n)
+{
+    QProcess child;
+    child.start(QStringLiteral("strace"),
+        { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+            QStringLiteral("/dev/null"), QStringLiteral("-e"),
+            QStringLiteral("trace=") + undoCalls, QStringLiteral("-e"),
+            QStringLiteral("inject=%1:signal=KILL:when=%2").arg(undoCalls).arg(n),
+            QCoreApplication::applicationFilePath(), QString::fromLatin1(recoverOption), root });
+    return child.waitForFinished(60000);
 }
 
 // The child is killed at the chosen point; the next start's recovery must leave the old version
@@ -446,6 +472,7 @@ void tst_FileReplaceList::killedRunIsRecovered()
 {
     QFETCH(QString, killPoint);
     QFETCH(bool, committed);
+    QFETCH(int, recoveryKilledAt);
     if (killPoint == QStringLiteral("copy"))
         entries[faultyEntry].newContent = TestFiles::noise(2 * fileSizeLimit);
     if (killPoint == QStringLiteral("gunzip"))
@@ -457,16 +484,22 @@ void tst_FileReplaceList::killedRunIsRecovered()
     const UpdateRun killed = runInChildWithFileSizeLimit(killPoint);
     QCOMPARE(killed.state, qint32(TaskSpecification::TaskIdle));
     QVERIFY(QFile::exists(root + RollbackJournalFile::fileName()));
+    if (recoveryKilledAt > 0)
+        QVERIFY(killRecoveryAt(recoveryKilledAt));
 
     FileDeleteTaskSpecification reporter(false, QString(), nullptr, 1.0);
     QStringList log;
     connect(&reporter, &TaskSpecification::message, this,
         [&log](const QString& text) { log.append(text); });
-    QVERIFY(RollbackJournalFile::recover(root, &reporter));
-    QCOMPARE(log.size(), 1);
-    QVERIFY2(log.first().startsWith(committed ? QStringLiteral("completed an interrupted update")
-                                              : QStringLiteral("undoing an interrupted update")),
-        qPrintable(log.first()));
+    // A killed recovery may have got as far as removing the journal.
+    const bool journalLeft = QFile::exists(root + RollbackJournalFile::fileName());
+    QVERIFY2(RollbackJournalFile::recover(root, &reporter), qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(log.size(), journalLeft ? 1 : 0);
+    if (journalLeft)
+        QVERIFY2(log.first().startsWith(committed
+                         ? QStringLiteral("completed an interrupted update")
+                         : QStringLiteral("undoing an interrupted update")),
+            qPrintable(log.first()));
     QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
     if (committed) {
         verifyNewVersion();
@@ -551,6 +584,10 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         return applyInChild(QString::fromLocal8Bit(argv[2]),
             argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString());
+    }
+    if (argc == 3 && qstrcmp(argv[1], recoverOption) == 0) {
+        QCoreApplication app(argc, argv);
+        return RollbackJournalFile::recover(QString::fromLocal8Bit(argv[2]), nullptr) ? 0 : 1;
     }
     QCoreApplication app(argc, argv);
     tst_FileReplaceList test;

@@ -24,6 +24,8 @@ private slots:
     void createDirUndo();
     void recoverJournal_data();
     void recoverJournal();
+    void headerlessJournalIsRemoved_data();
+    void headerlessJournalIsRemoved();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -169,6 +171,23 @@ void tst_RollbackDataList::recoverJournal_data()
         << QStringList { "a=new", "_old_a=old", "gone=x", "_old_d/x=y" }
         << install + "commit\ndelete _old_a\ndelete gone\ndelete _old_d\n"
         << true << QStringList { "a=new" };
+    QTest::newRow("undone already, the journal outlived the undo: nothing undone twice")
+        << QStringList { "a=old" } << install << true << QStringList { "a=old" };
+    QTest::newRow("killed in the middle of an undo: only what is left is undone")
+        << QStringList { "d/.new_b.2=new" }
+        << QByteArray("dir d\nfile d/.new_b.2\nrename d/.new_b.2 d/b\nundone 3\n") << true
+        << QStringList();
+    QTest::newRow("a failed rename marked: the file that took the name stays")
+        << QStringList { "b=someone else's" }
+        << QByteArray("file .new_b.1\nrename .new_b.1 b\nundone 2\nundone 1\n") << true
+        << QStringList { "b=someone else's" };
+    QTest::newRow("a step that cannot be undone keeps the journal")
+        << QStringList { "d/x=not ours", "a=new", "_old_a=old" }
+        << QByteArray("dir d\n") + install << false
+        << QStringList { "a=old", "d/x=not ours", "update.journal" };
+    QTest::newRow("undone mark of no entry: nothing touched")
+        << QStringList { "a=new", "_old_a=old" } << install + "undone 4\n" << false
+        << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
     QTest::newRow("unknown entry: nothing touched")
         << QStringList { "a=new", "_old_a=old" } << QByteArray("chmod a 777\n") << false
         << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
@@ -214,8 +233,31 @@ void tst_RollbackDataList::recoverJournal()
     }
     files.sort();
     QCOMPARE(files, after);
-    QVERIFY(!QFile::exists(path(RollbackJournalFile::fileName())));
-    QCOMPARE(log.size(), journal.isNull() ? 0 : 1);
+    const bool kept = after.contains(RollbackJournalFile::fileName());
+    QCOMPARE(QFile::exists(path(RollbackJournalFile::fileName())), kept);
+    // A kept journal: the failed step and the note that it is kept.
+    QCOMPARE(log.size(), journal.isNull() ? 0 : kept ? 3 : 1);
+}
+
+// A run that died (or hit a full disk) while creating its journal left no more than a part of
+// the header: no operation can have started, so there is nothing to undo and nothing to keep.
+void tst_RollbackDataList::headerlessJournalIsRemoved_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("part of the header") << QByteArray("crv-rollb");
+    QTest::newRow("header without its line end") << QByteArray("crv-rollback-journal 1");
+    QTest::newRow("header only") << QByteArray("crv-rollback-journal 1\n");
+}
+
+void tst_RollbackDataList::headerlessJournalIsRemoved()
+{
+    QFETCH(QByteArray, content);
+    write(QStringLiteral("a"), "installed");
+    write(RollbackJournalFile::fileName(), content);
+    QVERIFY(RollbackJournalFile::recover(dir->path(), reporter.get()));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList { "a" });
+    QCOMPARE(read(QStringLiteral("a")), QByteArray("installed"));
 }
 
 QTEST_GUILESS_MAIN(tst_RollbackDataList)
