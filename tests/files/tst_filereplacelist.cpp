@@ -224,6 +224,10 @@ private slots:
     void failureRestoresTheInstallation();
     void layoutChange_data();
     void layoutChange();
+    void syncsComeInOrder_data();
+    void syncsComeInOrder();
+    void syncFailure_data();
+    void syncFailure();
     void killedRunIsRecovered_data();
     void killedRunIsRecovered();
 
@@ -232,6 +236,7 @@ private:
     void writeProductIni(const QString& wrongUnpackedMd5Key = QString());
     UpdateRun runInChildWithFileSizeLimit(const QString& killPoint = QString());
     bool killRecoveryAt(int n);
+    UpdateRun runInChildTraced(const QStringList& straceOptions, QStringList* trace = nullptr);
     void verifyNewVersion();
 
     QString root;
@@ -451,6 +456,165 @@ void tst_FileReplaceList::killedRunIsRecovered_data()
     for (const int n : { 1, 2, 3 })
         QTest::addRow("during the delete step, recovery killed at %d", n)
             << "deleted:3" << true << n;
+}
+
+// The update in a child under strace with the given options; trace receives what it traced,
+// one call a line, with the paths of file descriptors (-y).
+UpdateRun tst_FileReplaceList::runInChildTraced(const QStringList& straceOptions, QStringList* trace)
+{
+    UpdateRun run;
+    QTemporaryDir traceDir;
+    const QString traceFile = traceDir.filePath(QStringLiteral("trace"));
+    QProcess child;
+    child.start(QStringLiteral("strace"),
+        QStringList { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-y"),
+            QStringLiteral("-s"), QStringLiteral("24"), QStringLiteral("-o"), traceFile }
+            + straceOptions
+            + QStringList { QCoreApplication::applicationFilePath(),
+                QString::fromLatin1(childOption), session->path() });
+    if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.state = child.exitCode();
+    run.messages = QString::fromLocal8Bit(child.readAllStandardOutput())
+                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (trace)
+        *trace = QString::fromLocal8Bit(TestFiles::read(traceFile)).split(QLatin1Char('\n'));
+    return run;
+}
+
+namespace {
+// The first line at or after from that contains every one of parts, or -1.
+qsizetype findCall(const QStringList& trace, const QStringList& parts, qsizetype from = 0)
+{
+    for (qsizetype i = qMax<qsizetype>(from, 0); i < trace.size(); ++i) {
+        if (std::all_of(parts.cbegin(), parts.cend(),
+                [&](const QString& part) { return trace.at(i).contains(part); }))
+            return i;
+    }
+    return -1;
+}
+
+qsizetype findLastCall(const QStringList& trace, const QStringList& parts, qsizetype before)
+{
+    for (qsizetype i = before - 1; i >= 0; --i) {
+        if (std::all_of(parts.cbegin(), parts.cend(),
+                [&](const QString& part) { return trace.at(i).contains(part); }))
+            return i;
+    }
+    return -1;
+}
+}
+
+// What must reach the disk before what, seen in the system calls of a real run: the journal
+// and its name before the first operation; the installation before the commit, the commit
+// before the first deletion; after an undo, the restored installation before the journal goes,
+// and the journal's removal itself.
+void tst_FileReplaceList::syncsComeInOrder_data()
+{
+    QTest::addColumn<bool>("undone");
+    QTest::newRow("an update") << false;
+    QTest::newRow("an undone update") << true;
+}
+
+void tst_FileReplaceList::syncsComeInOrder()
+{
+    QFETCH(bool, undone);
+    buildInstallation();
+    if (undone)
+        QVERIFY(QFile::remove(session->filePath(entries.at(faultyEntry).key)));
+    writeProductIni();
+    QStringList trace;
+    const UpdateRun run = runInChildTraced({ QStringLiteral("-e"),
+                                               QStringLiteral("trace=write,fsync,syncfs,linkat,"
+                                                              "rename,renameat,renameat2,unlink,"
+                                                              "unlinkat,ftruncate") },
+        &trace);
+    QCOMPARE(run.state,
+        qint32(undone ? TaskSpecification::TaskErrorCanceled : TaskSpecification::TaskFinished));
+    const QString journal = RollbackJournalFile::fileName() + QLatin1Char('>');
+    const QString rootFd = QDir::cleanPath(root) + QLatin1Char('>');
+
+    const qsizetype header = findCall(trace, { QStringLiteral("write("), journal });
+    const qsizetype headerSynced = findCall(trace, { QStringLiteral("fsync("), journal }, header);
+    const qsizetype nameSynced = findCall(trace, { QStringLiteral("fsync("), rootFd }, headerSynced);
+    const qsizetype firstLink = findCall(trace, { QStringLiteral("linkat(") });
+    QVERIFY(header >= 0 && headerSynced > header && nameSynced > headerSynced);
+    QVERIFY(firstLink > nameSynced);
+
+    if (!undone) {
+        const qsizetype commit
+            = findCall(trace, { QStringLiteral("write("), journal, QStringLiteral("\"commit") });
+        const qsizetype flushed = findLastCall(trace, { QStringLiteral("syncfs(") }, commit);
+        const qsizetype lastRename = findLastCall(trace, { QStringLiteral("rename") }, commit);
+        const qsizetype commitSynced
+            = findCall(trace, { QStringLiteral("fsync("), journal }, commit);
+        const qsizetype firstDeletion = findCall(trace, { QStringLiteral("unlink"), QStringLiteral("_old_") });
+        QVERIFY(commit > 0 && flushed > lastRename && commitSynced > commit);
+        QVERIFY2(firstDeletion > commitSynced, qPrintable(trace.value(firstDeletion)));
+        return;
+    }
+    const qsizetype removed = findCall(trace,
+        { QStringLiteral("unlink"), QDir::cleanPath(root) + QLatin1Char('/') + RollbackJournalFile::fileName() + QLatin1Char('"') });
+    const qsizetype flushed = findLastCall(trace, { QStringLiteral("syncfs(") }, removed);
+    const qsizetype lastUndo = findLastCall(trace, { QStringLiteral("rename") }, removed);
+    const qsizetype removalSynced = findCall(trace, { QStringLiteral("fsync("), rootFd }, removed);
+    QVERIFY(removed > 0 && lastUndo > firstLink);
+    QVERIFY2(flushed > lastUndo, "the restored files are flushed before the journal goes");
+    QVERIFY2(removalSynced > removed, "the journal's removal is made durable");
+}
+
+// A sync that fails decides on the spot: before the commit stands the replacement is undone at
+// once; a commit that stands although its sync failed completes the update. Either way no
+// journal is left, the run says what happened, and a later run completes the update.
+void tst_FileReplaceList::syncFailure_data()
+{
+    QTest::addColumn<QStringList>("injections");
+    QTest::addColumn<bool>("completed");
+    QTest::addColumn<QString>("report");
+    // fsync calls of a run: the journal, the installation root, then the commit.
+    QTest::newRow("the journal's creation cannot be synced")
+        << QStringList { "fsync:error=EIO:when=1" } << false
+        << "Could not create the rollback journal";
+    QTest::newRow("the flush before the commit fails")
+        << QStringList { "syncfs:error=EIO:when=1" } << false
+        << "Could not flush the installation";
+    QTest::newRow("the commit cannot be synced, and is cut off")
+        << QStringList { "fsync:error=EIO:when=3" } << false
+        << "Could not commit the rollback journal";
+    QTest::newRow("the commit cannot be synced nor cut off: it stands")
+        << QStringList { "fsync:error=EIO:when=3", "ftruncate:error=EIO:when=1" } << true
+        << "warning: ";
+}
+
+void tst_FileReplaceList::syncFailure()
+{
+    QFETCH(QStringList, injections);
+    QFETCH(bool, completed);
+    QFETCH(QString, report);
+    buildInstallation();
+    writeProductIni();
+    const Snapshot before = snapshot(root + treeDir);
+    QStringList options;
+    for (const QString& injection : std::as_const(injections))
+        options << QStringLiteral("-e") << QStringLiteral("inject=") + injection;
+    const UpdateRun run = runInChildTraced(options);
+    QCOMPARE(run.state,
+        qint32(completed ? TaskSpecification::TaskFinished : TaskSpecification::TaskErrorCanceled));
+    QVERIFY2(std::any_of(run.messages.cbegin(), run.messages.cend(),
+                 [&](const QString& line) { return line.startsWith(report); }),
+        qPrintable(run.messages.join(QLatin1Char('\n'))));
+    if (completed) {
+        QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
+        verifyNewVersion();
+        return;
+    }
+    // Undone at once; a journal is left only where the undo could not be flushed either, and
+    // then the next start finds nothing left to undo.
+    QVERIFY(snapshot(root + treeDir) == before);
+    QVERIFY(RollbackJournalFile::recover(root, nullptr));
+    QVERIFY(snapshot(root + treeDir) == before);
+    QCOMPARE(runUpdate(configuration).state, qint32(TaskSpecification::TaskFinished));
+    verifyNewVersion();
 }
 
 // Recovery in a child traced by strace, which kills it before its n-th call of each kind.
