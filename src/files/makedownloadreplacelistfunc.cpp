@@ -2,6 +2,7 @@
 
 #include "checksigfunc.h"
 #include "configuration.h"
+#include "escapedforlog.h"
 #include "filereplacetaskspecification.h"
 #include "filespecifications.h"
 #include "planpathcheck.h"
@@ -21,6 +22,8 @@ struct MakeDownloadReplaceListFunc::Entry
 {
     // Set for a key of the "delete" section only.
     QString deletePath;
+    // Where the installed file (or the file to delete) really is, symbolic links resolved.
+    QString realDestination;
     FileDownloadSpecification download;
     FileReplaceSpecification replace;
 };
@@ -31,9 +34,26 @@ const QString fieldSeparator = QStringLiteral("::");
 
 enum Finding { NothingToDo, Delete, Current, CurrentWithOldCopy, Replace, ReplaceAndDownload };
 
+// Only a regular file can be current or complete: a release holds no links, a link is replaced
+// rather than written through, and reading a FIFO or a device planted there might never end.
 bool matches(const QString& path, const QString& md5)
 {
-    return QFile::exists(path) && CheckSigFunc(path, md5).run();
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5).run();
+}
+
+bool isOneUp(const QString& installPath)
+{
+    return installPath.startsWith(QStringLiteral("../"));
+}
+
+// The file itself is replaced by a rename over its name, which never follows a link there: only
+// the directories on the way decide where it lands.
+QString realInstalledPath(const QString& installPath)
+{
+    const QFileInfo info(Configuration::getAppRootFilePath(installPath));
+    const QString directory = PlanPathCheck::realPath(info.path());
+    return directory.isEmpty() ? QString() : QDir(directory).filePath(info.fileName());
 }
 }
 
@@ -72,7 +92,8 @@ bool MakeDownloadReplaceListFunc::run()
     }
 
     QList<Entry> entries;
-    if (!refuseEscapes(iniPath) || !readEntries(settings, entries) || !refuseCollisions(entries))
+    if (!refuseEscapes(iniPath) || !readEntries(settings, entries) || !refuseLinksOut(entries)
+        || !refuseCollisions(entries))
         return false;
     checkEntries(entries, total);
     leaveSignaturesToTheirFiles();
@@ -132,7 +153,7 @@ bool MakeDownloadReplaceListFunc::readFileSection(
                                        .split(fieldSeparator, Qt::KeepEmptyParts);
         if (fields.size() != 2 && fields.size() != 5) {
             emit message(QStringLiteral("Warning: product ini contains invalid line in section %1")
-                             .arg(section));
+                             .arg(escapedForLog(section)));
             return false;
         }
 
@@ -251,9 +272,52 @@ bool MakeDownloadReplaceListFunc::refuseEscapes(const QString& iniPath)
     return true;
 }
 
+// A symbolic link planted in the installation, beside it or in the session directory would
+// carry a write to any place on the disk. Every installed or deleted file must really stay
+// below the root (those one level up below the root's parent, where the bundle lies), and
+// every download below the session directory; a download is written in place, so there the
+// file itself must not lead out either.
+bool MakeDownloadReplaceListFunc::refuseLinksOut(QList<Entry>& entries)
+{
+    const QString root = PlanPathCheck::realPath(Configuration::getAppRootPath());
+    const QString aboveRoot
+        = PlanPathCheck::realPath(Configuration::getAppRootFilePath(QStringLiteral("..")));
+    const QString session = PlanPathCheck::realPath(configuration->tempDir);
+    for (Entry& entry : entries) {
+        const bool deletes = !entry.deletePath.isEmpty();
+        const QString installPath
+            = deletes ? entry.deletePath : entry.replace.destFileName(QString());
+        const QString name = deletes ? entry.deletePath : entry.replace.pureDestFilePath();
+        const QString section = deletes ? deleteSection : entry.replace.section;
+        entry.realDestination = realInstalledPath(installPath);
+        const QString& folder = isOneUp(installPath) ? aboveRoot : root;
+        if (!PlanPathCheck::isWithin(entry.realDestination, folder)) {
+            reportLinkOut(name, section, entry.realDestination, folder);
+            return false;
+        }
+        if (deletes)
+            continue;
+
+        QStringList sessionFiles { entry.download.fileName };
+        if (entry.download.md5.isEmpty())
+            sessionFiles.append(entry.download.fileName + QStringLiteral(".sig"));
+        for (const QString& sessionFile : std::as_const(sessionFiles)) {
+            const QString real
+                = PlanPathCheck::realPath(configuration->tempDir + QLatin1Char('/') + sessionFile);
+            if (!PlanPathCheck::isWithin(real, session)) {
+                reportLinkOut(sessionFile, section, real, session);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Two entries for one installed file, or for one session file, would undo each other's work
 // (the undo of the second deletes the first); a file that is installed and then deleted would
-// be downloaded again by every run. Refuses the first and drops the second from the deletions.
+// be downloaded again by every run. Installed files are told apart by where they really are, so
+// that two names of one file through a link inside the installation count as one. Refuses the
+// first and drops the second from the deletions.
 bool MakeDownloadReplaceListFunc::refuseCollisions(QList<Entry>& entries)
 {
     QSet<QString> destinations;
@@ -261,22 +325,23 @@ bool MakeDownloadReplaceListFunc::refuseCollisions(QList<Entry>& entries)
     for (const Entry& entry : std::as_const(entries)) {
         if (!entry.deletePath.isEmpty())
             continue;
-        const QString destination = QDir::cleanPath(entry.replace.destFileName(QString()));
         const QString& sessionFile = entry.replace.fileName;
-        if (destinations.contains(destination) || sessionFiles.contains(sessionFile)) {
-            reportUnsafePath(destinations.contains(destination) ? destination : sessionFile,
+        if (destinations.contains(entry.realDestination) || sessionFiles.contains(sessionFile)) {
+            reportUnsafePath(destinations.contains(entry.realDestination)
+                    ? QDir::cleanPath(entry.replace.destFileName(QString()))
+                    : sessionFile,
                 entry.replace.section);
             return false;
         }
-        destinations.insert(destination);
+        destinations.insert(entry.realDestination);
         sessionFiles.insert(sessionFile);
     }
     entries.removeIf([this, &destinations](const Entry& entry) {
-        if (entry.deletePath.isEmpty() || !destinations.contains(QDir::cleanPath(entry.deletePath)))
+        if (entry.deletePath.isEmpty() || !destinations.contains(entry.realDestination))
             return false;
         emit message(
             QStringLiteral("Warning: product ini installs and deletes %1; it is not deleted")
-                .arg(entry.deletePath));
+                .arg(escapedForLog(entry.deletePath)));
         return true;
     });
     return true;
@@ -300,5 +365,20 @@ void MakeDownloadReplaceListFunc::leaveSignaturesToTheirFiles()
 void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)
 {
     emit message(QStringLiteral("Warning: product ini contains unsafe path %1 in section %2")
-                     .arg(path, section));
+                     .arg(escapedForLog(path), escapedForLog(section)));
+}
+
+void MakeDownloadReplaceListFunc::reportLinkOut(
+    const QString& path, const QString& section, const QString& realPath, const QString& folder)
+{
+    if (realPath.isEmpty()) {
+        emit message(QStringLiteral("Warning: product ini path %1 in section %2 leads through a "
+                                    "broken symbolic link")
+                         .arg(escapedForLog(path), escapedForLog(section)));
+        return;
+    }
+    emit message(QStringLiteral("Warning: product ini path %1 in section %2 resolves to %3, "
+                                "outside %4")
+                     .arg(escapedForLog(path), escapedForLog(section), escapedForLog(realPath),
+                         escapedForLog(folder)));
 }

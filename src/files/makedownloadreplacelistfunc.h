@@ -11,7 +11,9 @@ struct FileSpecifications;
 // Builds the update plan from the product ini in the session directory: compares every listed
 // file with the installed copy and with a download left by an earlier run. Runs on a pool
 // thread; reads the configuration and the disk and writes only the plan it was given. The whole
-// ini is read and checked before any file is, so a bad line costs no hashing; the files are then
+// ini is read and checked before any file is, so a bad line costs no hashing; so is where each
+// name really leads, and a symbolic link that takes a file out of the installation (or a
+// download out of the session directory) refuses the whole plan. The files are then
 // checked on a pool of its own, several at a time, while the plan, the progress (once per key)
 // and the lists keep the order of the ini. On failure the plan must not be used.
 class MakeDownloadReplaceListFunc : public ASyncFunc
@@ -30,10 +32,13 @@ private:
     bool readEntries(QSettings& settings, QList<Entry>& entries);
     bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
     bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
+    bool refuseLinksOut(QList<Entry>& entries);
     bool refuseCollisions(QList<Entry>& entries);
     void checkEntries(const QList<Entry>& entries, int total);
     void leaveSignaturesToTheirFiles();
     void reportUnsafePath(const QString& path, const QString& section);
+    void reportLinkOut(const QString& path, const QString& section, const QString& realPath,
+        const QString& folder);
 
     Configuration* configuration;
     FileSpecifications& plan;

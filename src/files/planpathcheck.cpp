@@ -1,6 +1,7 @@
 #include "planpathcheck.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 bool PlanPathCheck::isContained(const QString& path)
@@ -26,4 +27,29 @@ bool PlanPathCheck::isContainedOrOneUp(const QString& path)
 {
     const QString oneUp = QStringLiteral("../");
     return isContained(path.startsWith(oneUp) ? path.mid(oneUp.size()) : path);
+}
+
+QString PlanPathCheck::realPath(const QString& absolutePath)
+{
+    QString existing = QDir::cleanPath(absolutePath);
+    QString rest;
+    for (;;) {
+        const QFileInfo info(existing);
+        if (info.exists())
+            return rest.isEmpty() ? info.canonicalFilePath()
+                                  : QDir(info.canonicalFilePath()).filePath(rest);
+        if (info.isSymLink())
+            return {};
+        rest = rest.isEmpty() ? info.fileName() : info.fileName() + QLatin1Char('/') + rest;
+        existing = info.path();
+    }
+}
+
+bool PlanPathCheck::isWithin(const QString& realPath, const QString& realFolder)
+{
+    if (realFolder.isEmpty())
+        return false;
+    const QString prefix
+        = realFolder.endsWith(QLatin1Char('/')) ? realFolder : realFolder + QLatin1Char('/');
+    return realPath == realFolder || realPath.startsWith(prefix);
 }

@@ -4,7 +4,9 @@
 
 // Rules for the relative paths a product ini names. Its keys and sections become paths below
 // the installation root, the session directory and the mirror's version folder, so a name that
-// could leave them (absolute, or with "." or ".." components) must never reach the disk.
+// could leave them (absolute, or with "." or ".." components) must never reach the disk; and
+// since a symbolic link on the way could still lead elsewhere, where a path really leads is
+// looked up on the disk too.
 class PlanPathCheck
 {
 public:
@@ -13,4 +15,12 @@ public:
     static bool isContained(const QString& path);
     // As isContained, but a single leading ".." is allowed (files one level above the root).
     static bool isContainedOrOneUp(const QString& path);
+
+    // Where the absolute path really leads: its deepest part that exists, with every symbolic
+    // link resolved, followed by the rest, which a write would create as real directories.
+    // Empty when a link on the way points nowhere, since what a write through it would create
+    // is unknown.
+    static QString realPath(const QString& absolutePath);
+    // Whether the real path is the real folder or lies below it; never for an empty folder.
+    static bool isWithin(const QString& realPath, const QString& realFolder);
 };

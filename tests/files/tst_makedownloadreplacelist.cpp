@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -78,6 +79,8 @@ private slots:
     void plan();
     void unsafePathsStopThePlan_data();
     void unsafePathsStopThePlan();
+    void linksOnTheWay_data();
+    void linksOnTheWay();
     void productIniFromReleaseTool();
     void checksEndingOutOfOrderKeepTheIniOrder();
 
@@ -322,7 +325,7 @@ void tst_MakeDownloadReplaceList::plan()
 void tst_MakeDownloadReplaceList::unsafePathsStopThePlan_data()
 {
     QTest::addColumn<QString>("ini");
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("path"); // as the log shows it
     QTest::addColumn<QString>("section");
 
     QTest::newRow("key climbing out") << "[files]\n..\\evil={md5:x}::1\n"
@@ -378,12 +381,22 @@ void tst_MakeDownloadReplaceList::unsafePathsStopThePlan_data()
         << "b";
     QTest::newRow("backslash in the fifth field")
         << "[files]\na.gz={md5:x}::1::{md5:y}::1::lib\\libfoo.dylib\n"
-        << "lib\\libfoo.dylib"
+        << "lib\\\\libfoo.dylib"
         << "files";
     QTest::newRow("control character in the fifth field")
         << "[files]\na.gz={md5:x}::1::{md5:y}::1::lib/a\tb\n"
-        << "lib/a\tb"
+        << "lib/a\\tb"
         << "files";
+    QTest::newRow("line break in a key, forging a log line")
+        << "[files]\ninst\\a%0AWarning%3A forged={md5:x}::1\n"
+        << "inst/a\\nWarning: forged"
+        << "files";
+    QTest::newRow("NUL in a key, cutting the message") << "[files]\nb%00c={md5:x}::1\n"
+                                                       << "b\\u0000c"
+                                                       << "files";
+    QTest::newRow("line break in a section") << "[s%0At]\nk={md5:x}::1\n"
+                                             << "s\\nt"
+                                             << "s\\nt";
     QTest::newRow("absolute section") << "[%2Fetc]\nevil={md5:x}::1\n" << QString() << QString();
 }
 
@@ -402,6 +415,183 @@ void tst_MakeDownloadReplaceList::unsafePathsStopThePlan()
     QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
     QCOMPARE(plan.downloadList.size(), 1);
     QVERIFY(plan.replaceList.isEmpty());
+}
+
+// Symbolic links planted in the installation, beside it or in the session directory: a link
+// that would carry a write or a deletion elsewhere refuses the whole plan, one that stays
+// inside is followed, and a link in place of a listed file is replaced, never written through.
+// "{root}", "{up}" (the root's parent), "{session}" and "{canary}" (a folder outside all of
+// them) stand for real paths.
+void tst_MakeDownloadReplaceList::linksOnTheWay_data()
+{
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QStringList>("installed"); // path=content below the root
+    QTest::addColumn<QStringList>("links"); // link=target
+    QTest::addColumn<QStringList>("canary"); // name=content in the canary folder
+    QTest::addColumn<QString>("failure"); // the last message of a refused plan
+    QTest::addColumn<QStringList>("replaces");
+    QTest::addColumn<QStringList>("deletes");
+    QTest::addColumn<QStringList>("notes");
+
+    const QStringList outOfRoot { "{root}/inst/out={canary}" };
+    const QStringList insideRoot { "{root}/inst/alias={root}/inst/real" };
+    const QStringList outOfUp { "{up}/tst_files_up/MacOS={canary}" };
+
+    QTest::newRow("folder link leaving the root")
+        << "[files]\ninst\\out\\x={md5:new}::3\n"
+        << QStringList() << outOfRoot << QStringList { "x=old" }
+        << "Warning: product ini path inst/out/x in section files resolves to {canary}/x, "
+           "outside {root}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("folder link leaving the root, folders still to make below it")
+        << "[files]\ninst\\out\\new\\deep\\x={md5:new}::3\n"
+        << QStringList() << outOfRoot << QStringList()
+        << "Warning: product ini path inst/out/new/deep/x in section files resolves to "
+           "{canary}/new/deep/x, outside {root}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("packed file unpacked through a link leaving the root")
+        << "[files]\npk\\a.gz={md5:gz}::3::{md5:u}::1::inst/out/a.dylib\n"
+        << QStringList() << outOfRoot << QStringList()
+        << "Warning: product ini path inst/out/a.dylib in section files resolves to "
+           "{canary}/a.dylib, outside {root}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("link to the root's parent, for a file of the root")
+        << "[files]\ninst\\up\\x={md5:new}::3\n"
+        << QStringList() << QStringList { "{root}/inst/up={up}" } << QStringList()
+        << "Warning: product ini path inst/up/x in section files resolves to {up}/x, outside "
+           "{root}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("one level up, through a link leaving the root's parent")
+        << "[bin_macosx]\ntst_files_up\\MacOS\\app={md5:new}::3\n"
+        << QStringList() << outOfUp << QStringList()
+        << "Warning: product ini path tst_files_up/MacOS/app in section bin_macosx resolves to "
+           "{canary}/app, outside {up}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("deletion through a link leaving the root")
+        << "[delete]\ninst\\out\\victim=1\n"
+        << QStringList() << outOfRoot << QStringList { "victim=precious" }
+        << "Warning: product ini path inst/out/victim in section delete resolves to "
+           "{canary}/victim, outside {root}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("deletion one level up, through a link leaving the root's parent")
+        << "[delete]\n..\\tst_files_up\\MacOS\\victim=1\n"
+        << QStringList() << outOfUp << QStringList { "victim=precious" }
+        << "Warning: product ini path ../tst_files_up/MacOS/victim in section delete resolves "
+           "to {canary}/victim, outside {up}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("broken link on the way")
+        << "[files]\ninst\\gone\\x={md5:new}::3\n"
+        << QStringList() << QStringList { "{root}/inst/gone={canary}/missing" } << QStringList()
+        << "Warning: product ini path inst/gone/x in section files leads through a broken "
+           "symbolic link"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("session folder link leaving the session directory")
+        << "[files]\ninst\\x={md5:new}::3\n"
+        << QStringList() << QStringList { "{session}/inst={canary}" } << QStringList { "x=old" }
+        << "Warning: product ini path inst/x in section files resolves to {canary}/x, outside "
+           "{session}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("download itself a link leaving the session directory")
+        << "[files]\ninst\\x={md5:new}::3\n"
+        << QStringList() << QStringList { "{session}/inst/x={canary}/x" } << QStringList { "x=old" }
+        << "Warning: product ini path inst/x in section files resolves to {canary}/x, outside "
+           "{session}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("signature of a signed download a link leaving the session directory")
+        << "[files]\ninst\\tool=::3\n"
+        << QStringList() << QStringList { "{session}/inst/tool.sig={canary}/sig" }
+        << QStringList { "sig=old" }
+        << "Warning: product ini path inst/tool.sig in section files resolves to {canary}/sig, "
+           "outside {session}"
+        << QStringList() << QStringList() << QStringList();
+    QTest::newRow("two names of one file through a link inside the root")
+        << "[a]\ninst\\real\\x={md5:x}::1\n[b]\ninst\\alias\\x={md5:x}::1\n"
+        << QStringList { "inst/real/x=old" } << insideRoot << QStringList()
+        << "Warning: product ini contains unsafe path inst/alias/x in section b" << QStringList()
+        << QStringList() << QStringList();
+    QTest::newRow("folder link inside the root: followed")
+        << "[files]\ninst\\alias\\x={md5:new}::3\n"
+        << QStringList { "inst/real/x=old" } << insideRoot << QStringList() << QString()
+        << QStringList { "inst/alias/x" } << QStringList() << QStringList();
+    QTest::newRow("installed through one name, deleted through another: kept")
+        << "[delete]\ninst\\alias\\x=1\n[files]\ninst\\real\\x={md5:new}::3\n"
+        << QStringList { "inst/real/x=old" } << insideRoot << QStringList() << QString()
+        << QStringList { "inst/real/x" } << QStringList()
+        << QStringList {
+               "Warning: product ini installs and deletes inst/alias/x; it is not deleted"
+           };
+    QTest::newRow("link leaving the root in place of a listed file: replaced, never current")
+        << "[files]\ninst\\update={md5:same}::4\n"
+        << QStringList() << QStringList { "{root}/inst/update={canary}/update" }
+        << QStringList { "update=same" } << QString() << QStringList { "inst/update" }
+        << QStringList() << QStringList();
+    QTest::newRow("link leaving the root, listed for deletion: the link goes")
+        << "[delete]\ninst\\link=1\n"
+        << QStringList() << QStringList { "{root}/inst/link={canary}/victim" }
+        << QStringList { "victim=precious" } << QString() << QStringList()
+        << QStringList { "inst/link" } << QStringList();
+}
+
+void tst_MakeDownloadReplaceList::linksOnTheWay()
+{
+    QFETCH(QString, ini);
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, canary);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, replaces);
+    QFETCH(QStringList, deletes);
+    QFETCH(QStringList, notes);
+    QTemporaryDir canaryDir;
+    QVERIFY(canaryDir.isValid());
+    const auto real = [](const QString& path) { return QFileInfo(path).canonicalFilePath(); };
+    const QString canaryPath = real(canaryDir.path());
+    const auto place = [&](QString text) {
+        return text.replace(QStringLiteral("{root}"), real(root))
+            .replace(QStringLiteral("{up}"), real(root + QStringLiteral("..")))
+            .replace(QStringLiteral("{session}"), real(session->path()))
+            .replace(QStringLiteral("{canary}"), canaryPath);
+    };
+    writeIni(ini);
+    QVERIFY(writeFiles(root, installed));
+    QVERIFY(writeFiles(canaryPath, canary));
+    // A plan must not change even the mode of a file outside.
+    QHash<QString, QFile::Permissions> canaryModes;
+    for (const QString& entry : std::as_const(canary)) {
+        const QString path = canaryPath + QLatin1Char('/') + entry.section(QLatin1Char('='), 0, 0);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        canaryModes.insert(path, QFile::permissions(path));
+    }
+    for (const QString& link : std::as_const(links)) {
+        const QString path = place(link.section(QLatin1Char('='), 0, 0));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(QFile::link(place(link.section(QLatin1Char('='), 1)), path));
+    }
+
+    FileSpecifications plan = sentinelPlan();
+    const Result result = runPlan(plan);
+
+    for (const QString& entry : std::as_const(canary)) {
+        const int split = entry.indexOf(QLatin1Char('='));
+        QFile file(canaryPath + QLatin1Char('/') + entry.left(split));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), entry.mid(split + 1).toUtf8());
+        QCOMPARE(file.permissions(), canaryModes.value(file.fileName()));
+    }
+    if (!failure.isEmpty()) {
+        QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
+        QCOMPARE(result.messages.last(), place(failure));
+        QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
+        QVERIFY(plan.replaceList.isEmpty());
+        return;
+    }
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(result.messages.mid(1), notes);
+    QStringList actualReplaces;
+    for (const FileReplaceSpecification& entry : std::as_const(plan.replaceList))
+        actualReplaces.append(entry.destFileName(QString()));
+    QCOMPARE(actualReplaces, replaces);
+    QCOMPARE(plan.deleteList, deletes);
 }
 
 // A release published by the release tool, against the previous version as installed.
