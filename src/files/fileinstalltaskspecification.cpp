@@ -1,12 +1,23 @@
 #include "fileinstalltaskspecification.h"
 
+#include "nameswap.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+bool isDirectory(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+}
 
 FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPath,
     const QString& path, const QString& oldPath, RollbackDataList* rollbackList, QObject* parent,
@@ -19,8 +30,13 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 
 bool FileInstallTaskSpecification::doOp()
 {
-    if (!oldPath.isEmpty() && !keepOldAside())
-        return false;
+    if (!oldPath.isEmpty() && isDirectory(path))
+        return swapWithDirectory();
+    return (oldPath.isEmpty() || keepOldAside()) && putInPlace();
+}
+
+bool FileInstallTaskSpecification::putInPlace()
+{
     RollbackData entry(RollbackData::Rename, newPath, path);
     if (!writeAhead(entry))
         return false;
@@ -33,6 +49,30 @@ bool FileInstallTaskSpecification::doOp()
     if (!renamed)
         return fail(entry);
     addRollbackOp(entry);
+    return true;
+}
+
+// A directory cannot be hard-linked aside: the new file and the directory trade names in one
+// step, so that the name is never missing, and the directory then takes its "_old_" name.
+bool FileInstallTaskSpecification::swapWithDirectory()
+{
+    RollbackData swap(RollbackData::Exchange, path, newPath);
+    if (!writeAhead(swap))
+        return false;
+    if (!NameSwap::swap(path, newPath)) {
+        const int error = errno;
+        forgetRollbackOp(swap);
+        if (!NameSwap::isUnsupported(error))
+            return fail(swap);
+        return keepOldAside() && putInPlace();
+    }
+    addRollbackOp(swap);
+    RollbackData aside(RollbackData::Rename, newPath, oldPath);
+    if (!writeAhead(aside))
+        return false;
+    if (!QFile::rename(newPath, oldPath))
+        return fail(aside);
+    addRollbackOp(aside);
     return true;
 }
 

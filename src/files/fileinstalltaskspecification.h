@@ -6,8 +6,9 @@
 // in place under the name path (the base's path). When there is an installed file, oldPath is
 // where it is kept: it is first given that second name by a hard link, then the new file is
 // renamed over it, so the installed name always names the old or the new file, never nothing.
-// Where hard links are not available (some file systems, or a directory in the way) the
-// installed entry is renamed aside instead. Each step is journalled as a Rename, written
+// An installed directory cannot be linked: it and the new file swap names in one step, and
+// the directory then takes the name oldPath. Where neither is available (some file systems)
+// the installed entry is renamed aside instead, and the name is missing for a moment. Each step is journalled as a Rename, written
 // ahead; undoing both gives the installed name back its old file. Fails with "Could not
 // rename '%1' to '%2'" when a step fails, or when a new file's name is taken meanwhile.
 class FileInstallTaskSpecification : public FastFileOpTaskSpecification
@@ -25,5 +26,7 @@ public:
 
 private:
     bool keepOldAside();
+    bool putInPlace();
+    bool swapWithDirectory();
     bool fail(const RollbackData& entry);
 };

@@ -2,7 +2,7 @@
 
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
-#include "filerenametaskspecification.h"
+#include "filetodirtaskspecification.h"
 #include "filereplacetaskspecification.h"
 #include "installationsynctaskspecification.h"
 #include "rollbackjournalcommittaskspecification.h"
@@ -60,8 +60,8 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     }
     // Plain string order puts every parent before its children.
     missing.sort();
-    // A file (or link) where the new version has a directory goes aside like a replaced file,
-    // and is deleted with the old copies.
+    // A file (or link) where the new version has a directory trades places with a new, empty
+    // directory, goes aside like a replaced file and is deleted with the old copies.
     QStringList inTheWay;
     for (const QString& dir : std::as_const(missing)) {
         QString path = dir;
@@ -77,7 +77,7 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
             QFileInfo(path).dir().filePath(Configuration::getSpecialFileRenamePrefix())
             + QFileInfo(path).fileName());
         movedAside.append(aside);
-        addSubTask(new FileRenameTaskSpecification(path, aside, &rollbackList, this, weight));
+        addSubTask(new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight));
     }
     for (const QString& dir : std::as_const(missing))
         addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));

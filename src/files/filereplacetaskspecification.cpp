@@ -89,9 +89,11 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
 
     struct stat installed;
     replacedExisting = isPresent(destination, &installed);
-    // A directory the new version replaces by a file lends it no mode.
-    int permissions = replacedExisting && S_ISREG(installed.st_mode) ? int(installed.st_mode & 0777)
-                                                                     : newFileMode;
+    // A directory the new version replaces by a file lends it no mode, and no file keeps write
+    // bits for others: any local user could change the client through them.
+    int permissions = replacedExisting && S_ISREG(installed.st_mode)
+        ? int(installed.st_mode & 0777 & ~(S_IWGRP | S_IWOTH))
+        : newFileMode;
     if (isExecutableByRule(destination))
         permissions = executableMode;
 
@@ -158,6 +160,9 @@ bool FileReplaceTaskSpecification::isExecutableByRule(const QString& path)
 
 void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
 {
-    if (isExecutableByRule(path))
+    // chmod follows a symbolic link, which may lead anywhere.
+    struct stat info;
+    if (isExecutableByRule(path) && ::lstat(QFile::encodeName(path).constData(), &info) == 0
+        && S_ISREG(info.st_mode))
         ::chmod(QFile::encodeName(path).constData(), executableMode);
 }

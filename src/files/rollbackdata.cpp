@@ -1,5 +1,7 @@
 #include "rollbackdata.h"
 
+#include "nameswap.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,12 @@ bool present(const QString& path, struct stat* info = nullptr)
 {
     struct stat unused;
     return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
+}
+
+bool isDirectory(const QString& path)
+{
+    struct stat info;
+    return present(path, &info) && S_ISDIR(info.st_mode);
 }
 
 // Two names of one file: a copy kept aside by a hard link while the original stays in place.
@@ -54,6 +62,12 @@ bool RollbackData::rollback(QObject* reporter) const
             return true;
         message(reporter, QStringLiteral("warning: rollback create file %1 failed").arg(path));
         return false;
+    case Exchange:
+        if (NameSwap::swap(previousPath, path))
+            return true;
+        message(reporter,
+            QStringLiteral("warning: rollback exchange of %1 and %2 failed").arg(previousPath, path));
+        return false;
     case CreateDir:
         // rmdir removes empty directories only, so whatever someone put there meanwhile stays.
         if (QFileInfo(path).dir().rmdir(QDir(path).dirName()))
@@ -70,6 +84,9 @@ bool RollbackData::undoIfDone(QObject* reporter) const
         return true;
     // The name to restore is still there, and is not the same file: the rename never happened.
     if (operation == Rename && present(previousPath) && !sameFile(path, previousPath))
+        return true;
+    // Still a directory where one was before the swap: it never happened.
+    if (operation == Exchange && (isDirectory(previousPath) || !isDirectory(path)))
         return true;
     return rollback(reporter);
 }

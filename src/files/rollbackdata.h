@@ -9,11 +9,13 @@ class QObject;
 // through the reporter's message(QString) signal, invoked by name.
 struct RollbackData
 {
-    enum Operation { Rename = 0, CreateFile = 1, CreateDir = 2 };
+    enum Operation { Rename = 0, CreateFile = 1, CreateDir = 2, Exchange = 3 };
 
     // For CreateFile and CreateDir.
     RollbackData(Operation operation, const QString& path);
-    // For Rename, with the two names in the order of the rename (from was renamed to to).
+    // For Rename, with the two names in the order of the rename (from was renamed to to). For
+    // Exchange, from is the name that was a directory before the two were swapped, to the other
+    // one: the kinds on disk tell whether the swap took effect.
     RollbackData(Operation operation, const QString& from, const QString& to);
 
     QString path;

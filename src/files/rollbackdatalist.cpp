@@ -77,16 +77,17 @@ bool RollbackDataList::undoCreation(const QString& path, QObject* reporter)
     return true;
 }
 
+// The two are written one right after the other by one operation, which no other entry can come
+// between; a rename of the same name further back belongs to something else (a left-over copy
+// moved out of the way).
 qsizetype RollbackDataList::keptAsideFor(const RollbackData& install) const
 {
-    if (install.operation != RollbackData::Rename)
+    if (install.operation != RollbackData::Rename || entries.isEmpty())
         return -1;
-    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
-        const RollbackData& entry = entries.at(i);
-        if (entry.operation == RollbackData::Rename && entry.previousPath == install.path)
-            return i;
-    }
-    return -1;
+    const RollbackData& previous = entries.last();
+    return previous.operation == RollbackData::Rename && previous.previousPath == install.path
+        ? entries.size() - 1
+        : -1;
 }
 
 // A mark that cannot be written (a full disk) does not stop the undo: the pairing of each

@@ -44,7 +44,7 @@ struct RollbackDataList
 private:
     bool undo(bool readBack, QObject* reporter);
     // The entry that kept the installed file aside for the one that put a new file in its
-    // place (install), or -1.
+    // place (install): the entry right before it, or -1.
     qsizetype keptAsideFor(const RollbackData& install) const;
     // Undoes (and takes off) the creation of the temporary file a replacement put in place.
     bool undoCreation(const QString& path, QObject* reporter);

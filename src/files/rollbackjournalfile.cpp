@@ -24,6 +24,7 @@ const QByteArray renameWord = QByteArrayLiteral("rename");
 const QByteArray commitWord = QByteArrayLiteral("commit");
 const QByteArray deleteWord = QByteArrayLiteral("delete");
 const QByteArray undoneWord = QByteArrayLiteral("undone");
+const QByteArray exchangeWord = QByteArrayLiteral("exchange");
 
 QString systemError()
 {
@@ -88,6 +89,8 @@ bool parseLine(const QByteArray& line, const QString& root, Journal& journal)
         journal.entries.append(RollbackData(RollbackData::CreateFile, first));
     } else if (word == renameWord && fields.size() == 3) {
         journal.entries.append(RollbackData(RollbackData::Rename, first, second));
+    } else if (word == exchangeWord && fields.size() == 3) {
+        journal.entries.append(RollbackData(RollbackData::Exchange, first, second));
     } else {
         return false;
     }
@@ -209,6 +212,9 @@ bool RollbackJournalFile::append(RollbackData& entry)
         break;
     case RollbackData::Rename:
         line = renameWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
+        break;
+    case RollbackData::Exchange:
+        line = exchangeWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
         break;
     }
     if (!writeLine(line))

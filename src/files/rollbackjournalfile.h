@@ -18,6 +18,9 @@ class QObject;
 //     dir PATH          the directory PATH is about to be created
 //     file PATH         the file PATH is about to be created
 //     rename FROM TO    FROM is about to be renamed (or hard-linked) to TO
+//     exchange DIR OTHER  the directory DIR and the file OTHER are about to swap names in one
+//                       step (a directory of the old version becoming a file, or a file a
+//                       directory)
 //     undone N          the N-th entry line (the first entry is 1) was undone, or its operation
 //                       failed: a replay skips it
 //     commit            the replacement succeeded; what follows is the delete step

@@ -40,7 +40,9 @@ const char* const childOption = "--apply-in-child";
 const char* const recoverOption = "--recover-in-child";
 // The calls by which an undo changes the installation.
 const QString undoCalls = QStringLiteral("rename,renameat,renameat2,unlink,unlinkat,rmdir");
-const uint installedModes[] = { 0644, 0755, 0600, 0640 };
+// 0666 and 0775: a file others may write is replaced by one only its owner may write.
+const uint installedModes[] = { 0644, 0755, 0600, 0640, 0666, 0775 };
+constexpr int modeCount = 6;
 
 struct UpdateRun
 {
@@ -293,7 +295,7 @@ void tst_FileReplaceList::buildInstallation()
         if (entry.installed)
             QVERIFY(TestFiles::write(root + entry.destination,
                 QByteArray("old ") + QByteArray::number(i) + QByteArray(i * 13, 'o'),
-                installedModes[i % 4]));
+                installedModes[i % modeCount]));
         QVERIFY(TestFiles::write(session->filePath(entry.key),
             entry.packed ? TestFiles::gzipped(entry.newContent) : entry.newContent));
     }
@@ -388,7 +390,8 @@ void tst_FileReplaceList::verifyNewVersion()
     for (int i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
         const bool executable = i >= 46 && i <= 48;
-        const uint mode = executable ? 0755 : entry.installed ? installedModes[i % 4] : 0644;
+        const uint mode
+            = executable ? 0755 : entry.installed ? installedModes[i % modeCount] & 0755 : 0644;
         QCOMPARE(modeOf(root + entry.destination) & 07777, mode);
     }
     QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));

@@ -188,6 +188,19 @@ void tst_RollbackDataList::recoverJournal_data()
     QTest::newRow("undone mark of no entry: nothing touched")
         << QStringList { "a=new", "_old_a=old" } << install + "undone 4\n" << false
         << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
+    QTest::newRow("a directory turned file, killed after the swap")
+        << QStringList { "x=new", ".new_x.1/inner=x was a dir" }
+        << QByteArray("file .new_x.1\nexchange x .new_x.1\n") << true
+        << QStringList { "x/inner=x was a dir" };
+    QTest::newRow("a directory turned file, killed after it took its old name")
+        << QStringList { "x=new", "_old_x/inner=x was a dir" }
+        << QByteArray("file .new_x.1\nexchange x .new_x.1\nrename .new_x.1 _old_x\n") << true
+        << QStringList { "x/inner=x was a dir" };
+    QTest::newRow("a file turned directory, killed with a file in it")
+        << QStringList { "y/z=new", "_old_y.4=y was a file" }
+        << QByteArray("dir .new_y.2\nexchange .new_y.2 y\nrename .new_y.2 _old_y.4\n"
+                      "file y/.new_z.3\nrename y/.new_z.3 y/z\n")
+        << true << QStringList { "y=y was a file" };
     QTest::newRow("unknown entry: nothing touched")
         << QStringList { "a=new", "_old_a=old" } << QByteArray("chmod a 777\n") << false
         << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
