@@ -101,19 +101,25 @@ void TestProgram::errorExit_data()
     QTest::addColumn<QString>("boxTitle");
     QTest::addColumn<QString>("errorOutput");
     QTest::addColumn<int>("exitCode");
+    // A replacement of libQtCore.so.4 was killed after its last rename, and the session
+    // directory is gone (a reboot): the journal is all that is left.
+    QTest::addColumn<bool>("interrupted");
 
     const QString type = u"client_macosx"_s;
     QTest::newRow("invalid version: no window, exit 1")
-        << QStringList { type, u"30x13"_s } << u"C"_s << u"^Error$"_s << QString() << 1;
+        << QStringList { type, u"30x13"_s } << u"C"_s << u"^Error$"_s << QString() << 1 << false;
     QTest::newRow("invalid version in German")
-        << QStringList { type, u"30x13"_s } << u"de_DE.UTF-8"_s << u"^Fehler$"_s << QString() << 1;
+        << QStringList { type, u"30x13"_s } << u"de_DE.UTF-8"_s << u"^Fehler$"_s << QString() << 1 << false;
     QTest::newRow("unattended, invalid version: no box, exit 1")
         << QStringList { u"--nouser"_s, type, u"30x13"_s } << u"C"_s << QString()
-        << u"Invalid version nr (30x13)"_s << 1;
+        << u"Invalid version nr (30x13)"_s << 1 << false;
     // Without mirrors.ini the unattended start two seconds later cannot prepare a run.
     QTest::newRow("unattended, engine error: no box, exit 2")
         << QStringList { u"--nouser"_s, type, u"3013"_s } << u"C"_s << QString()
-        << u"mirrors.ini is missing, cannot proceed."_s << 2;
+        << u"mirrors.ini is missing, cannot proceed."_s << 2 << false;
+    QTest::newRow("unattended, an interrupted update is undone before the old copies go")
+        << QStringList { u"--nouser"_s, type, u"3013"_s } << u"C"_s << QString()
+        << u"mirrors.ini is missing, cannot proceed."_s << 2 << true;
 }
 
 void TestProgram::errorExit()
@@ -123,9 +129,19 @@ void TestProgram::errorExit()
     QFETCH(QString, boxTitle);
     QFETCH(QString, errorOutput);
     QFETCH(int, exitCode);
+    QFETCH(bool, interrupted);
 
     for (const QString& file : removedAtStart + keptAtStart)
         QVERIFY(TestFiles::write(root + u'/' + file, "set aside"));
+    const QString library = root + u"/libQtCore.so.4"_s;
+    if (interrupted) {
+        QVERIFY(TestFiles::write(library, "new library"));
+        QVERIFY(TestFiles::write(root + u"/_old_libQtCore.so.4"_s, "old library"));
+        QVERIFY(TestFiles::write(root + u"/update.journal"_s,
+            "crv-rollback-journal 1\nfile .new_libQtCore.so.4.1\n"
+            "rename libQtCore.so.4 _old_libQtCore.so.4\n"
+            "rename .new_libQtCore.so.4.1 libQtCore.so.4\n"));
+    }
 
     QProcess* process = startUpdate(arguments, language);
     QVERIFY(process->waitForStarted());
@@ -148,10 +164,18 @@ void TestProgram::errorExit()
     if (!errorOutput.isEmpty())
         QVERIFY(QString::fromLocal8Bit(process->readAllStandardError()).contains(errorOutput));
 
+    // Removed once an update starts, after the recovery of an interrupted one (which may need
+    // them); a rejected command line starts none and touches nothing.
+    const bool updateStarted = exitCode == 2;
     for (const QString& file : removedAtStart)
-        QVERIFY2(!QFile::exists(root + u'/' + file), qPrintable(file));
+        QVERIFY2(QFile::exists(root + u'/' + file) != updateStarted, qPrintable(file));
     for (const QString& file : keptAtStart)
         QVERIFY2(QFile::exists(root + u'/' + file), qPrintable(file));
+    if (interrupted) {
+        QCOMPARE(TestFiles::read(library), QByteArray("old library"));
+        QVERIFY(!QFile::exists(root + u"/_old_libQtCore.so.4"_s));
+        QVERIFY(!QFile::exists(root + u"/update.journal"_s));
+    }
 }
 
 void TestProgram::unattendedUpdate()
