@@ -116,6 +116,10 @@ bool UpdateEngine::initialize()
     UpdateIniData::modify(
         configuration->clientVersion, configuration->tempDir, configuration->clientType);
 
+    // A restart prepares a new list; the last run's task, deleted through the event loop before
+    // it, may still hold the old one until then.
+    if (mirrors)
+        mirrors->deleteLater();
     mirrors = new Mirrors(this);
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);

@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "mirrors.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testspies.h"
@@ -272,6 +273,10 @@ void TestUpdateEngine::userCancelKeepsTheSession()
     engine.reset();
     QCOMPARE(engine.state, UpdateEngine::Idle);
     QVERIFY(!engine.busy());
+
+    // A restart prepares the mirror list anew; the last one goes.
+    QVERIFY(engine.initialize());
+    QTRY_COMPARE(engine.findChildren<Mirrors*>().size(), 1);
 }
 
 void TestUpdateEngine::proxy_data()
