@@ -34,8 +34,10 @@ void Banner::run()
 
 void Banner::onResolved(QHostInfo hostInfo)
 {
-    if (hostInfo.error() != QHostInfo::NoError)
+    if (hostInfo.error() != QHostInfo::NoError) {
+        finish();
         return;
+    }
     serverAddress.clear();
     for (const QHostAddress& address : hostInfo.addresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -43,15 +45,17 @@ void Banner::onResolved(QHostInfo hostInfo)
             break;
         }
     }
-    if (serverAddress.isNull())
+    if (serverAddress.isNull()) {
+        finish();
         return;
+    }
     sendRequest();
 }
 
 void Banner::sendRequest()
 {
     if (socket->writeDatagram(request, serverAddress, port) != request.size()) {
-        retryTimer.stop();
+        finish();
         return;
     }
     retryTimer.start(RetryIntervalMs, this);
@@ -66,7 +70,7 @@ void Banner::timerEvent(QTimerEvent* event)
     if (sendCount++ < 1)
         sendRequest();
     else
-        retryTimer.stop();
+        finish();
 }
 
 void Banner::onReadyRead()
@@ -80,14 +84,13 @@ void Banner::onReadyRead()
         const qint64 size
             = socket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
         if (size < 0) {
-            retryTimer.stop();
+            finish();
             return;
         }
         if (senderPort != port || !sender.isEqual(serverAddress, QHostAddress::TolerantConversion))
             continue;
         // The answer ends the query; nothing later can start a second banner download.
-        retryTimer.stop();
-        socket->close();
+        finish();
         datagram.truncate(size);
         const QStringList parts
             = QString::fromLatin1(datagram).split(QLatin1Char(','), Qt::KeepEmptyParts);
@@ -99,5 +102,12 @@ void Banner::onReadyRead()
 
 void Banner::onError(QAbstractSocket::SocketError)
 {
+    finish();
+}
+
+void Banner::finish()
+{
     retryTimer.stop();
+    socket->close();
+    deleteLater();
 }

@@ -11,7 +11,9 @@
 // leads. run() resolves the host and sends the two-byte request; without an answer it sends it
 // once more after 5 s and gives up 5 s after that. The first datagram that arrives ends the
 // query; when it is "imageUrl,clickUrl" bannerFound is emitted once. Failures are silent: the
-// banner area simply stays empty. Main thread only; the owner deletes it.
+// banner area simply stays empty. Main thread only. Created with new: once its query is over
+// (answered, given up or failed) the object deletes itself through the event loop; its parent
+// may delete it earlier.
 class Banner : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,8 @@ protected:
 
 private:
     void sendRequest();
+    // Ends the query: nothing is sent or received any more, and the object goes.
+    void finish();
 
     QUdpSocket* socket;
     QBasicTimer retryTimer;

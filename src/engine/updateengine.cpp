@@ -328,6 +328,13 @@ void UpdateEngine::onBannerDownloadProgress(qint64 bytesReceived)
 
 void UpdateEngine::onBannerDownloadFinished()
 {
+    // With redirects not followed, an error page or a redirect finishes without a network
+    // error; only a 200 carries the image.
+    if (bannerReply->error() != QNetworkReply::NoError
+        || bannerReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+        dropBannerReply();
+        return;
+    }
     const QByteArray data = bannerReply->readAll();
     if (data.size() > MaxBannerSize) {
         dropBannerReply();

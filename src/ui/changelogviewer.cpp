@@ -17,6 +17,8 @@
 
 namespace {
 constexpr int requestLimitMs = 2000;
+// A changelog is a few kilobytes; a larger body would freeze the window while it is laid out.
+constexpr qint64 maxChangeLogBytes = 1024 * 1024;
 constexpr int defaultWidth = 617;
 constexpr int defaultHeight = 500;
 constexpr int widthMargin = 50;
@@ -92,6 +94,7 @@ void ChangeLogViewer::requestRemote(QString version)
     reply = networkManager->get(QNetworkRequest(
         MirrorUrl::fileUrl(base, this->version, QStringLiteral("changelog_client.txt"))));
     connect(reply, &QNetworkReply::finished, this, &ChangeLogViewer::onRequestFinished);
+    connect(reply, &QNetworkReply::downloadProgress, this, &ChangeLogViewer::onRequestProgress);
 
     if (!timeoutTimer) {
         timeoutTimer = new QTimer(this);
@@ -109,6 +112,14 @@ void ChangeLogViewer::onRequestTimeout()
         reply->abort();
 }
 
+void ChangeLogViewer::onRequestProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
+    // Both the announced length and what arrives count: the length may be missing or lie. The
+    // aborted reply finishes with an error, a failed mirror.
+    if (reply && (bytesReceived > maxChangeLogBytes || bytesTotal > maxChangeLogBytes))
+        reply->abort();
+}
+
 void ChangeLogViewer::onRequestFinished()
 {
     if (!reply)
@@ -121,8 +132,10 @@ void ChangeLogViewer::onRequestFinished()
     // the file.
     if (done->error() == QNetworkReply::NoError
         && done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200) {
-        const QString text = QString::fromUtf8(done->readAll());
-        if (!text.contains(QLatin1String("document has moved"))) {
+        const QByteArray body = done->read(maxChangeLogBytes + 1);
+        const QString text = QString::fromUtf8(body);
+        if (body.size() <= maxChangeLogBytes
+            && !text.contains(QLatin1String("document has moved"))) {
             load(text);
             return;
         }
@@ -174,7 +187,8 @@ QString ChangeLogViewer::getRandomMirror()
 
 void ChangeLogViewer::load(const QString& text)
 {
-    textEdit->setText(text);
+    // A changelog is plain text; as rich text a mirror's file could load local files as images.
+    textEdit->setPlainText(text);
     if (text.isEmpty())
         return;
 

@@ -4,6 +4,7 @@
 #include "configuration.h"
 #include "processtools.h"
 #include "updateengine.h"
+#include "weblink.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -79,8 +80,9 @@ void MainWindow::setUIToConfigSpecs()
 
     QString text;
     if (!configuration->clientVersionName.isEmpty()) {
+        // The name comes from the command line or the update server: it is text, never markup.
         text = QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
-            + tr("Update to Corvanta %1").arg(configuration->clientVersionName)
+            + tr("Update to Corvanta %1").arg(configuration->clientVersionName.toHtmlEscaped())
             + QStringLiteral("</div>");
     }
     text += QStringLiteral("<div style=\"margin-top:8px\">")
@@ -208,6 +210,12 @@ void MainWindow::onUpdateFinished()
 void MainWindow::onUpdateCanceled()
 {
     if (closeRequested) {
+        // An unattended caller learns that the run did not complete; closing the last window
+        // would end the event loop with 0.
+        if (unattended()) {
+            QCoreApplication::exit(exitRunCanceled);
+            return;
+        }
         // The run is over, so the window now closes without asking and takes the
         // application with it.
         close();
@@ -238,10 +246,14 @@ void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
     QPixmap image;
     if (!image.loadFromData(bannerImage))
         return;
-    const QUrl url(clickUrl);
-    banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
-    banner->setUrl(clickUrl);
     banner->setPixmap(image);
+    // The click URL comes over UDP unauthenticated: the image is shown without a link when it
+    // is no web address.
+    const QUrl url(clickUrl);
+    const bool linked = WebLink::isWebUrl(url);
+    banner->setToolTip(
+        linked ? tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()) : QString());
+    banner->setUrl(linked ? clickUrl : QString());
 }
 
 void MainWindow::onDetailsPressed()

@@ -22,7 +22,8 @@ class UpdateEngine;
 // before the event loop runs, is left open for the caller, which then runs the loop until it is
 // confirmed. In unattended mode nothing waits for a person: each log line also goes to standard
 // output, errors to the error output, a fatal one ends the loop at once, and a cancelled run
-// ends it with 3. Main thread only; the configuration must outlive the window.
+// ends it with 3, also one the user aborted by closing the window. Main thread only; the
+// configuration must outlive the window.
 class MainWindow : public QWidget, private Ui::MainWindow
 {
     Q_OBJECT

@@ -1,14 +1,14 @@
 #include "newsbanner.h"
 
+#include "newsdocument.h"
+#include "weblink.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QTextDocument>
 #include <QTimerEvent>
-#include <QUrl>
 
 namespace {
 constexpr int scrollIntervalMs = 10;
@@ -20,7 +20,7 @@ constexpr int edgeMargin = 10;
 
 NewsBanner::NewsBanner(QWidget* parent)
     : QWidget(parent)
-    , document(new QTextDocument(this))
+    , document(new NewsDocument(this))
 {
     setObjectName(QStringLiteral("NewsBanner"));
     setMinimumHeight(16);
@@ -40,7 +40,7 @@ void NewsBanner::setNews(const QString& news)
             linkUrl = content.mid(equals + 1);
     }
 
-    document->setHtml(news);
+    document->setNews(news);
     document->setDocumentMargin(0);
     paused = false;
     offset = float(width() - edgeMargin);
@@ -75,9 +75,9 @@ void NewsBanner::mousePressEvent(QMouseEvent* event)
 {
     const QString anchor = anchorAt(event->position().toPoint());
     if (!anchor.isEmpty())
-        QDesktopServices::openUrl(QUrl(anchor));
+        WebLink::open(anchor);
     else if (!linkUrl.isEmpty())
-        QDesktopServices::openUrl(QUrl(linkUrl));
+        WebLink::open(linkUrl);
     event->accept();
 }
 

@@ -4,12 +4,13 @@
 #include <QString>
 #include <QWidget>
 
-class QTextDocument;
+class NewsDocument;
 
-// The one-line news ticker: rich text scrolling from right to left at 50 pixels per second,
-// entering 10 pixels inside the right edge, with a blank pause of 3 s after each pass. Links
-// in the text open in the browser; an HTML comment "<!--URL=target-->" in the news names the
-// target of a click that hits no link. Main thread only.
+// The one-line news ticker: text scrolling from right to left at 50 pixels per second, entering
+// 10 pixels inside the right edge, with a blank pause of 3 s after each pass. Of the news's
+// HTML only the text and its web links are shown (see NewsDocument). Links in the text open in
+// the browser; an HTML comment "<!--URL=target-->" in the news names the target of a click that
+// hits no link. Only web addresses are ever opened (see WebLink). Main thread only.
 class NewsBanner : public QWidget
 {
 public:
@@ -27,7 +28,7 @@ protected:
 
 private:
     QBasicTimer scrollTimer;
-    QTextDocument* document;
+    NewsDocument* document;
     float offset = 0;
     int textWidth = 0;
     int textHeight = 0;

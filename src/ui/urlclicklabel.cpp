@@ -1,8 +1,8 @@
 #include "urlclicklabel.h"
 
-#include <QDesktopServices>
+#include "weblink.h"
+
 #include <QMouseEvent>
-#include <QUrl>
 
 UrlClickLabel::UrlClickLabel(QWidget* parent)
     : QLabel(parent)
@@ -18,6 +18,6 @@ void UrlClickLabel::mousePressEvent(QMouseEvent* event)
 {
     // The banner label has no URL until its image has arrived; a click then opens nothing.
     if (!url.isEmpty())
-        QDesktopServices::openUrl(QUrl(url));
+        WebLink::open(url);
     event->accept();
 }

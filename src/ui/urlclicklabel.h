@@ -4,7 +4,8 @@
 #include <QString>
 
 // A label that opens its URL in the user's browser when clicked with any button. An empty URL
-// opens nothing (the banner label has none until its image has arrived).
+// opens nothing (the banner label has none until its image has arrived), nor does one that is
+// no web address (see WebLink).
 class UrlClickLabel : public QLabel
 {
 public:

@@ -341,6 +341,8 @@ void TestUpdateEngine::bannerDownload_data()
     QTest::newRow("no length, endless") << "http" << 1000 << TestHttpServer::EndlessBody << false;
     QTest::newRow("a local file is not fetched")
         << "file" << 1000 << TestHttpServer::Serve << false;
+    QTest::newRow("error page") << "http" << 1000 << TestHttpServer::NotFound << false;
+    QTest::newRow("redirect") << "http" << 1000 << TestHttpServer::MovedPermanently << false;
 }
 
 void TestUpdateEngine::bannerDownload()

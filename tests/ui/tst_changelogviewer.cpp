@@ -41,6 +41,13 @@ QString changes(const QString& mirror)
     return u"Changes of 42 on %1\n\n- a longer second line with a fix"_s.arg(mirror);
 }
 
+// A changelog that looks like HTML; a file it names as an image must not be read.
+const QString markup
+    = u"<h1>Changes of 42</h1>\n<img src=\"/nonexistent/changes.png\"><b>fix</b>"_s;
+// Plain lines of exactly the size limit of a changelog.
+const QByteArray fullSize = QByteArray("a changelog line\n").repeated(1024 * 1024 / 17)
+    + QByteArray(1024 * 1024 % 17, 'x');
+
 QString iniPath(const QString& name)
 {
     return Configuration::getAppRootFilePath(name);
@@ -57,6 +64,10 @@ void TestChangeLogViewer::initTestCase()
     // What some servers answer with status 200 in place of the file.
     QVERIFY(TestFiles::write(served.filePath(u"moved/42/changelog_client.txt"_s),
         "<html><body>The document has moved <a href=\"/x\">here</a>.</body></html>"));
+    QVERIFY(
+        TestFiles::write(served.filePath(u"markup/42/changelog_client.txt"_s), markup.toUtf8()));
+    QVERIFY(TestFiles::write(served.filePath(u"full/42/changelog_client.txt"_s), fullSize));
+    QVERIFY(TestFiles::write(served.filePath(u"over/42/changelog_client.txt"_s), fullSize + 'x'));
     server = std::make_unique<TestHttpServer>(served.path());
     QVERIFY(server->start());
 }
@@ -129,6 +140,15 @@ void TestChangeLogViewer::fetch_data()
         << QString() << QStringList { u"m2/"_s } << QStringList() << changes(u"m2"_s) << 1;
     QTest::newRow("empty url skipped") << QString() << QStringList { QString(), u"m1"_s }
                                        << QStringList() << changes(u"m1"_s) << 1;
+    QTest::newRow("markup is shown as text")
+        << QString() << QStringList { u"markup"_s } << QStringList() << markup << 1;
+    QTest::newRow("exactly the size limit") << QString() << QStringList { u"full"_s }
+                                            << QStringList() << QString::fromLatin1(fullSize) << 1;
+    QTest::newRow("one byte over the limit")
+        << QString() << QStringList { u"over"_s } << QStringList() << failed << 1;
+    QTest::newRow("over the limit, no length announced")
+        << QString() << QStringList { u"over"_s } << QStringList { u"over=NoContentLength"_s }
+        << failed << 1;
 }
 
 void TestChangeLogViewer::fetch()

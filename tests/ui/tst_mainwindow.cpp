@@ -43,6 +43,8 @@ private slots:
     void errorBoxes_data();
     void errorBoxes();
     void closeDuringRun();
+    void runStates_data();
+    void runStates();
     void detailsScrollsToEnd();
     void bannerFound_data();
     void bannerFound();
@@ -97,6 +99,50 @@ QString rootFile(const QString& name)
 QString recordFile()
 {
     return QDir::tempPath() + u"/opener-called"_s;
+}
+
+// A mirror whose every answer stalls after the headers, so that a run stays running until it is
+// cancelled; it announces the product ini of version 42 and is the one mirror of mirrors.ini.
+class StalledMirror
+{
+public:
+    StalledMirror()
+        : server(served.path())
+    {
+    }
+
+    bool start()
+    {
+        if (!TestFiles::write(served.filePath(u"42/client_macosx.ini"_s), "[files]\n")
+            || !server.start())
+            return false;
+        server.setFault(u"*"_s, TestHttpServer::StallAfterHeaders);
+        return TestFiles::write(rootFile(u"mirrors.ini"_s),
+            u"[mirrors]\nsize=1\n1\\mirror=one\n[one]\nurl=%1\n"_s.arg(server.url()).toUtf8());
+    }
+
+    QTemporaryDir served;
+    TestHttpServer server;
+};
+
+// The event loop as the program runs it, until something ends it; its exit code.
+int runEventLoop()
+{
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
+    watchdog.start(20000);
+    return QApplication::exec();
+}
+
+QMessageBox* boxTitled(const QString& title)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box && box->isVisible() && box->windowTitle() == title)
+            return box;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -205,6 +251,10 @@ void TestMainWindow::versionLabel_data()
         << int(Alpha) << u"3.2 %1 off"_s
         << u"Update to Corvanta 3.2 %1 off\nYou are currently on Alpha channel."_s;
     QTest::newRow("unknown channel") << 7 << QString() << u"You are currently on channel."_s;
+    QTest::newRow("markup in the name is text")
+        << int(Stable) << u"3.3 <b>beta</b> <img src=\"x.png\"> &amp;"_s
+        << u"Update to Corvanta 3.3 <b>beta</b> <img src=\"x.png\"> &amp;\nYou are currently on "
+           "Stable channel."_s;
 }
 
 void TestMainWindow::versionLabel()
@@ -326,14 +376,9 @@ void TestMainWindow::errorBoxes()
 
 void TestMainWindow::closeDuringRun()
 {
-    QTemporaryDir served;
-    // The product ini is announced and never sent.
-    QVERIFY(TestFiles::write(served.filePath(u"42/client_macosx.ini"_s), "[files]\n"));
-    TestHttpServer server(served.path());
-    QVERIFY(server.start());
-    server.setFault(u"*"_s, TestHttpServer::StallAfterHeaders);
-    QVERIFY(TestFiles::write(rootFile(u"mirrors.ini"_s),
-        u"[mirrors]\nsize=1\n1\\mirror=one\n[one]\nurl=%1\n"_s.arg(server.url()).toUtf8()));
+    StalledMirror mirror;
+    QVERIFY(mirror.start());
+    TestHttpServer& server = mirror.server;
 
     Configuration configuration;
     configuration.clientType = u"client_macosx"_s;
@@ -376,6 +421,124 @@ void TestMainWindow::closeDuringRun()
         !child<QTextEdit>(window, "outputTextEdit")->toPlainText().contains(u"Update cancelled"_s));
 }
 
+void TestMainWindow::runStates_data()
+{
+    QTest::addColumn<int>("noUserMode");
+    // What the user and the run do, in order: "start" (the button, or the unattended auto-start),
+    // "request" (wait until the run has asked the mirror), "close", "yes" and "no" (answer the
+    // abort question), "ok" (confirm the cancelled box), "run ends" (the run cancels itself,
+    // as after an error).
+    QTest::addColumn<QStringList>("steps");
+    // Right after the last step, before the event loop runs: the titles of the open boxes, the
+    // start button, whether the window is shown and whether a run is under way.
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<bool>("busy");
+    // The program's exit code once the event loop has run, -1 when it is not run.
+    QTest::addColumn<int>("exitCode");
+
+    const QString ready = u"Start Update"_s;
+    QTest::newRow("cancelled run")
+        << 0 << QStringList { u"start"_s, u"request"_s, u"run ends"_s }
+        << QStringList { u"Update"_s } << u"Restart"_s << true << true << false << -1;
+    QTest::newRow("restarted run") << 0
+                                   << QStringList { u"start"_s, u"request"_s, u"run ends"_s,
+                                          u"ok"_s, u"start"_s, u"request"_s }
+                                   << QStringList() << u"Restart"_s << false << true << true << -1;
+    // The abort is asked for before the run's first task has started, so the cancellation
+    // completes in the event loop.
+    QTest::newRow("abort confirmed") << 0 << QStringList { u"start"_s, u"close"_s, u"yes"_s }
+                                     << QStringList() << ready << false << true << true << 0;
+    QTest::newRow("abort confirmed, unattended")
+        << 1 << QStringList { u"start"_s, u"close"_s, u"yes"_s } << QStringList() << ready << false
+        << true << true << 3;
+    QTest::newRow("close during the cancellation asks nothing")
+        << 0 << QStringList { u"start"_s, u"close"_s, u"yes"_s, u"close"_s } << QStringList()
+        << ready << false << true << true << 0;
+    QTest::newRow("abort declined") << 0 << QStringList { u"start"_s, u"close"_s, u"no"_s }
+                                    << QStringList() << ready << false << true << true << -1;
+    QTest::newRow("yes after the run ended closes the window")
+        << 0 << QStringList { u"start"_s, u"request"_s, u"close"_s, u"run ends"_s, u"yes"_s }
+        << QStringList { u"Update"_s } << u"Restart"_s << true << false << false << -1;
+}
+
+void TestMainWindow::runStates()
+{
+    QFETCH(int, noUserMode);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+    QFETCH(bool, visible);
+    QFETCH(bool, busy);
+    QFETCH(int, exitCode);
+
+    StalledMirror mirror;
+    QVERIFY(mirror.start());
+    Configuration configuration;
+    configuration.noUserMode = noUserMode;
+    configuration.clientType = u"client_macosx"_s;
+    configuration.clientVersion = 42;
+    MainWindow window(configuration);
+    window.setUIToConfigSpecs();
+    window.show();
+    auto* start = child<QPushButton>(window, "startButton");
+    auto* engine = window.findChild<UpdateEngine*>();
+    QVERIFY(engine);
+    // A run left running is ended before the window goes.
+    const auto endRun = qScopeGuard([engine] {
+        if (engine->busy()) {
+            engine->cancelUpdate();
+            QTRY_VERIFY(!engine->busy());
+        }
+    });
+
+    int requests = 0;
+    for (const QString& step : std::as_const(steps)) {
+        if (step == u"start"_s) {
+            if (noUserMode == 1)
+                window.onAutoStartUpdate();
+            else
+                QTest::mouseClick(start, Qt::LeftButton);
+            QVERIFY2(engine->busy(), qPrintable(openBoxes().join(u' ')));
+            QVERIFY(!start->isEnabled());
+        } else if (step == u"request"_s) {
+            ++requests;
+            QTRY_COMPARE(mirror.server.totalRequestCount(), requests);
+        } else if (step == u"close"_s) {
+            window.close();
+        } else if (step == u"yes"_s || step == u"no"_s || step == u"ok"_s) {
+            QMessageBox* box = boxTitled(step == u"ok"_s ? u"Update"_s : u"Question"_s);
+            QVERIFY2(box, qPrintable(step));
+            const auto button = step == u"yes"_s ? QMessageBox::Yes
+                : step == u"no"_s                ? QMessageBox::No
+                                                 : QMessageBox::Ok;
+            QTest::mouseClick(box->button(button), Qt::LeftButton);
+        } else if (step == u"run ends"_s) {
+            engine->cancelUpdate();
+            QTRY_VERIFY(!engine->busy());
+        } else {
+            QFAIL(qPrintable(step));
+        }
+    }
+
+    QStringList titles;
+    for (const QString& box : openBoxes())
+        titles.append(box.section(u':', 0, 0));
+    QCOMPARE(titles, boxes);
+    QCOMPARE(start->text(), text);
+    QCOMPARE(start->isEnabled(), enabled);
+    QCOMPARE(window.isVisible(), visible);
+    QCOMPARE(engine->busy(), busy);
+    if (exitCode >= 0) {
+        QCOMPARE(runEventLoop(), exitCode);
+        QVERIFY(!engine->busy());
+        QVERIFY(openBoxes().isEmpty());
+    }
+}
+
 void TestMainWindow::detailsScrollsToEnd()
 {
     Configuration configuration;
@@ -411,6 +574,9 @@ void TestMainWindow::bannerFound_data()
     QTest::newRow("percent signs")
         << true << u"https://example.com/%251%252"_s << u"Click to open \"https://example.com\""_s;
     QTest::newRow("not an image") << false << u"https://shop.example.com/"_s << QString();
+    // No link, and no tooltip promising one: the image alone.
+    QTest::newRow("click URL of a program") << true << u"file:///usr/bin/xterm"_s << QString();
+    QTest::newRow("click URL of a custom scheme") << true << u"crvtest://start"_s << QString();
 }
 
 void TestMainWindow::bannerFound()
@@ -438,7 +604,7 @@ void TestMainWindow::bannerFound()
     QCOMPARE(label->pixmap().isNull(), !image);
 
     QTest::mouseClick(label, Qt::LeftButton);
-    QCOMPARE(browser.opened, image ? QStringList { clickUrl } : QStringList());
+    QCOMPARE(browser.opened, tooltip.isEmpty() ? QStringList() : QStringList { clickUrl });
 }
 
 QTEST_MAIN(TestMainWindow)
