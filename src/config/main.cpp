@@ -1,6 +1,8 @@
 #include "configuration.h"
+#include "installationlock.h"
 #include "mainwindow.h"
 #include "updateengine.h"
+#include "updateinidata.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -10,11 +12,18 @@
 namespace {
 constexpr int autoStartDelayMs = 2000;
 constexpr int exitRejectedCommandLine = 1;
+constexpr int exitInstallationBusy = 1;
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+
+    // One updater per installation, for the whole run; the lock is held until main returns.
+    InstallationLock installationLock;
+    if (!installationLock.acquire())
+        return exitInstallationBusy;
+    UpdateIniData::removeWriterLeftovers();
 
     // Copies of the updater's own files that the last update could not replace while they
     // were in use.
