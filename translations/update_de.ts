@@ -138,5 +138,13 @@ nicht vom Aktualisierungsserver abgefragt werden.</translation>
         <source>Invalid client type (%1)</source>
         <translation>Ungültiger Client-Typ (%1)</translation>
     </message>
+    <message>
+        <source>Another update of %1 is already running; this one ends without changing anything.</source>
+        <translation>Eine andere Aktualisierung von %1 läuft bereits; diese endet, ohne etwas zu ändern.</translation>
+    </message>
+    <message>
+        <source>Cannot lock the installation %1 (%2: %3); the update ends without changing anything.</source>
+        <translation>Die Installation %1 kann nicht gesperrt werden (%2: %3); die Aktualisierung endet, ohne etwas zu ändern.</translation>
+    </message>
 </context>
 </TS>

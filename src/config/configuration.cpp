@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSettings>
@@ -26,6 +27,17 @@ bool isPlainName(const QString& name)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9_.-]*$"));
     return plain.match(name).hasMatch();
+}
+
+// The arguments that count: the process's, or the temporary-arguments file's when it has none.
+QStringList effectiveArguments(const QStringList& args)
+{
+    return args.size() <= 1 ? Configuration::checkTempArgs() : args;
+}
+
+bool isUnattendedForm(const QStringList& args)
+{
+    return args.size() >= 2 && args.at(1) == QLatin1String("--nouser");
 }
 
 QString queryFailedText()
@@ -114,6 +126,16 @@ QStringList Configuration::checkTempArgs()
     return args;
 }
 
+bool Configuration::startedUnattended()
+{
+    return isUnattendedForm(effectiveArguments(QCoreApplication::arguments()));
+}
+
+QString Configuration::sessionLockPath(const QString& sessionDir)
+{
+    return sessionDir + QStringLiteral("/.session.lock");
+}
+
 QString Configuration::settingText(const QSettings& settings, const QString& key)
 {
     // The settings format reads an unquoted value with commas as a list; the setting is the
@@ -147,13 +169,12 @@ bool Configuration::parseCommandLineOptions()
 
 bool Configuration::parseArguments(QStringList args)
 {
-    if (args.size() <= 1)
-        args = checkTempArgs();
+    args = effectiveArguments(args);
 
     getUpdateChannel();
     noUserMode = 0;
 
-    if (args.size() >= 2 && args.at(1) == QLatin1String("--nouser")) {
+    if (isUnattendedForm(args)) {
         // Set first: neither a rejected version nor the version query may wait for a person.
         noUserMode = 1;
         if (args.size() >= 4 && !getClientTypeVersion(args, 2)) {
@@ -259,7 +280,11 @@ bool Configuration::createTempDir()
     // directory or symbolic link there may belong to someone else).
     for (int i = 0; i < TempDirCandidates; ++i) {
         const QString candidate = base + QString::number(i);
-        if (::mkdir(QFile::encodeName(candidate).constData(), 0700) == 0) {
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0700) != 0)
+            continue;
+        // Until its lock is held, a new directory looks abandoned to another run's start-up,
+        // which may remove it: then the name is left to that run.
+        if (lockSession(candidate) != FileLock::Busy && QFileInfo(candidate).isDir()) {
             tempDir = candidate;
             return true;
         }
@@ -272,8 +297,28 @@ bool Configuration::initalizeStart(const QString& dir)
 {
     if (dir.isEmpty())
         return createTempDir();
+    if (lockSession(dir) == FileLock::Busy) {
+        emit message(
+            QStringLiteral("%1 is in use by another update; a new session is started").arg(dir));
+        return createTempDir();
+    }
     tempDir = dir;
     return true;
+}
+
+FileLock::Result Configuration::lockSession(const QString& dir)
+{
+    // A run started again in this process resumes the directory it holds already.
+    if (sessionLock && sessionLock->isLocked() && sessionLock->path() == sessionLockPath(dir))
+        return FileLock::Locked;
+    auto lock = std::make_unique<FileLock>(sessionLockPath(dir));
+    const FileLock::Result result = lock->tryLock();
+    // A lock that cannot be taken at all (a file system without locks, a directory that is gone)
+    // is no sign of another run: the session goes on unlocked, as it would have without locks,
+    // and the downloads into it report what is wrong.
+    if (result != FileLock::Busy)
+        sessionLock = std::move(lock);
+    return result;
 }
 
 void Configuration::getProxyAndDownloadConcurrency()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "filelock.h"
 #include "updatechannel.h"
 
 #include <QObject>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class QSettings;
 
@@ -45,6 +48,11 @@ public:
     // current user (it lies in the shared temp directory).
     static QStringList checkTempArgs();
     static QString tempArgsFileName();
+    // True when the process was started for an unattended update ("--nouser" first, on the
+    // command line or in the temporary-arguments file); known before the command line is parsed.
+    static bool startedUnattended();
+    // The file whose lock marks a session directory as in use by a live run.
+    static QString sessionLockPath(const QString& sessionDir);
     // A text setting of update.ini read as the text it is, commas included.
     static QString settingText(const QSettings& settings, const QString& key);
 
@@ -62,12 +70,21 @@ public:
     // unattended mode it asks nobody and gives up after three attempts with a fatal error.
     // Returns (version text, name) of the channel, or two empty strings on giving up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
-    // Creates a fresh session directory of its own (owner-only) in the system temp directory.
+    // Creates a fresh session directory of its own (owner-only) in the system temp directory and
+    // holds its lock while this object lives (where the file system has locks), so that no other
+    // run's start-up takes it for abandoned and removes it.
     bool createTempDir();
+    // Adopts dir (a previous session to resume) and holds its lock; a directory that another
+    // live run holds is left to it and a fresh one is made instead. An empty dir: createTempDir.
     bool initalizeStart(const QString& dir);
     void getProxyAndDownloadConcurrency();
 
 signals:
     void fatalError(QString errorMessage);
     void message(QString message);
+
+private:
+    FileLock::Result lockSession(const QString& dir);
+
+    std::unique_ptr<FileLock> sessionLock;
 };

@@ -1,6 +1,8 @@
 #include "configuration.h"
+#include "installationlock.h"
 #include "mainwindow.h"
 #include "updateengine.h"
+#include "updateinidata.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -10,11 +12,18 @@
 namespace {
 constexpr int autoStartDelayMs = 2000;
 constexpr int exitRejectedCommandLine = 1;
+constexpr int exitInstallationBusy = 1;
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+
+    // One updater per installation, for the whole run; the lock is held until main returns.
+    InstallationLock installationLock;
+    if (!installationLock.acquire())
+        return exitInstallationBusy;
+    UpdateIniData::removeWriterLeftovers();
 
     const QString root = Configuration::getAppRootPath();
     // A missing translation leaves the texts in English; installing it anyway is harmless.

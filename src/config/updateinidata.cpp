@@ -3,8 +3,14 @@
 #include "configuration.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
 #include <QSettings>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString& groupName()
@@ -55,4 +61,28 @@ void UpdateIniData::cleanup()
 {
     QSettings settings(filename(), QSettings::IniFormat);
     settings.remove(groupName());
+}
+
+void UpdateIniData::removeWriterLeftovers()
+{
+    const QFileInfo ini(filename());
+    // The settings writer holds this lock while it writes (the client may be one); its
+    // temporary file is then not a leftover.
+    QLockFile writerLock(ini.filePath() + QStringLiteral(".lock"));
+    if (!writerLock.tryLock(0))
+        return;
+    // The name the settings writer gives its temporary file: the file's name, a dot and six
+    // random letters (digits too in other versions of the toolkit).
+    const QRegularExpression leftover(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(ini.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    const QDir root = ini.dir();
+    for (const QString& name : root.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!leftover.match(name).hasMatch())
+            continue;
+        const QString path = root.filePath(name);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)
+            && st.st_uid == ::geteuid())
+            QFile::remove(path);
+    }
 }

@@ -19,4 +19,9 @@ public:
     static void modify(qint32 version, const QString& dir, const QString& type);
     // Removes the record; the other groups of the file stay.
     static void cleanup();
+    // Deletes the temporary files ("update.ini." and six letters or digits, regular files of this
+    // user) that a writer of update.ini killed before it renamed them into place left in the
+    // installation root. Skipped while a live writer holds the file's lock. Only while the
+    // installation lock is held: the updater's own writes cannot be running then.
+    static void removeWriterLeftovers();
 };

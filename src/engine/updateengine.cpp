@@ -4,6 +4,7 @@
 #include "configuration.h"
 #include "crypt.h"
 #include "cryptexception.h"
+#include "filelock.h"
 #include "maintaskspecification.h"
 #include "mirrors.h"
 #include "randomgenerator.h"
@@ -103,13 +104,15 @@ bool UpdateEngine::initialize()
             emit message(QStringLiteral("Cleanup previous session (v. %1, %2) files...")
                              .arg(version)
                              .arg(dir));
-            emit message(removeSessionDirectory(dir)
+            emit message(removeUnusedSessionDirectory(dir)
                     ? QStringLiteral("Ok")
                     : QStringLiteral("Failed to remove directory"));
             dir.clear();
             UpdateIniData::cleanup();
         }
     }
+
+    removeAbandonedSessionDirectories(dir);
 
     if (!configuration->initalizeStart(dir))
         return false;
@@ -170,6 +173,28 @@ bool UpdateEngine::removeSessionDirectory(const QString& dir)
     cleanupDirectory(dir);
     const QFileInfo info(dir);
     return QDir(info.path()).rmdir(info.fileName());
+}
+
+bool UpdateEngine::removeUnusedSessionDirectory(const QString& dir)
+{
+    // A live run holds the lock of its session; while we hold it, no run can adopt the
+    // directory. Where no lock can be taken, a live run cannot be told apart: the directory stays.
+    FileLock lock(Configuration::sessionLockPath(dir));
+    return lock.tryLock() == FileLock::Locked && removeSessionDirectory(dir);
+}
+
+void UpdateEngine::removeAbandonedSessionDirectories(const QString& resumed)
+{
+    // Runs killed (or failed) before their session was recorded leave directories that no
+    // record names; nothing else would ever remove them.
+    const QString temp = QDir::cleanPath(QDir::tempPath());
+    const QStringList names = QDir(temp).entryList({ QStringLiteral("corvanta_temp_*") },
+        QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString dir = temp + QLatin1Char('/') + name;
+        if (dir != resumed && isSessionDirectory(dir) && removeUnusedSessionDirectory(dir))
+            emit message(QStringLiteral("Removed the abandoned session directory %1").arg(dir));
+    }
 }
 
 bool UpdateEngine::startUpdate()

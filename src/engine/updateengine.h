@@ -95,6 +95,11 @@ private:
     QString recordedSessionDirectory(qint32* version);
     // Empties and removes a session directory; false when it could not be removed.
     bool removeSessionDirectory(const QString& dir);
+    // The same for a session directory of another run, unless that run is alive (holds the
+    // directory's lock) or the lock cannot be taken at all.
+    bool removeUnusedSessionDirectory(const QString& dir);
+    // Removes every unused session directory of this user except the one being resumed.
+    void removeAbandonedSessionDirectories(const QString& resumed);
     void onBannerDownloadProgress(qint64 bytesReceived);
     void dropBannerReply();
     void endRun();

@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "filelock.h"
 #include "testfiles.h"
 #include "updateinidata.h"
 
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +45,8 @@ private slots:
     void tempDirAllCandidatesTaken();
     void tempDirWithoutTempPath();
     void initalizeStartKeepsGivenDir();
+    void sessionLock_data();
+    void sessionLock();
 
 private:
     QTemporaryDir m_base;
@@ -280,12 +285,13 @@ void TestConfiguration::tempDirCandidates()
     QCOMPARE(fatal.count(), 0);
     QCOMPARE(config.tempDir, prefix + QString::number(expected));
 
-    // A fresh directory of our own: empty, not a link, owner-only.
+    // A fresh directory of our own: nothing in it but its lock, not a link, owner-only.
     const QFileInfo info(config.tempDir);
     QVERIFY(info.isDir());
     QVERIFY(!info.isSymLink());
-    QVERIFY(QDir(config.tempDir)
-                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    QCOMPARE(QDir(config.tempDir)
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList { u".session.lock"_s });
     struct stat st;
     QCOMPARE(::lstat(QFile::encodeName(config.tempDir).constData(), &st), 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0700));
@@ -330,6 +336,64 @@ void TestConfiguration::initalizeStartKeepsGivenDir()
     QVERIFY(fresh.initalizeStart(QString()));
     QCOMPARE(fresh.tempDir, m_tmp + QLatin1String("/corvanta_temp_0"));
     QVERIFY(QFileInfo(fresh.tempDir).isDir());
+}
+
+void TestConfiguration::sessionLock_data()
+{
+    QTest::addColumn<QString>("given"); // the directory handed to initalizeStart
+    QTest::addColumn<bool>("heldByAnother");
+    QTest::addColumn<bool>("startedTwice"); // the run started again in this process
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QStringList>("messages");
+
+    const QString resumed = u"corvanta_temp_7"_s;
+    const QString fresh = u"corvanta_temp_0"_s;
+    QTest::newRow("fresh directory") << QString() << false << false << fresh << QStringList();
+    QTest::newRow("resumed directory") << resumed << false << false << resumed << QStringList();
+    QTest::newRow("resumed directory in use by another run: a fresh one")
+        << resumed << true << false << fresh
+        << QStringList { u"%1 is in use by another update; a new session is started"_s };
+    QTest::newRow("resumed again by the same process")
+        << resumed << false << true << resumed << QStringList();
+}
+
+// While a run uses its session directory, another run's start-up must see it as in use.
+void TestConfiguration::sessionLock()
+{
+    QFETCH(QString, given);
+    QFETCH(bool, heldByAnother);
+    QFETCH(bool, startedTwice);
+    QFETCH(QString, expected);
+    QFETCH(QStringList, messages);
+
+    const QString givenDir = given.isEmpty() ? QString() : m_tmp + u'/' + given;
+    if (!givenDir.isEmpty())
+        QVERIFY(QDir().mkdir(givenDir));
+    auto other = std::make_unique<FileLock>(Configuration::sessionLockPath(givenDir));
+    if (heldByAnother)
+        QCOMPARE(other->tryLock(), FileLock::Locked);
+
+    const QString expectedDir = m_tmp + u'/' + expected;
+    {
+        Configuration config;
+        QSignalSpy message(&config, &Configuration::message);
+        QVERIFY(config.initalizeStart(givenDir));
+        if (startedTwice)
+            QVERIFY(config.initalizeStart(givenDir));
+        QCOMPARE(config.tempDir, expectedDir);
+        QStringList texts;
+        for (const QList<QVariant>& signal : std::as_const(message))
+            texts << signal.at(0).toString();
+        for (QString& text : messages)
+            text = text.arg(givenDir);
+        QCOMPARE(texts, messages);
+
+        FileLock probe(Configuration::sessionLockPath(expectedDir));
+        QCOMPARE(probe.tryLock(), FileLock::Busy);
+        other.reset();
+    }
+    FileLock probe(Configuration::sessionLockPath(expectedDir));
+    QCOMPARE(probe.tryLock(), FileLock::Locked);
 }
 
 QTEST_GUILESS_MAIN(TestConfiguration)

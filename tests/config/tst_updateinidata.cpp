@@ -1,12 +1,18 @@
 #include "configuration.h"
+#include "testfiles.h"
 #include "updateinidata.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 // The session record in update.ini of the test's own installation root.
 class TestUpdateIniData : public QObject
@@ -22,6 +28,8 @@ private slots:
     void roundTrip();
     void cleanupKeepsOtherGroups();
     void nullPointers();
+    void writerLeftovers_data();
+    void writerLeftovers();
 
 private:
     void writeIni(const QByteArray& content);
@@ -159,6 +167,61 @@ void TestUpdateIniData::nullPointers()
     UpdateIniData::modify(
         3012, m_sessionDir.filePath(QStringLiteral("gone")), QStringLiteral("client_macosx"));
     QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+}
+
+void TestUpdateIniData::writerLeftovers_data()
+{
+    QTest::addColumn<QString>("name"); // in the installation root
+    QTest::addColumn<QString>("kind"); // "file", "directory", "link", "foreign", "writing"
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("the writer's temporary file") << u"update.ini.mGrmxR"_s << u"file"_s << true;
+    QTest::newRow("with digits") << u"update.ini.a1B2c3"_s << u"file"_s << true;
+    QTest::newRow("five characters") << u"update.ini.mGrmx"_s << u"file"_s << false;
+    QTest::newRow("seven characters") << u"update.ini.mGrmxRs"_s << u"file"_s << false;
+    QTest::newRow("another file's") << u"mirrors.ini.mGrmxR"_s << u"file"_s << false;
+    QTest::newRow("prefixed") << u"xupdate.ini.mGrmxR"_s << u"file"_s << false;
+    QTest::newRow("not a letter") << u"update.ini.mGrm-R"_s << u"file"_s << false;
+    QTest::newRow("a directory") << u"update.ini.mGrmxR"_s << u"directory"_s << false;
+    QTest::newRow("a symbolic link") << u"update.ini.mGrmxR"_s << u"link"_s << false;
+    QTest::newRow("another user's") << u"update.ini.mGrmxR"_s << u"foreign"_s << false;
+    QTest::newRow("while a writer holds the lock") << u"update.ini.mGrmxR"_s << u"writing"_s
+                                                   << false;
+}
+
+// A writer killed between writing its temporary file and renaming it leaves the file for ever.
+void TestUpdateIniData::writerLeftovers()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, removed);
+    if (kind == u"foreign" && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+
+    writeIni("[update]\nstreams=3\n");
+    const QString path = QFileInfo(UpdateIniData::filename()).dir().filePath(name);
+    const QString target = m_sessionDir.filePath(u"target"_s);
+    QVERIFY(TestFiles::write(target, "elsewhere"));
+    if (kind == u"directory")
+        QVERIFY(QDir().mkdir(path));
+    else if (kind == u"link")
+        QVERIFY(QFile::link(target, path));
+    else
+        QVERIFY(TestFiles::write(path, "half written"));
+    if (kind == u"foreign")
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    QLockFile writer(UpdateIniData::filename() + u".lock"_s);
+    if (kind == u"writing")
+        QVERIFY(writer.tryLock(0));
+
+    UpdateIniData::removeWriterLeftovers();
+
+    const bool exists = QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    QDir().rmdir(path);
+    QFile::remove(path);
+    QCOMPARE(!exists, removed);
+    QCOMPARE(TestFiles::read(target), QByteArray("elsewhere"));
+    QCOMPARE(TestFiles::read(UpdateIniData::filename()), QByteArray("[update]\nstreams=3\n"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateIniData)

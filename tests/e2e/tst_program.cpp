@@ -28,10 +28,13 @@ private slots:
     void cleanup();
     void errorExit_data();
     void errorExit();
+    void secondStartRefused_data();
+    void secondStartRefused();
     void unattendedUpdate();
 
 private:
     QProcess* startUpdate(const QStringList& arguments, const QString& language);
+    void startProgram(QProcess& process, const QStringList& arguments, const QString& language);
 
     XvfbDisplay display;
     std::unique_ptr<QTemporaryDir> work;
@@ -82,15 +85,21 @@ void TestProgram::cleanup()
 QProcess* TestProgram::startUpdate(const QStringList& arguments, const QString& language)
 {
     update = std::make_unique<QProcess>();
+    startProgram(*update, arguments, language);
+    return update.get();
+}
+
+void TestProgram::startProgram(
+    QProcess& process, const QStringList& arguments, const QString& language)
+{
     QProcessEnvironment environment
         = ProgramEnvironment::make(display, work->filePath(u"tmp"_s), work->filePath(u"bin"_s));
     environment.insert(u"LANG"_s, language);
     environment.remove(u"LC_ALL"_s);
     environment.remove(u"LC_MESSAGES"_s);
     environment.remove(u"LANGUAGE"_s);
-    update->setProcessEnvironment(environment);
-    update->start(root + u"/Updater.app/Contents/MacOS/update"_s, arguments);
-    return update.get();
+    process.setProcessEnvironment(environment);
+    process.start(root + u"/Updater.app/Contents/MacOS/update"_s, arguments);
 }
 
 void TestProgram::errorExit_data()
@@ -176,6 +185,60 @@ void TestProgram::errorExit()
         QVERIFY(!QFile::exists(root + u"/_old_libQtCore.so.4"_s));
         QVERIFY(!QFile::exists(root + u"/update.journal"_s));
     }
+}
+
+void TestProgram::secondStartRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // Empty: unattended, the text goes to the error output.
+    QTest::addColumn<QString>("boxTitle");
+
+    const QStringList version { u"client_macosx"_s, u"3013"_s };
+    QTest::newRow("attended: a box, exit 1") << version << u"^Error$"_s;
+    QTest::newRow("unattended: no box, exit 1") << QStringList { u"--nouser"_s } + version
+                                                << QString();
+}
+
+// A second updater on the same installation would take the first one's replacement for the
+// leftover of a killed run and undo it under its feet: it must end before it touches anything.
+void TestProgram::secondStartRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, boxTitle);
+
+    // The first waits in its window for the user to start the update.
+    QProcess* first = startUpdate({ u"client_macosx"_s, u"3013"_s }, u"C"_s);
+    QVERIFY(first->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!display.windows(mainTitle).isEmpty(), 30000);
+    // What the second one's start-up would remove, were it allowed to run.
+    const QStringList planted { u"_old_update"_s, u"update.ini.mGrmxR"_s };
+    for (const QString& file : planted)
+        QVERIFY(TestFiles::write(root + u'/' + file, "set aside"));
+
+    QProcess second;
+    startProgram(second, arguments, u"C"_s);
+    QVERIFY(second.waitForStarted());
+    if (!boxTitle.isEmpty()) {
+        QStringList boxes;
+        QTRY_VERIFY_WITH_TIMEOUT(!(boxes = display.windows(boxTitle)).isEmpty()
+                || second.state() == QProcess::NotRunning,
+            30000);
+        QVERIFY2(boxes.size() == 1, second.readAllStandardError().constData());
+        QVERIFY(display.key(boxes.first(), u"Return"_s));
+    }
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    const QString errorOutput = QString::fromLocal8Bit(second.readAllStandardError());
+    if (boxTitle.isEmpty())
+        QVERIFY2(errorOutput.contains(u"is already running; this one ends without changing "
+                                      "anything."_s),
+            qPrintable(errorOutput));
+
+    QCOMPARE(display.windows(mainTitle).size(), 1);
+    QCOMPARE(first->state(), QProcess::Running);
+    for (const QString& file : planted)
+        QVERIFY2(QFile::exists(root + u'/' + file), qPrintable(file));
 }
 
 void TestProgram::unattendedUpdate()

@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "filelock.h"
 #include "mirrors.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +46,8 @@ private slots:
     void cleanup();
     void sessionRecord_data();
     void sessionRecord();
+    void abandonedSessions_data();
+    void abandonedSessions();
     void missingMirrorList();
     void userCancelKeepsTheSession();
     void proxy_data();
@@ -82,7 +87,8 @@ void TestUpdateEngine::cleanup()
     elsewhere.reset();
     QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("update.ini")));
     QFile::remove(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")));
-    QDir(QDir::currentPath()).rmdir(QStringLiteral("corvanta_temp_42"));
+    // Planted by the row whose record names a relative path.
+    QDir(QDir::currentPath() + QStringLiteral("/corvanta_temp_42")).removeRecursively();
     for (const QString& entry :
         QDir(tmp.path())
             .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden)) {
@@ -114,6 +120,7 @@ void TestUpdateEngine::sessionRecord_data()
     QTest::newRow("through a dot-dot") << "dotdot" << 6 << ignored << false << false;
     QTest::newRow("name without digits")
         << "nodigits" << targetVersion << ignored << false << false;
+    QTest::newRow("another user's directory") << "foreign" << 6 << ignored << false << false;
 }
 
 // Only a session directory of this updater is ever resumed, emptied or removed: a stale or
@@ -125,6 +132,8 @@ void TestUpdateEngine::sessionRecord()
     QFETCH(QString, firstMessage);
     QFETCH(bool, resumed);
     QFETCH(bool, removed);
+    if (recorded == QLatin1String("foreign") && ::geteuid() != 0)
+        QSKIP("only root can give a directory to another user");
 
     const QString sessionName = QStringLiteral("corvanta_temp_42");
     QString dir = tmp.path() + QLatin1Char('/') + sessionName; // what the record names
@@ -149,6 +158,8 @@ void TestUpdateEngine::sessionRecord()
     }
     QVERIFY(TestFiles::write(content + QLatin1Char('/') + planted, "not the updater's"));
     QVERIFY(TestFiles::write(content + QStringLiteral("/sub/") + planted, "nor this"));
+    if (recorded == QLatin1String("foreign"))
+        QCOMPARE(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
     UpdateIniData::modify(recordedVersion, dir, configuration->clientType);
     QVERIFY(UpdateIniData::get(nullptr, nullptr, nullptr));
     QVERIFY(TestFiles::write(Configuration::tempArgsFileName(), "client_test\n7\n"));
@@ -196,6 +207,104 @@ void TestUpdateEngine::sessionRecord()
         QVERIFY(QFileInfo::exists(content + QStringLiteral("/sub/") + planted));
         QVERIFY(QFileInfo::exists(content + QLatin1Char('/') + planted));
         QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+    }
+}
+
+void TestUpdateEngine::abandonedSessions_data()
+{
+    // Each entry "kind:name" in the temp directory; kinds: "session" (a directory as a run
+    // leaves it), "live" (the same, locked by a live run), "foreign" (another user's), "links"
+    // (a session holding links to a folder and a file elsewhere), "link" (a link to a folder
+    // elsewhere), "file".
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("resumed"); // the name the session record gives for this version
+    QTest::addColumn<QStringList>("kept");
+
+    // Kept entries never take the name 0: the fresh session of the run would fill it.
+    QTest::newRow("left by killed runs")
+        << QStringList { "session:corvanta_temp_0", "session:corvanta_temp_3" } << QString()
+        << QStringList();
+    QTest::newRow("the resumed one stays")
+        << QStringList { "session:corvanta_temp_0", "session:corvanta_temp_5" }
+        << "corvanta_temp_5" << QStringList { "corvanta_temp_5" };
+    QTest::newRow("a live run's stays")
+        << QStringList { "live:corvanta_temp_2", "session:corvanta_temp_1" } << QString()
+        << QStringList { "corvanta_temp_2" };
+    QTest::newRow("another user's stays")
+        << QStringList { "foreign:corvanta_temp_4" } << QString()
+        << QStringList { "corvanta_temp_4" };
+    QTest::newRow("links inside are not followed")
+        << QStringList { "links:corvanta_temp_6" } << QString()
+        << QStringList { "corvanta_temp_6" };
+    QTest::newRow("not a directory of ours")
+        << QStringList { "link:corvanta_temp_7", "file:corvanta_temp_8",
+               "session:corvanta_temp_x", "session:corvanta_temp_2.old", "session:other_temp_3" }
+        << QString()
+        << QStringList { "corvanta_temp_7", "corvanta_temp_8", "corvanta_temp_x",
+               "corvanta_temp_2.old", "other_temp_3" };
+}
+
+// A run killed or failed before its session was recorded leaves a directory that no record
+// names; the next start removes it, and nothing that is not such a leftover.
+void TestUpdateEngine::abandonedSessions()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, resumed);
+    QFETCH(QStringList, kept);
+
+    const QString outside = elsewhere->path() + QStringLiteral("/outside");
+    QVERIFY(TestFiles::write(outside + QLatin1Char('/') + planted, "not the updater's"));
+    std::vector<std::unique_ptr<FileLock>> liveRuns;
+    for (const QString& entry : entries) {
+        const QString kind = entry.section(QLatin1Char(':'), 0, 0);
+        const QString path = tmp.path() + QLatin1Char('/') + entry.section(QLatin1Char(':'), 1);
+        if (kind == QLatin1String("foreign") && ::geteuid() != 0)
+            QSKIP("only root can give a directory to another user");
+        if (kind == QLatin1String("link")) {
+            QVERIFY(QFile::link(outside, path));
+            continue;
+        }
+        if (kind == QLatin1String("file")) {
+            QVERIFY(TestFiles::write(path, "a file"));
+            continue;
+        }
+        QVERIFY(TestFiles::write(path + QStringLiteral("/sub/") + planted, "downloaded"));
+        if (kind == QLatin1String("live")) {
+            liveRuns.push_back(std::make_unique<FileLock>(Configuration::sessionLockPath(path)));
+            QCOMPARE(liveRuns.back()->tryLock(), FileLock::Locked);
+        } else if (kind == QLatin1String("foreign")) {
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        } else if (kind == QLatin1String("links")) {
+            QVERIFY(QFile::link(outside, path + QStringLiteral("/sub/folder")));
+            QVERIFY(QFile::link(outside + QLatin1Char('/') + planted, path + QStringLiteral("/file")));
+        }
+    }
+    if (!resumed.isEmpty())
+        UpdateIniData::modify(targetVersion, tmp.path() + QLatin1Char('/') + resumed,
+            configuration->clientType);
+
+    UpdateEngine engine(*configuration, nullptr);
+    QSignalSpy fatal(&engine, &UpdateEngine::fatalError);
+    QVERIFY(engine.initialize());
+    QCOMPARE(fatal.count(), 0);
+
+    const QStringList left = QDir(tmp.path()).entryList(
+        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    // And the session of this run, fresh or resumed.
+    const QString session = QFileInfo(configuration->tempDir).fileName();
+    if (!kept.contains(session))
+        kept << session;
+    kept.sort();
+    QCOMPARE(left, kept);
+    QCOMPARE(TestFiles::read(outside + QLatin1Char('/') + planted), QByteArray("not the updater's"));
+    if (!resumed.isEmpty()) {
+        QCOMPARE(configuration->tempDir, tmp.path() + QLatin1Char('/') + resumed);
+        QCOMPARE(TestFiles::read(configuration->tempDir + QStringLiteral("/sub/") + planted),
+            QByteArray("downloaded"));
+    }
+    for (const auto& live : liveRuns) {
+        const QString dir = QFileInfo(live->path()).path();
+        QCOMPARE(TestFiles::read(dir + QStringLiteral("/sub/") + planted), QByteArray("downloaded"));
     }
 }
 
