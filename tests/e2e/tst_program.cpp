@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -213,6 +214,8 @@ void TestProgram::secondStartRefused()
 
     QCOMPARE(display.windows(mainTitle).size(), 1);
     QCOMPARE(first->state(), QProcess::Running);
+    // The refused start leaves the first one's lock file alone.
+    QVERIFY(QFileInfo(root + u"/update.lock"_s).isFile());
     for (const QString& file : planted)
         QVERIFY2(QFile::exists(root + u'/' + file), qPrintable(file));
 }
