@@ -172,8 +172,8 @@ void TestProgram::secondStartRefused_data()
 
     const QStringList version { u"client_macosx"_s, u"3013"_s };
     QTest::newRow("attended: a box, exit 1") << version << u"^Error$"_s;
-    QTest::newRow("unattended: no box, exit 1") << QStringList { u"--nouser"_s } + version
-                                                << QString();
+    QTest::newRow("unattended: no box, exit 1")
+        << QStringList { u"--nouser"_s } + version << QString();
 }
 
 // A second updater on the same installation would take the first one's replacement for the
