@@ -10,8 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-FileLock::FileLock(const QString& path)
+namespace {
+// Each retry means a holder deleted the file between our open and our lock; a handful of
+// holders coming and going in that instant is already beyond any real use.
+constexpr int ReplacedFileRetries = 8;
+} // namespace
+
+FileLock::FileLock(const QString& path, Disposal disposal)
     : filePath(path)
+    , disposal(disposal)
 {
 }
 
@@ -25,6 +32,19 @@ FileLock::Result FileLock::tryLock()
     if (fd >= 0)
         return Locked;
     error.clear();
+    for (int attempt = 0; attempt < ReplacedFileRetries; ++attempt) {
+        const Result result = lockOnce();
+        if (result != Locked || pathLeadsToLockedFile())
+            return result;
+        // We locked a file its last holder has just deleted: the path's file is the lock now.
+        ::close(fd);
+        fd = -1;
+    }
+    return Busy;
+}
+
+FileLock::Result FileLock::lockOnce()
+{
     // Read access is enough for flock, so a lock file another user created can be shared.
     // O_NONBLOCK: a FIFO put in its place must not hang the open.
     const int opened = ::open(QFile::encodeName(filePath).constData(),
@@ -55,10 +75,22 @@ FileLock::Result FileLock::tryLock()
     return Locked;
 }
 
+bool FileLock::pathLeadsToLockedFile() const
+{
+    struct stat locked;
+    struct stat atPath;
+    return ::fstat(fd, &locked) == 0
+        && ::lstat(QFile::encodeName(filePath).constData(), &atPath) == 0
+        && locked.st_dev == atPath.st_dev && locked.st_ino == atPath.st_ino;
+}
+
 void FileLock::unlock()
 {
     if (fd < 0)
         return;
+    // Deleted while still locked, so that no one locks it in between and keeps an orphan.
+    if (disposal == RemoveFile && pathLeadsToLockedFile())
+        ::unlink(QFile::encodeName(filePath).constData());
     // Closing the only descriptor of this open file releases its lock.
     ::close(fd);
     fd = -1;

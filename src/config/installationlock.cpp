@@ -8,7 +8,8 @@
 #include <cstdio>
 
 InstallationLock::InstallationLock()
-    : lock(fileName())
+    // Removed at the end, so that a finished run leaves the installation as the update made it.
+    : lock(fileName(), FileLock::RemoveFile)
 {
 }
 

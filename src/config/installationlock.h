@@ -6,9 +6,9 @@
 
 // Keeps a second updater off this installation for the whole run: without it, the second one's
 // start would take the first one's live replacement for a killed run and undo it. The lock is
-// "update.lock" in the installation root (see FileLock: never stale, the file stays). Taken by
-// start-up before anything touches the installation, held until the object is destroyed. Main
-// thread only.
+// "update.lock" in the installation root (see FileLock: never stale). Taken by start-up before
+// anything touches the installation and held until the object is destroyed, which removes the
+// file; only a killed run leaves it, empty, for the next one to take over. Main thread only.
 class InstallationLock
 {
 public:

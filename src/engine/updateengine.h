@@ -14,16 +14,17 @@ class QTimer;
 // One update run on behalf of the window, which owns the engine and drives it with
 // initialize() and startUpdate() back to back, then cancelUpdate() or reset(). initialize()
 // first recovers a replacement that a killed run left, then prepares the session (crypto,
-// mirrors.ini, a previous session resumed or discarded, the session directory and its record,
-// the mirror list); startUpdate() runs a MainTaskSpecification and relays its progress, messages
-// and errors, plus the download figures once a second. A run ends with exactly one of
-// updateFinished() (after the session's temporary files are removed) or updateCanceled() (the
-// session is kept for a resume); each is preceded by downloadProgress(0, 0, 0, false).
-// fatalError means the program must end; it never changes the state. The engine also fetches
-// the banner image through the same network manager (and proxy). Main thread only. The
-// configuration must outlive the engine; everything else it uses (timer, network manager, mirror
-// lists, banner queries, the run's task) is its child. A run's task is deleted through the event
-// loop once it has ended; nothing it might still send reaches the engine after that.
+// mirrors.ini, a previous session resumed or discarded, session directories of killed runs
+// removed, the session directory and its record, the mirror list); startUpdate() runs a
+// MainTaskSpecification and relays its progress, messages and errors, plus the download figures
+// once a second. A run ends with exactly one of updateFinished() (after the session's temporary
+// files are removed) or updateCanceled() (the session is kept for a resume); each is preceded by
+// downloadProgress(0, 0, 0, false). fatalError means the program must end; it never changes the
+// state. The engine also fetches the banner image through the same network manager (and proxy).
+// Main thread only. The configuration must outlive the engine; everything else it uses (timer,
+// network manager, mirror lists, banner queries, the run's task) is its child. A run's task is
+// deleted through the event loop once it has ended; nothing it might still send reaches the engine
+// after that.
 class UpdateEngine : public QObject
 {
     Q_OBJECT

@@ -185,8 +185,8 @@ void TestUpdateIniData::writerLeftovers_data()
     QTest::newRow("a directory") << u"update.ini.mGrmxR"_s << u"directory"_s << false;
     QTest::newRow("a symbolic link") << u"update.ini.mGrmxR"_s << u"link"_s << false;
     QTest::newRow("another user's") << u"update.ini.mGrmxR"_s << u"foreign"_s << false;
-    QTest::newRow("while a writer holds the lock") << u"update.ini.mGrmxR"_s << u"writing"_s
-                                                   << false;
+    QTest::newRow("while a writer holds the lock")
+        << u"update.ini.mGrmxR"_s << u"writing"_s << false;
 }
 
 // A writer killed between writing its temporary file and renaming it leaves the file for ever.

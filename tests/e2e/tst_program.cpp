@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -195,8 +196,8 @@ void TestProgram::secondStartRefused_data()
 
     const QStringList version { u"client_macosx"_s, u"3013"_s };
     QTest::newRow("attended: a box, exit 1") << version << u"^Error$"_s;
-    QTest::newRow("unattended: no box, exit 1") << QStringList { u"--nouser"_s } + version
-                                                << QString();
+    QTest::newRow("unattended: no box, exit 1")
+        << QStringList { u"--nouser"_s } + version << QString();
 }
 
 // A second updater on the same installation would take the first one's replacement for the
@@ -237,6 +238,8 @@ void TestProgram::secondStartRefused()
 
     QCOMPARE(display.windows(mainTitle).size(), 1);
     QCOMPARE(first->state(), QProcess::Running);
+    // The refused start leaves the first one's lock file alone.
+    QVERIFY(QFileInfo(root + u"/update.lock"_s).isFile());
     for (const QString& file : planted)
         QVERIFY2(QFile::exists(root + u'/' + file), qPrintable(file));
 }

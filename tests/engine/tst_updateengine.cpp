@@ -225,20 +225,19 @@ void TestUpdateEngine::abandonedSessions_data()
         << QStringList { "session:corvanta_temp_0", "session:corvanta_temp_3" } << QString()
         << QStringList();
     QTest::newRow("the resumed one stays")
-        << QStringList { "session:corvanta_temp_0", "session:corvanta_temp_5" }
-        << "corvanta_temp_5" << QStringList { "corvanta_temp_5" };
+        << QStringList { "session:corvanta_temp_0", "session:corvanta_temp_5" } << "corvanta_temp_5"
+        << QStringList { "corvanta_temp_5" };
     QTest::newRow("a live run's stays")
         << QStringList { "live:corvanta_temp_2", "session:corvanta_temp_1" } << QString()
         << QStringList { "corvanta_temp_2" };
-    QTest::newRow("another user's stays")
-        << QStringList { "foreign:corvanta_temp_4" } << QString()
-        << QStringList { "corvanta_temp_4" };
+    QTest::newRow("another user's stays") << QStringList { "foreign:corvanta_temp_4" } << QString()
+                                          << QStringList { "corvanta_temp_4" };
     QTest::newRow("links inside are not followed")
         << QStringList { "links:corvanta_temp_6" } << QString()
         << QStringList { "corvanta_temp_6" };
     QTest::newRow("not a directory of ours")
-        << QStringList { "link:corvanta_temp_7", "file:corvanta_temp_8",
-               "session:corvanta_temp_x", "session:corvanta_temp_2.old", "session:other_temp_3" }
+        << QStringList { "link:corvanta_temp_7", "file:corvanta_temp_8", "session:corvanta_temp_x",
+               "session:corvanta_temp_2.old", "session:other_temp_3" }
         << QString()
         << QStringList { "corvanta_temp_7", "corvanta_temp_8", "corvanta_temp_x",
                "corvanta_temp_2.old", "other_temp_3" };
@@ -276,27 +275,30 @@ void TestUpdateEngine::abandonedSessions()
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
         } else if (kind == QLatin1String("links")) {
             QVERIFY(QFile::link(outside, path + QStringLiteral("/sub/folder")));
-            QVERIFY(QFile::link(outside + QLatin1Char('/') + planted, path + QStringLiteral("/file")));
+            QVERIFY(
+                QFile::link(outside + QLatin1Char('/') + planted, path + QStringLiteral("/file")));
         }
     }
     if (!resumed.isEmpty())
-        UpdateIniData::modify(targetVersion, tmp.path() + QLatin1Char('/') + resumed,
-            configuration->clientType);
+        UpdateIniData::modify(
+            targetVersion, tmp.path() + QLatin1Char('/') + resumed, configuration->clientType);
 
     UpdateEngine engine(*configuration, nullptr);
     QSignalSpy fatal(&engine, &UpdateEngine::fatalError);
     QVERIFY(engine.initialize());
     QCOMPARE(fatal.count(), 0);
 
-    const QStringList left = QDir(tmp.path()).entryList(
-        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList left
+        = QDir(tmp.path())
+              .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     // And the session of this run, fresh or resumed.
     const QString session = QFileInfo(configuration->tempDir).fileName();
     if (!kept.contains(session))
         kept << session;
     kept.sort();
     QCOMPARE(left, kept);
-    QCOMPARE(TestFiles::read(outside + QLatin1Char('/') + planted), QByteArray("not the updater's"));
+    QCOMPARE(
+        TestFiles::read(outside + QLatin1Char('/') + planted), QByteArray("not the updater's"));
     if (!resumed.isEmpty()) {
         QCOMPARE(configuration->tempDir, tmp.path() + QLatin1Char('/') + resumed);
         QCOMPARE(TestFiles::read(configuration->tempDir + QStringLiteral("/sub/") + planted),
@@ -304,7 +306,8 @@ void TestUpdateEngine::abandonedSessions()
     }
     for (const auto& live : liveRuns) {
         const QString dir = QFileInfo(live->path()).path();
-        QCOMPARE(TestFiles::read(dir + QStringLiteral("/sub/") + planted), QByteArray("downloaded"));
+        QCOMPARE(
+            TestFiles::read(dir + QStringLiteral("/sub/") + planted), QByteArray("downloaded"));
     }
 }
 
