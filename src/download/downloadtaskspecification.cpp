@@ -60,9 +60,19 @@ void DownloadTaskSpecification::reset()
     TaskSpecification::reset();
 }
 
+int DownloadTaskSpecification::chooseMirror()
+{
+    if (sameMirrorAs && !sameMirrorAs->currentMirror.name.isEmpty()) {
+        const int choice = mirrors->takeMirror(sameMirrorAs->currentMirror.name, currentMirror);
+        if (choice != Mirrors::NoMirrorLeft)
+            return choice;
+    }
+    return mirrors->getRandomMirror(currentMirror);
+}
+
 void DownloadTaskSpecification::startDownload()
 {
-    const int choice = mirrors->getRandomMirror(currentMirror);
+    const int choice = chooseMirror();
     if (choice == Mirrors::NoMirrorLeft) {
         errorCancel();
         return;

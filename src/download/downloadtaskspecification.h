@@ -17,6 +17,7 @@ class QNetworkReply;
 // error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks, less
 // than 1 KiB per tick averaged over 30 ticks) is
 // charged to that mirror and the download starts again from byte 0 on a freshly chosen one;
+// a mirror that answers with a bad status or asks for authentication is removed at once;
 // the task fails only when no mirror is left, the local file cannot be created or the manager
 // gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
 // A failed attempt never leaves its partial file behind.
@@ -39,6 +40,10 @@ public:
     // What a download of unknown size may bring; set before execute() for files whose kind
     // bounds them (a product ini, a signature).
     qint64 unknownSizeLimit = maxUnknownSize;
+    // The second half of a signed pair (a file's ".sig") is fetched from the mirror that served
+    // the first while that mirror is listed, so that a failed check can be blamed on one
+    // mirror. Set before execute(); a sibling task that outlives this one's downloads.
+    const DownloadTaskSpecification* sameMirrorAs = nullptr;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
@@ -76,6 +81,7 @@ private:
     void resetDownload();
     bool readData();
     bool rejectStatus();
+    int chooseMirror();
     qint64 sizeLimit() const;
     QString attemptUrl() const;
 
