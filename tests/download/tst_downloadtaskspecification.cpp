@@ -267,9 +267,9 @@ void TestDownloadTaskSpecification::headersLateCostTheMirror_data()
     QTest::addColumn<bool>("removed"); // at once, rather than charged one error
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("headers trickled") << TestHttpServer::TrickleHeaders << true
-                                      << "file " + remotePath
-            + " timed out waiting for the headers of mirror bad";
+    QTest::newRow("headers trickled")
+        << TestHttpServer::TrickleHeaders << true
+        << "file " + remotePath + " timed out waiting for the headers of mirror bad";
     QTest::newRow("headers complete, body silent")
         << TestHttpServer::StallAfterHeaders << false
         << "file " + remotePath + " timed out on mirror bad";

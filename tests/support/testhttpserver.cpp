@@ -278,7 +278,8 @@ void TestHttpServer::startTrickle(QTcpSocket* socket, const QByteArray& data)
     Exchange* exchange = exchanges.value(socket);
     exchange->body = data;
     exchange->trickleTimer = new QTimer;
-    connect(exchange->trickleTimer, &QTimer::timeout, this, [this, socket] { trickleStep(socket); });
+    connect(
+        exchange->trickleTimer, &QTimer::timeout, this, [this, socket] { trickleStep(socket); });
     exchange->trickleTimer->start(trickleIntervalMs);
 }
 
