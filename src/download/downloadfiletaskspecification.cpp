@@ -57,6 +57,7 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
         signatureTask = new DownloadTaskSpecification(networkManager, mirrors,
             remotePath + QStringLiteral(".sig"), signaturePath, -1, this, 0.05);
         signatureTask->unknownSizeLimit = CheckSigFunc::maxWholeFileSize;
+        signatureTask->sameMirrorAs = downloadTask;
         addSubTask(signatureTask);
     }
     auto* check = new CheckSignatureTaskSpecification(localPath, md5, false, this, 0.2);
@@ -78,10 +79,10 @@ void DownloadFileTaskSpecification::onSigCheckDone(
         return;
     emit message(
         QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileName));
-    mirrors->removeMirror(downloadTask->currentMirror.name);
-    // Either of the two may have served the bad half of a signed file.
     if (signatureTask)
-        mirrors->removeMirror(signatureTask->currentMirror.name);
+        mirrors->blamePair(downloadTask->currentMirror.name, signatureTask->currentMirror.name);
+    else
+        mirrors->removeMirror(downloadTask->currentMirror.name);
     // A task told to stop must not start over; the check task still ends after this slot, so
     // it is cut off first.
     if (userCancelRequested || siblingCanceled) {

@@ -11,9 +11,12 @@ class QNetworkAccessManager;
 
 // Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or, when no
 // MD5 is listed, by its signature, whose ".sig" is downloaded first to tempDir + "/" +
-// signatureName), one after the other. A file that fails its check is blamed on the mirror
-// that served it: the mirror is removed and the file fetched and checked again elsewhere, so
-// retries end when the mirrors do. Shared objects are not owned.
+// signatureName), one after the other; the ".sig" comes from the file's mirror while that
+// mirror is listed. A file that fails its check is blamed on the mirror that served it (and its
+// ".sig"): the mirror is removed and the file fetched and checked again elsewhere, so retries
+// end when the mirrors do. A signed file whose halves came from two mirrors (the first failed
+// the ".sig" transfer, which costs it an error) blames neither and is fetched again. Shared
+// objects are not owned.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT

@@ -60,9 +60,19 @@ void DownloadTaskSpecification::reset()
     TaskSpecification::reset();
 }
 
+int DownloadTaskSpecification::chooseMirror()
+{
+    if (sameMirrorAs && !sameMirrorAs->currentMirror.name.isEmpty()) {
+        const int choice = mirrors->takeMirror(sameMirrorAs->currentMirror.name, currentMirror);
+        if (choice != Mirrors::NoMirrorLeft)
+            return choice;
+    }
+    return mirrors->getRandomMirror(currentMirror);
+}
+
 void DownloadTaskSpecification::startDownload()
 {
-    const int choice = mirrors->getRandomMirror(currentMirror);
+    const int choice = chooseMirror();
     if (choice == Mirrors::NoMirrorLeft) {
         errorCancel();
         return;
@@ -120,7 +130,7 @@ void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
 
 void DownloadTaskSpecification::onMetaDataChanged()
 {
-    if (!reply || rejectStatus())
+    if (!reply || rejectStatus() || rejectHeaders())
         return;
     // The announced length is the first progress report: the reply's own reports are
     // throttled and may come only at the end.
@@ -137,6 +147,21 @@ bool DownloadTaskSpecification::rejectStatus()
     mirrors->removeMirror(currentMirror.name);
     // One multi-argument arg(): a URL may hold "%2"-like escapes.
     errorRetry(QStringLiteral("%1 returned %2").arg(attemptUrl(), QString::number(status.toInt())));
+    return true;
+}
+
+bool DownloadTaskSpecification::rejectHeaders()
+{
+    qint64 headerBytes = 0;
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
+        headerBytes += header.first.size() + header.second.size() + 4; // ": " and CRLF
+    if (headerBytes <= maxHeaderBytes) {
+        headersReceived = true;
+        return false;
+    }
+    mirrors->removeMirror(currentMirror.name);
+    errorRetry(QStringLiteral("file %1 came with %2 bytes of headers from mirror %3")
+                   .arg(remotePath, QString::number(headerBytes), currentMirror.name));
     return true;
 }
 
@@ -209,7 +234,7 @@ void DownloadTaskSpecification::onDownloadFinished()
         return;
     }
     // A reply can end without a metadata change having shown a bad status.
-    if (rejectStatus() || !readData())
+    if (rejectStatus() || (!headersReceived && rejectHeaders()) || !readData())
         return;
     // A body that ended before the listed size or its own announced length is the mirror's
     // fault, not the file's: it costs one error rather than the whole mirror at the check.
@@ -271,6 +296,7 @@ void DownloadTaskSpecification::resetDownload()
         reply = nullptr;
     }
     idleTicks = 0;
+    headersReceived = false;
     recentTickBytes.clear();
     if (localFile.isOpen()) {
         localFile.close();
@@ -311,6 +337,15 @@ void DownloadTaskSpecification::timeTick(
     if (state != TaskRunning || !reply)
         return;
     ++idleTicks;
+    // Headers are the first thing a reply brings; a mirror still sending them (or still silent)
+    // after the whole silence budget trickles them on purpose or is broken, and would tie up a
+    // download for that long on every attempt.
+    if (!headersReceived && idleTicks > currentMirror.timeoutTicks) {
+        mirrors->removeMirror(currentMirror.name);
+        errorRetry(QStringLiteral("file %1 timed out waiting for the headers of mirror %2")
+                       .arg(remotePath, currentMirror.name));
+        return;
+    }
     if (idleTicks > currentMirror.timeoutTicks) {
         errorRetry(
             QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, currentMirror.name));

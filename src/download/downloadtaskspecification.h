@@ -17,6 +17,10 @@ class QNetworkReply;
 // error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks, less
 // than 1 KiB per tick averaged over 30 ticks) is
 // charged to that mirror and the download starts again from byte 0 on a freshly chosen one;
+// a mirror that answers with a bad status, asks for authentication, sends more than
+// maxHeaderBytes of headers or has not completed its headers within its timeoutTicks is
+// removed at once. Each download counts its own ticks, so a hostile reply costs no other
+// download any time;
 // the task fails only when no mirror is left, the local file cannot be created or the manager
 // gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
 // A failed attempt never leaves its partial file behind.
@@ -39,6 +43,12 @@ public:
     // What a download of unknown size may bring; set before execute() for files whose kind
     // bounds them (a product ini, a signature).
     qint64 unknownSizeLimit = maxUnknownSize;
+    // Far above the headers of any real mirror's reply; a mirror that sends more is hostile.
+    static constexpr qint64 maxHeaderBytes = 16 * 1024;
+    // The second half of a signed pair (a file's ".sig") is fetched from the mirror that served
+    // the first while that mirror is listed, so that a failed check can be blamed on one
+    // mirror. Set before execute(); a sibling task that outlives this one's downloads.
+    const DownloadTaskSpecification* sameMirrorAs = nullptr;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
@@ -76,6 +86,8 @@ private:
     void resetDownload();
     bool readData();
     bool rejectStatus();
+    bool rejectHeaders();
+    int chooseMirror();
     qint64 sizeLimit() const;
     QString attemptUrl() const;
 
@@ -83,4 +95,6 @@ private:
     QList<qint64> recentTickBytes;
     // Whether this task holds one use of currentMirror; the name outlives the use.
     bool holdsMirrorUse = false;
+    // The attempt's reply has shown its status and headers.
+    bool headersReceived = false;
 };

@@ -67,6 +67,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     }
     if (!reuseLocal || !QFile::exists(localSig)) {
         sigTask = addDownload(sigName, localSig, CheckSigFunc::maxWholeFileSize, 0.3333);
+        sigTask->sameMirrorAs = iniTask;
         checkShare -= 0.3333;
     }
     auto* check = new CheckSignatureTaskSpecification(localIni, QString(), false, this, checkShare);
@@ -131,12 +132,9 @@ void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskS
 
 void IniDownloadTaskSpecification::blameMirrors()
 {
-    // Either file may be the bad one (a wrong ini, a wrong signature, a replayed pair), and
-    // which cannot be told; both of their mirrors go. A copy reused from an interrupted
-    // session may be the bad one (cut short when the session broke off), so no mirror is
-    // blamed for an attempt that used one.
+    // A copy reused from an interrupted session may be the bad one (cut short when the session
+    // broke off), so no mirror is blamed for an attempt that used one.
     if (!iniTask || !sigTask)
         return;
-    mirrors->removeMirror(iniTask->currentMirror.name);
-    mirrors->removeMirror(sigTask->currentMirror.name);
+    mirrors->blamePair(iniTask->currentMirror.name, sigTask->currentMirror.name);
 }

@@ -14,9 +14,11 @@ class QNetworkAccessManager;
 // version and client type (keys "version" and "type" outside every section): the signature
 // alone would accept the signed ini of any other version, replayed by anyone on the path.
 //
-// A failed check is blamed on the mirrors that served the two files: they are removed, and
-// both files are downloaded again from others. The task fails when no mirror is left, or after
-// maxFailedChecks failures. Shared objects are not owned.
+// The signature comes from the mirror that served the ini while that mirror is listed. A
+// failed check removes the mirror that served both files; a pair that came from two mirrors
+// (the first one failed the signature's transfer) blames neither. Either way both files are
+// downloaded again. The task fails when no mirror is left, or after maxFailedChecks failures.
+// Shared objects are not owned.
 class IniDownloadTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -49,7 +51,7 @@ public slots:
 private:
     DownloadTaskSpecification* addDownload(
         const QString& remotePath, const QString& localPath, qint64 limit, double share);
-    // Removes the mirrors that served this attempt's files, unless a local copy was used.
+    // Removes the mirror that served both of this attempt's files, unless a local copy was used.
     void blameMirrors();
 
     // This attempt's downloads; null for a file reused from the session directory.

@@ -98,6 +98,19 @@ int Mirrors::getRandomMirror(FTPSiteAccessData& out)
     return AllMirrorsBusy;
 }
 
+int Mirrors::takeMirror(const QString& name, FTPSiteAccessData& out)
+{
+    const int index = getMirrorIndex(name);
+    if (index < 0)
+        return NoMirrorLeft;
+    FTPSiteAccessData& mirror = mirrorList[index];
+    if (mirror.useCount >= mirror.maxUses)
+        return AllMirrorsBusy;
+    ++mirror.useCount;
+    out = mirror;
+    return MirrorChosen;
+}
+
 void Mirrors::releaseMirror(const QString& name)
 {
     const int index = getMirrorIndex(name);
@@ -125,6 +138,12 @@ int Mirrors::removeMirror(const QString& name)
     if (index >= 0)
         mirrorList.removeAt(index);
     return index;
+}
+
+void Mirrors::blamePair(const QString& fileMirror, const QString& signatureMirror)
+{
+    if (fileMirror == signatureMirror)
+        removeMirror(fileMirror);
 }
 
 int Mirrors::getMirrorIndex(const QString& name) const

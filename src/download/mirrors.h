@@ -35,12 +35,19 @@ public:
     enum ChoiceResult { MirrorChosen = 0, NoMirrorLeft = 1, AllMirrorsBusy = 2 };
     // On MirrorChosen, out is a copy of the chosen record that already counts the new use.
     int getRandomMirror(FTPSiteAccessData& out);
+    // The named mirror for one download, as getRandomMirror would hand it out; NoMirrorLeft when
+    // that mirror is no longer listed.
+    int takeMirror(const QString& name, FTPSiteAccessData& out);
     void releaseMirror(const QString& name);
     // Removes the mirror on the error that exceeds its tolerance. Returns the mirror's index
     // before the call, or -1 for an unknown name.
     int addMirrorError(const QString& name);
     // Removes the mirror silently; returns its former index, or -1.
     int removeMirror(const QString& name);
+    // After a file and its signature failed their check: removes the mirror when it served
+    // both. A pair from two mirrors blames neither, as either half may be the bad one; the
+    // caller fetches the pair again, from one mirror.
+    void blamePair(const QString& fileMirror, const QString& signatureMirror);
     int getMirrorIndex(const QString& name) const;
     void calcUseStats(int& capacity, int& inUse) const;
 

@@ -53,6 +53,16 @@ void UpdateEngine::applyProxy()
     // A URL without a host ("proxy:3128" reads as a scheme and a path) would send every
     // download to an empty proxy host; it is as unusable as text that is no URL at all.
     if (url.isValid() && !url.host().isEmpty()) {
+        // Only an HTTP proxy is spoken; a socks5:// or https:// proxy used as one would fail
+        // every download in ways that look like broken mirrors.
+        if (!url.scheme().isEmpty() && url.scheme() != QLatin1String("http")) {
+            QTimer::singleShot(0, this, [this, spec, scheme = url.scheme()] {
+                emit fatalError(QStringLiteral("'%1' is an unsupported proxy specification: "
+                                               "only http proxies can be used, not %2")
+                                    .arg(spec, scheme));
+            });
+            return;
+        }
         networkManager->setProxy(
             QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), url.port(DefaultProxyPort)));
         return;

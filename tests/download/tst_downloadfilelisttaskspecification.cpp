@@ -200,23 +200,31 @@ void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature_data()
 {
     QTest::addColumn<bool>("badMirrorLacksSignature");
     QTest::addColumn<bool>("signatureListed"); // as a file of its own, checked by MD5
+    QTest::addColumn<TestHttpServer::Fault>("badFileFault");
 
-    QTest::newRow("signature on every mirror") << false << false;
-    QTest::newRow("one mirror lacks the signature") << true << false;
-    QTest::newRow("signature also listed") << false << true;
+    QTest::newRow("signature on every mirror") << false << false << TestHttpServer::Serve;
+    QTest::newRow("one mirror lacks the signature") << true << false << TestHttpServer::Serve;
+    QTest::newRow("signature also listed") << false << true << TestHttpServer::Serve;
+    // The signature then comes from the good mirror: the failed check cannot tell which half
+    // was bad and must not cost the good mirror.
+    QTest::newRow("one mirror alters the file, lacks the signature")
+        << true << false << TestHttpServer::WrongBytes;
 }
 
 void TestDownloadFileListTaskSpecification::signedFileBringsItsSignature()
 {
     QFETCH(bool, badMirrorLacksSignature);
     QFETCH(bool, signatureListed);
+    QFETCH(TestHttpServer::Fault, badFileFault);
     const QString served9 = served.path() + QStringLiteral("/9/bin/");
     QVERIFY(TestFiles::write(served9 + QStringLiteral("signed.bin"), contentFor(42)));
     QVERIFY(TestSigning::signFile(served9 + QStringLiteral("signed.bin")));
     if (badMirrorLacksSignature)
         badServer->setFault(QStringLiteral("/9/bin/signed.bin.sig"), TestHttpServer::NotFound);
+    badServer->setFault(QStringLiteral("/9/bin/signed.bin"), badFileFault);
     addMirrors(QStringLiteral("good"), server, 1);
     addMirrors(QStringLiteral("bad"), badServer, 1);
+    net->seedFirstChoice(1);
     FileDownloadSpecification signedFile;
     signedFile.section = QStringLiteral("bin");
     signedFile.fileName = QStringLiteral("signed.bin");

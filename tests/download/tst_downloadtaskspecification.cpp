@@ -33,6 +33,8 @@ private slots:
     void failingMirrorGivesWayToAnother_data();
     void failingMirrorGivesWayToAnother();
     void stallTimesOutAfterSixteenTicks();
+    void headersLateCostTheMirror_data();
+    void headersLateCostTheMirror();
     void waitsForBusyMirror();
     void endedWhileWaitingNeverStarts_data();
     void endedWhileWaitingNeverStarts();
@@ -151,6 +153,10 @@ void TestDownloadTaskSpecification::failingMirrorGivesWayToAnother_data()
         << TestHttpServer::EndlessBody << qint64(-1) << true << larger << QByteArray();
     QTest::newRow("endless body, listed size 0")
         << TestHttpServer::EndlessBody << qint64(0) << true << larger << QByteArray();
+    QTest::newRow("oversized headers")
+        << TestHttpServer::OversizedHeaders << size << false
+        << "file " + remotePath + " came with 65579 bytes of headers from mirror bad"
+        << QByteArray();
     QTest::newRow("larger file, listed size")
         << TestHttpServer::Serve << size << true << larger << fileContent() + "extra";
 }
@@ -228,6 +234,7 @@ void TestDownloadTaskSpecification::stallTimesOutAfterSixteenTicks()
     for (int timeout = 1; timeout <= 3; ++timeout) {
         QTRY_COMPARE(bad->requestCount(servedPath), timeout);
         QCOMPARE(task->currentMirror.name, QStringLiteral("bad"));
+        QTRY_VERIFY(task->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
         quint64 done = 0, total = 0, since = 0;
         for (int tick = 1; tick <= 15; ++tick) {
             bool downloading = false;
@@ -252,6 +259,63 @@ void TestDownloadTaskSpecification::stallTimesOutAfterSixteenTicks()
     QVERIFY(finished.wait());
     QCOMPARE(task->currentMirror.name, QStringLiteral("good"));
     QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
+}
+
+void TestDownloadTaskSpecification::headersLateCostTheMirror_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("fault");
+    QTest::addColumn<bool>("removed"); // at once, rather than charged one error
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("headers trickled")
+        << TestHttpServer::TrickleHeaders << true
+        << "file " + remotePath + " timed out waiting for the headers of mirror bad";
+    QTest::newRow("headers complete, body silent")
+        << TestHttpServer::StallAfterHeaders << false
+        << "file " + remotePath + " timed out on mirror bad";
+}
+
+void TestDownloadTaskSpecification::headersLateCostTheMirror()
+{
+    QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(bool, removed);
+    QFETCH(QString, message);
+    // A line of headers every 100 ms: far from complete when the ticks run out.
+    bad->setTrickle(1024, 100);
+    bad->setFault(servedPath, fault, 1);
+    std::unique_ptr<DownloadTaskSpecification> slow(makeTask(content.size()));
+    std::unique_ptr<DownloadTaskSpecification> beside(makeTask(content.size()));
+    beside->localFile.setFileName(localPath + QStringLiteral(".beside"));
+    QSignalSpy slowFinished(slow.get(), &TaskSpecification::finished);
+    QSignalSpy besideFinished(beside.get(), &TaskSpecification::finished);
+    QSignalSpy messages(slow.get(), &TaskSpecification::message);
+    QSignalSpy mirrorMessages(&net->mirrors, &Mirrors::message);
+    startOn(slow.get(), QStringLiteral("bad"));
+    beside->execute();
+    QCOMPARE(beside->currentMirror.name, QStringLiteral("good"));
+    QTRY_COMPARE(bad->requestCount(servedPath), 1);
+    if (!removed)
+        QTRY_VERIFY(slow->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
+    // The download beside it on the good mirror goes on at its own pace.
+    QTRY_COMPARE(besideFinished.size(), 1);
+
+    quint64 done = 0, total = 0, since = 0;
+    for (int tick = 1; tick <= 15; ++tick) {
+        bool downloading = false;
+        slow->timeTick(done, total, since, downloading);
+        QVERIFY(downloading);
+    }
+    QCOMPARE(slow->currentMirror.name, QStringLiteral("bad"));
+    bool downloading = false;
+    slow->timeTick(done, total, since, downloading);
+    QCOMPARE(TestSpies::texts(messages).at(1), message);
+    QVERIFY(slowFinished.wait());
+    QVERIFY(TestFiles::read(localPath) == content);
+    QVERIFY(TestFiles::read(localPath + QStringLiteral(".beside")) == content);
+    QCOMPARE(net->mirrors.getMirrorIndex(QStringLiteral("bad")) < 0, removed);
+    if (!removed)
+        QCOMPARE(net->mirrors.mirrorList.at(0).errorCount, 1);
+    QVERIFY(TestSpies::texts(mirrorMessages).isEmpty());
 }
 
 void TestDownloadTaskSpecification::waitsForBusyMirror()

@@ -39,6 +39,8 @@ private slots:
     void endsOnceAfterTooManyFailedChecks();
     void failedCheckCostsItsMirrors_data();
     void failedCheckCostsItsMirrors();
+    void badMirrorLeavesTheGoodOne_data();
+    void badMirrorLeavesTheGoodOne();
     void identityError_data();
     void identityError();
 
@@ -242,11 +244,70 @@ void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors()
 
     QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
     QVERIFY(net->mirrors.mirrorList.isEmpty());
-    // Two mirrors: each attempt costs one or both, so there are at most two attempts.
+    // Two mirrors: each attempt from one mirror costs it, so there are at most two attempts.
     QVERIFY(server->requestCount(servedIni) <= 2);
     const QStringList log = TestSpies::texts(messages);
     QVERIFY2(log.contains(reason.arg(session->path())), qPrintable(log.join(QLatin1Char('\n'))));
     QCOMPARE(log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
+}
+
+void TestIniDownloadTaskSpecification::badMirrorLeavesTheGoodOne_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("iniFault"); // of the bad mirror
+    QTest::addColumn<TestHttpServer::Fault>("sigFault");
+    QTest::addColumn<bool>("badFirst"); // the first choice falls on the bad mirror
+
+    const struct
+    {
+        const char* name;
+        TestHttpServer::Fault ini;
+        TestHttpServer::Fault sig;
+    } faults[] = {
+        { "ini altered", TestHttpServer::WrongBytes, TestHttpServer::Serve },
+        { "signature altered", TestHttpServer::Serve, TestHttpServer::WrongBytes },
+        { "both altered", TestHttpServer::WrongBytes, TestHttpServer::WrongBytes },
+        // The signature then comes from the good mirror: a pair split over two mirrors.
+        { "ini altered, signature missing", TestHttpServer::WrongBytes, TestHttpServer::NotFound },
+        { "ini altered, signature cut off", TestHttpServer::WrongBytes,
+            TestHttpServer::ResetMidBody },
+        { "ini in broken chunks", TestHttpServer::BrokenChunks, TestHttpServer::Serve },
+        { "signature in broken chunks", TestHttpServer::Serve, TestHttpServer::BrokenChunks },
+        { "ini altered, signature in broken chunks", TestHttpServer::WrongBytes,
+            TestHttpServer::BrokenChunks },
+    };
+    for (const auto& fault : faults) {
+        for (bool badFirst : { true, false })
+            QTest::addRow("%s, %s first", fault.name, badFirst ? "bad" : "good")
+                << fault.ini << fault.sig << badFirst;
+    }
+}
+
+void TestIniDownloadTaskSpecification::badMirrorLeavesTheGoodOne()
+{
+    QFETCH(TestHttpServer::Fault, iniFault);
+    QFETCH(TestHttpServer::Fault, sigFault);
+    QFETCH(bool, badFirst);
+
+    TestHttpServer* bad = net->startServer(served.path());
+    QVERIFY(bad);
+    bad->setFault(servedIni, iniFault);
+    bad->setFault(servedSig, sigFault);
+    net->mirrors.mirrorList.clear();
+    net->add(QStringLiteral("bad"), bad);
+    net->add(QStringLiteral("good"), server);
+    net->seedFirstChoice(badFirst ? 0 : 1);
+
+    IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
+    QSignalSpy finished(&task, &TaskSpecification::finished);
+    QSignalSpy canceled(&task, &TaskSpecification::canceled);
+    QSignalSpy messages(&task, &TaskSpecification::message);
+    task.execute();
+    QTRY_VERIFY(!finished.isEmpty() || !canceled.isEmpty());
+    QVERIFY2(canceled.isEmpty(), qPrintable(TestSpies::texts(messages).join(QLatin1Char('\n'))));
+    const QString localPath = session->path() + QLatin1Char('/') + iniName;
+    QCOMPARE(TestFiles::read(localPath), iniText);
+    QCOMPARE(TestFiles::read(localPath + QStringLiteral(".sig")), signature);
+    QVERIFY(net->mirrors.getMirrorIndex(QStringLiteral("good")) >= 0);
 }
 
 void TestIniDownloadTaskSpecification::identityError_data()

@@ -16,6 +16,16 @@ constexpr qint64 fillerChunk = 64 * 1024;
 constexpr qint64 fillerHighWater = 256 * 1024;
 const QString anyPath = QStringLiteral("*");
 
+QByteArray fillerHeaders()
+{
+    QByteArray lines;
+    for (int i = 0; i < TestHttpServer::fillerHeaderLines; ++i) {
+        const QByteArray name = "X-Filler-" + QByteArray::number(i) + ": ";
+        lines += name + QByteArray(1024 - name.size() - 2, 'h') + "\r\n";
+    }
+    return lines;
+}
+
 QByteArray statusLine(int status)
 {
     switch (status) {
@@ -228,13 +238,24 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path)
         exchange->endless = true;
         socket->write(headers + "\r\n" + body);
         return;
+    case BrokenChunks: {
+        const QByteArray firstHalf = body.left(body.size() / 2);
+        socket->write(headers + "Transfer-Encoding: chunked\r\n\r\n"
+            + QByteArray::number(firstHalf.size(), 16) + "\r\n" + firstHalf + "\r\n"
+            + QByteArray::number(body.size(), 16) + "\r\n" + body.mid(firstHalf.size()));
+        socket->disconnectFromHost();
+        return;
+    }
+    case OversizedHeaders:
+        socket->write(headers + fillerHeaders() + length + "\r\n" + body);
+        socket->disconnectFromHost();
+        return;
     case Trickle:
         socket->write(headers + length + "\r\n");
-        exchange->body = body;
-        exchange->trickleTimer = new QTimer;
-        connect(exchange->trickleTimer, &QTimer::timeout, this,
-            [this, socket] { trickleStep(socket); });
-        exchange->trickleTimer->start(trickleIntervalMs);
+        startTrickle(socket, body);
+        return;
+    case TrickleHeaders:
+        startTrickle(socket, headers + fillerHeaders() + length + "\r\n" + body);
         return;
     default:
         socket->write(headers + length + "\r\n" + body);
@@ -250,6 +271,16 @@ void TestHttpServer::sendStatus(QTcpSocket* socket, int status, const QByteArray
         + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
         + body);
     socket->disconnectFromHost();
+}
+
+void TestHttpServer::startTrickle(QTcpSocket* socket, const QByteArray& data)
+{
+    Exchange* exchange = exchanges.value(socket);
+    exchange->body = data;
+    exchange->trickleTimer = new QTimer;
+    connect(
+        exchange->trickleTimer, &QTimer::timeout, this, [this, socket] { trickleStep(socket); });
+    exchange->trickleTimer->start(trickleIntervalMs);
 }
 
 void TestHttpServer::trickleStep(QTcpSocket* socket)

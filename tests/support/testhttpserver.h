@@ -42,6 +42,9 @@ public:
         EndlessBody, // the body and then filler bytes forever, without a Content-Length
         Trickle, // the body with its Content-Length, a few bytes at a time (setTrickle)
         GzipLabelled, // the file as stored, labelled "Content-Encoding: gzip" as some CDNs do
+        BrokenChunks, // the file chunked, its last chunk announcing more than follows, then a close
+        OversizedHeaders, // fillerHeaderLines header lines of 1 KiB each, then the file
+        TrickleHeaders, // OversizedHeaders, the whole answer a few bytes at a time (setTrickle)
     };
     Q_ENUM(Fault)
 
@@ -58,7 +61,11 @@ public:
     // a rule of their own. A new rule for a path replaces the old one.
     void setFault(const QString& path, Fault fault, int times = -1);
     void clearFaults();
-    // Trickle: bytesPerStep bytes every intervalMs milliseconds (defaults 64 and 5).
+    // The filler header lines of OversizedHeaders and TrickleHeaders.
+    static constexpr int fillerHeaderLines = 64;
+
+    // Trickle and TrickleHeaders: bytesPerStep bytes every intervalMs milliseconds (defaults 64
+    // and 5).
     void setTrickle(int bytesPerStep, int intervalMs);
 
     int requestCount(const QString& path) const;
@@ -83,6 +90,7 @@ private:
     void respond(QTcpSocket* socket, const QString& path);
     Fault takeFault(const QString& path);
     void sendStatus(QTcpSocket* socket, int status, const QByteArray& extraHeaders);
+    void startTrickle(QTcpSocket* socket, const QByteArray& data);
     void trickleStep(QTcpSocket* socket);
     void resetConnection(QTcpSocket* socket);
 

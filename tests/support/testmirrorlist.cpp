@@ -1,5 +1,6 @@
 #include "testmirrorlist.h"
 
+#include "randomgenerator.h"
 #include "testhttpserver.h"
 
 TestMirrorList::TestMirrorList(const QString& folder)
@@ -31,4 +32,16 @@ void TestMirrorList::add(const QString& name, const TestHttpServer* server, int 
     mirror.url = url(server);
     mirror.retries = retries;
     mirrors.mirrorList.append(mirror);
+}
+
+void TestMirrorList::seedFirstChoice(int index) const
+{
+    const int idle = int(mirrors.mirrorList.size());
+    quint32 seed = 1;
+    for (;; ++seed) {
+        RandomGenerator::seed(seed);
+        if (RandomGenerator::next() % idle == index)
+            break;
+    }
+    RandomGenerator::seed(seed);
 }

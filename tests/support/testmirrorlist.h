@@ -38,6 +38,9 @@ public:
     QString url(const TestHttpServer* server) const;
     // Appends a mirror on server that tolerates `retries` errors before it is removed.
     void add(const QString& name, const TestHttpServer* server, int retries = 2);
+    // Seeds the process-wide generator so that the next choice among all mirrors, all idle,
+    // falls on the one at index; later choices stay random.
+    void seedFirstChoice(int index) const;
 
     QNetworkAccessManager manager;
     Mirrors mirrors;
