@@ -2,6 +2,8 @@
 
 #include "rollbackdatalist.h"
 
+#include <QFile>
+
 FastFileOpTaskSpecification::FastFileOpTaskSpecification(
     const QString& path, RollbackDataList* rollbackList, QObject* parent, double progressRange)
     : TaskSpecification(parent, progressRange)
@@ -34,4 +36,18 @@ void FastFileOpTaskSpecification::forgetRollbackOp(const RollbackData& entry)
 {
     if (rollbackList)
         rollbackList->forget(entry, this);
+}
+
+bool FastFileOpTaskSpecification::journalledRename(const QString& from, const QString& to)
+{
+    RollbackData entry(RollbackData::Rename, from, to);
+    if (!writeAhead(entry))
+        return false;
+    if (!QFile::rename(from, to)) {
+        forgetRollbackOp(entry);
+        emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(from, to));
+        return false;
+    }
+    addRollbackOp(entry);
+    return true;
 }

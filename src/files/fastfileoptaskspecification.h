@@ -25,5 +25,7 @@ public:
     bool writeAhead(RollbackData& entry);
     void addRollbackOp(const RollbackData& entry);
     void forgetRollbackOp(const RollbackData& entry);
+    // Renames under the journal: written ahead, then recorded or forgotten; reports a failure.
+    bool journalledRename(const QString& from, const QString& to);
     virtual bool doOp() = 0;
 };

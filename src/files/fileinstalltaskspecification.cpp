@@ -1,6 +1,7 @@
 #include "fileinstalltaskspecification.h"
 
 #include "nameswap.h"
+#include "pathstat.h"
 
 #include <QFile>
 
@@ -10,14 +11,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-bool isDirectory(const QString& path)
-{
-    struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-}
 
 FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPath,
     const QString& path, const QString& oldPath, RollbackDataList* rollbackList, QObject* parent,
@@ -30,7 +23,7 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 
 bool FileInstallTaskSpecification::doOp()
 {
-    if (!oldPath.isEmpty() && isDirectory(path))
+    if (!oldPath.isEmpty() && PathStat::isDirectory(path))
         return swapWithDirectory();
     return (oldPath.isEmpty() || keepOldAside()) && putInPlace();
 }

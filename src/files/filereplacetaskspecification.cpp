@@ -7,6 +7,7 @@
 #include "fileinstalltaskspecification.h"
 #include "filerenametaskspecification.h"
 #include "fileunziptaskspecification.h"
+#include "pathstat.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,12 +37,6 @@ const QStringList& executableSuffixes()
 constexpr int executableMode = 0755;
 constexpr int newFileMode = 0644;
 
-// A dangling symbolic link is still an installed entry that must be moved aside, not replaced.
-bool isPresent(const QString& path, struct stat* info = nullptr)
-{
-    struct stat unused;
-    return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
-}
 }
 
 QString FileReplaceTaskSpecification::unusedName(const QString& path)
@@ -51,7 +46,7 @@ QString FileReplaceTaskSpecification::unusedName(const QString& path)
         name = path
             + QStringLiteral(".%1").arg(
                 QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    } while (isPresent(name));
+    } while (PathStat::exists(name));
     return name;
 }
 
@@ -88,7 +83,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     rollbackList.journalFile = parentRollbackList->journalFile;
 
     struct stat installed;
-    replacedExisting = isPresent(destination, &installed);
+    replacedExisting = PathStat::exists(destination, &installed);
     // A directory the new version replaces by a file lends it no mode, and no file keeps write
     // bits for others: any local user could change the client through them.
     int permissions = replacedExisting && S_ISREG(installed.st_mode)
@@ -98,7 +93,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         permissions = executableMode;
 
     double remaining = 1.0;
-    if (replacedExisting && isPresent(old)) {
+    if (replacedExisting && PathStat::exists(old)) {
         // Left by an earlier update, and maybe the only good copy while the installed file is
         // not current: moved out of the way, and deleted only once the new file is in place.
         leftOverCopy = unusedName(old);

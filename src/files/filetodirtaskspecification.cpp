@@ -4,7 +4,6 @@
 #include "nameswap.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -42,23 +41,9 @@ bool FileToDirTaskSpecification::doOp()
             return false;
         }
         // The file goes aside first; the directory tasks create the directory after it.
-        return rename(path, aside);
+        return journalledRename(path, aside);
     }
     addRollbackOp(swap);
     // The file now has the temporary name.
-    return rename(fresh, aside);
-}
-
-bool FileToDirTaskSpecification::rename(const QString& from, const QString& to)
-{
-    RollbackData entry(RollbackData::Rename, from, to);
-    if (!writeAhead(entry))
-        return false;
-    if (!QFile::rename(from, to)) {
-        forgetRollbackOp(entry);
-        emit message(QStringLiteral("Could not rename '%1' to '%2'").arg(from, to));
-        return false;
-    }
-    addRollbackOp(entry);
-    return true;
+    return journalledRename(fresh, aside);
 }

@@ -17,7 +17,4 @@ public:
     QString aside;
 
     bool doOp() override;
-
-private:
-    bool rename(const QString& from, const QString& to);
 };

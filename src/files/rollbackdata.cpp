@@ -1,6 +1,7 @@
 #include "rollbackdata.h"
 
 #include "nameswap.h"
+#include "pathstat.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,24 +14,12 @@
 #include <sys/stat.h>
 
 namespace {
-bool present(const QString& path, struct stat* info = nullptr)
-{
-    struct stat unused;
-    return ::lstat(QFile::encodeName(path).constData(), info ? info : &unused) == 0;
-}
-
-bool isDirectory(const QString& path)
-{
-    struct stat info;
-    return present(path, &info) && S_ISDIR(info.st_mode);
-}
-
 // Two names of one file: a copy kept aside by a hard link while the original stays in place.
 bool sameFile(const QString& a, const QString& b)
 {
     struct stat first, second;
-    return present(a, &first) && present(b, &second) && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
+    return PathStat::exists(a, &first) && PathStat::exists(b, &second)
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 }
 
@@ -66,7 +55,8 @@ bool RollbackData::rollback(QObject* reporter) const
         if (NameSwap::swap(previousPath, path))
             return true;
         message(reporter,
-            QStringLiteral("warning: rollback exchange of %1 and %2 failed").arg(previousPath, path));
+            QStringLiteral("warning: rollback exchange of %1 and %2 failed")
+                .arg(previousPath, path));
         return false;
     case CreateDir:
         // rmdir removes empty directories only, so whatever someone put there meanwhile stays.
@@ -80,13 +70,14 @@ bool RollbackData::rollback(QObject* reporter) const
 
 bool RollbackData::undoIfDone(QObject* reporter) const
 {
-    if (!present(path))
+    if (!PathStat::exists(path))
         return true;
     // The name to restore is still there, and is not the same file: the rename never happened.
-    if (operation == Rename && present(previousPath) && !sameFile(path, previousPath))
+    if (operation == Rename && PathStat::exists(previousPath) && !sameFile(path, previousPath))
         return true;
     // Still a directory where one was before the swap: it never happened.
-    if (operation == Exchange && (isDirectory(previousPath) || !isDirectory(path)))
+    if (operation == Exchange
+        && (PathStat::isDirectory(previousPath) || !PathStat::isDirectory(path)))
         return true;
     return rollback(reporter);
 }
@@ -96,7 +87,7 @@ bool RollbackData::undoReplacement(
 {
     const QString& installed = install.path;
     const QString& kept = keptAside.path;
-    if (!present(kept)) {
+    if (!PathStat::exists(kept)) {
         if (!readBack)
             message(reporter,
                 QStringLiteral("warning: rollback of %1 failed: its old copy %2 is gone")
