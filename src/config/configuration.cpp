@@ -1,5 +1,6 @@
 #include "configuration.h"
 
+#include "escapedforlog.h"
 #include "updatechecker.h"
 #include "updateinidata.h"
 
@@ -206,7 +207,7 @@ bool Configuration::getClientTypeVersion(const QStringList& args, int index)
         return false;
     }
     if (!isPlainName(args.at(index))) {
-        emit fatalError(QObject::tr("Invalid client type (%1)").arg(args.at(index)));
+        emit fatalError(QObject::tr("Invalid client type (%1)").arg(escapedForLog(args.at(index))));
         return false;
     }
     clientType = args.at(index);
@@ -222,7 +223,7 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
     clientVersion = text.toInt(&ok, 10);
     if (ok)
         return true;
-    emit fatalError(errorTemplate.arg(text));
+    emit fatalError(errorTemplate.arg(escapedForLog(text)));
     return false;
 }
 

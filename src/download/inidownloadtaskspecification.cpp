@@ -4,6 +4,7 @@
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "downloadtaskspecification.h"
+#include "escapedforlog.h"
 #include "mirrors.h"
 
 #include <QFile>
@@ -96,7 +97,8 @@ QString IniDownloadTaskSpecification::identityError(
     if (!numeric || named != version || iniType.toString() != clientType)
         return QStringLiteral("The product ini is for %1 version %2, not %3 version %4; "
                               "refusing it")
-            .arg(iniType.toString(), iniVersion.toString(), clientType, QString::number(version));
+            .arg(escapedForLog(iniType.toString()), escapedForLog(iniVersion.toString()),
+                clientType, QString::number(version));
     return QString();
 }
 

@@ -1,6 +1,7 @@
 #include "mirrors.h"
 
 #include "configuration.h"
+#include "escapedforlog.h"
 #include "mirrorurl.h"
 #include "randomgenerator.h"
 
@@ -20,6 +21,13 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
         const QString name = settings.value(QStringLiteral("mirror")).toString().trimmed();
         if (name.isEmpty())
             continue;
+        // A name is shown in the log and names a group of this file: one with a line break or
+        // other hidden characters could forge log lines, so the record is not used.
+        if (escapedForLog(name) != name) {
+            emit message(tr("Mirror %1 has a name with control characters; not using it")
+                             .arg(escapedForLog(name)));
+            continue;
+        }
         // Every look-up goes by name, so a second record of a name could never be chosen
         // apart from the first one; its settings are those of the same group anyway.
         if (getMirrorIndex(name) >= 0) {

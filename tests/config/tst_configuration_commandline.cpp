@@ -223,6 +223,10 @@ void TestConfigurationCommandLine::commandLine_data()
     QTest::newRow("--nouser, client type with a path")
         << QStringList { "p", "--nouser", "a/b", "42" } << none << none << false << "" << 0 << ""
         << "" << 0 << QStringList { "Invalid client type (a/b)" };
+    QTest::newRow("a line break in the version is shown escaped")
+        << QStringList { "p", "client", "1\nInstalled" } << none << none << false << "client" << 0
+        << ""
+        << "" << 0 << QStringList { "Invalid version nr (1\\nInstalled)" };
     QTest::newRow("client type of digits, dots, - and _")
         << QStringList { "p", "9-client_linux.x86", "42" } << none << none << true
         << "9-client_linux.x86" << 42 << ""

@@ -327,6 +327,9 @@ void TestIniDownloadTaskSpecification::identityError_data()
     QTest::newRow("version not a number")
         << QByteArray(iniText).replace("version=5", "version=5x") << true
         << "The product ini is for client_test version 5x, not client_test version 5; refusing it";
+    QTest::newRow("a line break in the type is shown escaped")
+        << QByteArray(iniText).replace("type=client_test", "type=\"a\\nb\"") << false
+        << "The product ini is for a\\nb version 5, not client_test version 5; refusing it";
     QTest::newRow("keys inside a file section")
         << "[bin]\nversion=5\ntype=client_test\n" + iniText.mid(iniText.indexOf('[') + 6) << false
         << missing;

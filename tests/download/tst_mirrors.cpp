@@ -96,6 +96,12 @@ void TestMirrors::initDefault_data()
         << QStringList { "same", "other" }
         << QStringList { "http://s.example/3012", "http://o.example/3012" } << QList<int> { 5, 2 }
         << QStringList { "Mirror same is listed more than once; using its first entry" };
+    QTest::newRow("control characters in a name")
+        << QByteArray("[mirrors]\nsize=2\n1\\mirror=\"bad\\nMirror x failed\"\n"
+                      "2\\mirror=good\n[good]\nurl=http://g.example\n")
+        << QStringList { "good" } << QStringList { "http://g.example/3012" } << QList<int> { 2 }
+        << QStringList { "Mirror bad\\nMirror x failed has a name with control characters; "
+                         "not using it" };
 }
 
 void TestMirrors::initDefault()
