@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "installedrecord.h"
 #include "testfiles.h"
 #include "updateinidata.h"
 
@@ -30,6 +31,8 @@ private slots:
     void nullPointers();
     void writerLeftovers_data();
     void writerLeftovers();
+    void installedRecord_data();
+    void installedRecord();
 
 private:
     void writeIni(const QByteArray& content);
@@ -152,6 +155,56 @@ void TestUpdateIniData::cleanupKeepsOtherGroups()
     QCOMPARE(settings.value("update/streams").toString(), QStringLiteral("3"));
     QCOMPARE(
         settings.value("update/proxy").toString(), QStringLiteral("http://proxy.example:8080"));
+}
+
+void TestUpdateIniData::installedRecord_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<qint32>("version");
+    QTest::addColumn<bool>("ed25519");
+    QTest::addColumn<QString>("serials");
+
+    QTest::newRow("none") << QByteArray("[current]\nversion=3013\n") << 0 << false << "";
+    QTest::newRow("recorded") << QByteArray(
+        "[installed]\nversion=3013\ntype=client_macosx\ned25519=true\n"
+        "serial_0123456789abcdef=42\nserial_fedcba9876543210=7\n")
+                              << 3013 << true << "0123456789abcdef=42 fedcba9876543210=7";
+    // A hand-edited or damaged record must not raise any protection, nor lower one below what
+    // it can still read.
+    QTest::newRow("values that are no numbers") << QByteArray(
+        "[installed]\nversion=30x13\ned25519=yes\nserial_ab=-1\nserial_cd=9z\n"
+        "serial_ef=5\n") << 0 << false << "ef=5";
+}
+
+void TestUpdateIniData::installedRecord()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(qint32, version);
+    QFETCH(bool, ed25519);
+    QFETCH(QString, serials);
+
+    writeIni("[Channel]\nbeta=true\n" + ini);
+    const InstalledRecord record = InstalledRecord::load();
+    QCOMPARE(record.version, version);
+    QCOMPARE(record.ed25519Signed, ed25519);
+    QStringList seen;
+    for (auto serial = record.serials.cbegin(); serial != record.serials.cend(); ++serial)
+        seen << serial.key() + u'=' + QString::number(serial.value());
+    QCOMPARE(seen.join(u' '), serials);
+
+    // Saved back and read again it is the same, and the session record and the other groups
+    // stay.
+    UpdateIniData::modify(3014, m_sessionDir.path(), QStringLiteral("client_macosx"));
+    QVERIFY(record.save());
+    const InstalledRecord again = InstalledRecord::load();
+    QCOMPARE(again.version, version);
+    QCOMPARE(again.ed25519Signed, ed25519);
+    QCOMPARE(again.serials, record.serials);
+    QVERIFY(UpdateIniData::get(nullptr, nullptr, nullptr));
+    UpdateIniData::cleanup();
+    QCOMPARE(InstalledRecord::load().serials, record.serials);
+    QCOMPARE(QSettings(UpdateIniData::filename(), QSettings::IniFormat).value("Channel/beta"),
+        QVariant(QStringLiteral("true")));
 }
 
 void TestUpdateIniData::nullPointers()
