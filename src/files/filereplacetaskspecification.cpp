@@ -155,9 +155,10 @@ bool FileReplaceTaskSpecification::isExecutableByRule(const QString& path)
 
 void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
 {
-    // chmod follows a symbolic link, which may lead anywhere.
+    // chmod follows a symbolic link, which may lead anywhere. A needless chmod would change the
+    // file's change time, and the stat cache would hash it again on every run.
     struct stat info;
     if (isExecutableByRule(path) && ::lstat(QFile::encodeName(path).constData(), &info) == 0
-        && S_ISREG(info.st_mode))
+        && S_ISREG(info.st_mode) && (info.st_mode & 07777) != executableMode)
         ::chmod(QFile::encodeName(path).constData(), executableMode);
 }
