@@ -46,7 +46,7 @@ int main(int argc, char* argv[])
         plan.replaceList.append(entry);
     }
     FileReplaceListTaskSpecification replace(
-        &plan.replaceList, &plan.deleteList, &configuration, nullptr, 0.4);
+        &plan.replaceList, &plan.deleteList, &plan.statCache, &configuration, nullptr, 0.4);
     if (!runToEnd(replace))
         return 1;
     FileDeleteListTaskSpecification remove(&plan.deleteList, nullptr, 0.05);

@@ -171,6 +171,11 @@ bool Configuration::parseCommandLineOptions()
 bool Configuration::parseArguments(QStringList args)
 {
     args = effectiveArguments(args);
+    // An option, not a position: it may stand anywhere after the program's name.
+    if (args.size() > 1 && args.mid(1).contains(QStringLiteral("--verify-all"))) {
+        verifyAll = true;
+        args.removeAll(QStringLiteral("--verify-all"));
+    }
 
     getUpdateChannel();
     noUserMode = 0;
@@ -330,4 +335,6 @@ void Configuration::getProxyAndDownloadConcurrency()
     bool ok = false;
     const int streams = settings.value(QStringLiteral("streams")).toString().toInt(&ok, 10);
     downloadStreams = (ok && streams > 0) ? streams : DefaultDownloadStreams;
+    verifyAll
+        = verifyAll || settingText(settings, QStringLiteral("verifyall")) == QStringLiteral("true");
 }

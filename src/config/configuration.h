@@ -31,6 +31,9 @@ public:
     QString tempDir;
     QString proxySpec;
     qint32 downloadStreams = 6;
+    // Hash every installed file, trusting no stat cache ("--verify-all", or "verifyall=true" in
+    // the "update" group of update.ini).
+    bool verifyAll = false;
 
     // The installation root: three levels above the executable's directory, cleaned (no "..",
     // no trailing "/"), so that paths in the log read as what they are.

@@ -28,7 +28,7 @@ void MainTaskSpecification::makeSubtasksAndStart()
     addSubTask(new DownloadFileListTaskSpecification(
         &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));
     replacement = new FileReplaceListTaskSpecification(
-        &plan.replaceList, &plan.deleteList, configuration, this, 0.4);
+        &plan.replaceList, &plan.deleteList, &plan.statCache, configuration, this, 0.4);
     addSubTask(replacement);
     addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
     state = TaskRunning;

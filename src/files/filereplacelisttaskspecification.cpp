@@ -2,21 +2,23 @@
 
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
-#include "filetodirtaskspecification.h"
 #include "filereplacetaskspecification.h"
+#include "filetodirtaskspecification.h"
 #include "installationsynctaskspecification.h"
 #include "rollbackjournalcommittaskspecification.h"
+#include "statcache.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
 FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
-    QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
+    QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList, StatCache* statCache,
     Configuration* configuration, QObject* parent, double progressRange)
     : ComposedTaskSpecification(2, progressRange, parent)
     , replaceList(replaceList)
     , deleteList(deleteList)
+    , statCache(statCache)
     , journalFile(Configuration::getAppRootPath())
     , configuration(configuration)
 {
@@ -105,6 +107,7 @@ void FileReplaceListTaskSpecification::subtasksDone()
     } else {
         committed = true;
         rollbackList.journalFile = nullptr;
+        rememberWrittenFiles();
     }
     ComposedTaskSpecification::subtasksDone();
 }
@@ -123,6 +126,18 @@ void FileReplaceListTaskSpecification::commit()
     maxParallel = 1;
     doneReported = false;
     executeSubTasks();
+}
+
+void FileReplaceListTaskSpecification::rememberWrittenFiles()
+{
+    if (!statCache)
+        return;
+    const QString root = Configuration::getAppRootPath();
+    statCache->recordWritten(root);
+    // Only time is lost without it: the next plan hashes what it cannot trust.
+    if (!statCache->save(root))
+        emit message(
+            QStringLiteral("Could not write the stat cache; the next run hashes every file"));
 }
 
 void FileReplaceListTaskSpecification::reset()

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class Configuration;
+class StatCache;
 
 // Applies the plan's replace list: first creates the missing directories (moving a file in the
 // way of one aside, as a replaced file is), then replaces the files, two at a time, then
@@ -25,11 +26,13 @@ class FileReplaceListTaskSpecification : public ComposedTaskSpecification
     Q_OBJECT
 public:
     FileReplaceListTaskSpecification(QList<FileReplaceSpecification>* replaceList,
-        QList<QString>* deleteList, Configuration* configuration, QObject* parent,
-        double progressRange);
+        QList<QString>* deleteList, StatCache* statCache, Configuration* configuration,
+        QObject* parent, double progressRange);
 
     QList<FileReplaceSpecification>* replaceList;
     QList<QString>* deleteList;
+    // Learns the files written once the update is committed; may be null.
+    StatCache* statCache;
     RollbackDataList rollbackList;
     RollbackJournalFile journalFile;
     Configuration* configuration;
@@ -50,5 +53,6 @@ public:
 
 private:
     void commit();
+    void rememberWrittenFiles();
     void undo();
 };

@@ -5,4 +5,5 @@ void FileSpecifications::clear()
     downloadList.clear();
     replaceList.clear();
     deleteList.clear();
+    statCache.clear();
 }

@@ -2,6 +2,7 @@
 
 #include "filedownloadspecification.h"
 #include "filereplacespecification.h"
+#include "statcache.h"
 
 #include <QList>
 #include <QString>
@@ -13,6 +14,8 @@ struct FileSpecifications
     QList<FileDownloadSpecification> downloadList;
     QList<FileReplaceSpecification> replaceList;
     QList<QString> deleteList;
+    // What the plan found on disk, for the next plan to trust.
+    StatCache statCache;
 
     void clear();
 };

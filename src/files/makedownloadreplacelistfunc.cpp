@@ -3,6 +3,7 @@
 #include "checksigfunc.h"
 #include "configuration.h"
 #include "escapedforlog.h"
+#include "filedigest.h"
 #include "filereplacetaskspecification.h"
 #include "filespecifications.h"
 #include "planpathcheck.h"
@@ -16,6 +17,8 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
+
+#include <sys/stat.h>
 
 // One key of the product ini, read and checked for safe paths but not yet compared with the disk.
 struct MakeDownloadReplaceListFunc::Entry
@@ -40,6 +43,22 @@ bool matches(const QString& path, const QString& md5)
 {
     const QFileInfo info(path);
     return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5).run();
+}
+
+// An installed file is current when its MD5 is the listed one; the cache spares the hashing of
+// a file unchanged since it was last hashed. The status is taken before the file is read, so a
+// change while it is hashed shows next time.
+bool isCurrent(const QString& path, const QString& relativePath, const QByteArray& md5,
+    StatCache& cache, bool trustCache)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    QByteArray found = trustCache ? cache.lookup(relativePath, status) : QByteArray();
+    if (found.isEmpty() && FileDigest::md5(path, found) != FileBlockReader::Ok)
+        return false;
+    cache.record(relativePath, status, found);
+    return found == md5.toLower();
 }
 
 bool isOneUp(const QString& installPath)
@@ -95,8 +114,18 @@ bool MakeDownloadReplaceListFunc::run()
     if (!refuseEscapes(iniPath) || !readEntries(settings, entries) || !refuseLinksOut(entries)
         || !refuseCollisions(entries))
         return false;
+    const QString root = Configuration::getAppRootPath();
+    if (!configuration->verifyAll) {
+        QString problem;
+        plan.statCache.load(root, &problem);
+        if (!problem.isEmpty())
+            emit message(problem);
+    }
     checkEntries(entries, total);
     leaveSignaturesToTheirFiles();
+    if (!plan.statCache.save(root))
+        emit message(
+            QStringLiteral("Could not write the stat cache; the next run hashes every file"));
     return true;
 }
 
@@ -184,14 +213,18 @@ bool MakeDownloadReplaceListFunc::readFileSection(
 void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int total)
 {
     const QString tempDir = configuration->tempDir;
-    const auto inspect = [tempDir](const Entry& entry) {
+    StatCache& cache = plan.statCache;
+    const bool trustCache = !configuration->verifyAll;
+    const auto inspect = [tempDir, &cache, trustCache](const Entry& entry) {
         if (!entry.deletePath.isEmpty())
             return QFile::exists(Configuration::getAppRootFilePath(entry.deletePath)) ? Delete
                                                                                       : NothingToDo;
         const FileReplaceSpecification& replace = entry.replace;
-        const QString installed
-            = Configuration::getAppRootFilePath(replace.destFileName(QString()));
-        if (matches(installed, replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5)) {
+        const QString relativePath = replace.destFileName(QString());
+        const QString installed = Configuration::getAppRootFilePath(relativePath);
+        const QByteArray md5
+            = (replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5).toLatin1();
+        if (isCurrent(installed, relativePath, md5, cache, trustCache)) {
             // A copy kept aside by an interrupted update may go once its file is known good;
             // those of the updater's own files are removed by the next start.
             const bool special = Configuration::isSpecialFileName(
@@ -202,6 +235,7 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
                 ? CurrentWithOldCopy
                 : Current;
         }
+        cache.expectWritten(relativePath, md5.toLower());
         // A complete download left by an interrupted run is reused.
         return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5)
             ? Replace

@@ -22,6 +22,7 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool ok)
         targetPlan.downloadList = workingPlan.downloadList;
         targetPlan.replaceList = workingPlan.replaceList;
         targetPlan.deleteList = workingPlan.deleteList;
+        targetPlan.statCache = workingPlan.statCache;
     }
     ASyncTaskSpecification::runDone(ok);
 }

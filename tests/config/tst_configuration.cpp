@@ -167,6 +167,8 @@ void TestConfiguration::proxyAndStreams_data()
                            << "http://proxy.example:8080" << 2;
     QTest::newRow("proxy with a comma")
         << QByteArray("[update]\nproxy=http://a,b:8080\n") << "http://a,b:8080" << 6;
+    QTest::newRow("every file hashed") << QByteArray("[update]\nverifyall=true\n") << "" << 6;
+    QTest::newRow("verifyall not true") << QByteArray("[update]\nverifyall=yes\n") << "" << 6;
 }
 
 void TestConfiguration::proxyAndStreams()
@@ -181,6 +183,7 @@ void TestConfiguration::proxyAndStreams()
     config.getProxyAndDownloadConcurrency();
     QCOMPARE(config.proxySpec, proxy);
     QCOMPARE(config.downloadStreams, streams);
+    QCOMPARE(config.verifyAll, ini.contains("verifyall=true"));
 }
 
 void TestConfiguration::tempArgs_data()

@@ -164,6 +164,10 @@ void TestConfigurationCommandLine::commandLine_data()
     QTest::newRow("three arguments are ignored")
         << QStringList { "p", "client_linux", "42", "x" } << none << none << true << defaultType
         << 3012 << "3.0.12" << ServerNews << 0 << noErrors;
+    QTest::newRow("--verify-all stands anywhere")
+        << QStringList { "p", "client_linux", "--verify-all", "42" } << none << none << true
+        << "client_linux" << 42 << ""
+        << "" << 0 << noErrors;
     QTest::newRow("TYPE VERSION") << QStringList { "p", "client_linux", "42" } << none << none
                                   << true << "client_linux" << 42 << ""
                                   << "" << 0 << noErrors;
@@ -265,6 +269,7 @@ void TestConfigurationCommandLine::commandLine()
     QCOMPARE(config.clientVersionName, name);
     QCOMPARE(config.newsText, news);
     QCOMPARE(config.noUserMode, noUser);
+    QCOMPARE(config.verifyAll, args.contains(QStringLiteral("--verify-all")));
     QCOMPARE(TestSpies::texts(fatal), fatalErrors);
     QVERIFY(m_seenBoxes.isEmpty());
 }

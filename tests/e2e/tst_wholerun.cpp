@@ -298,7 +298,9 @@ Snapshot TestWholeRun::installation() const
             QStringLiteral("Contents/Resources/mirrors.ini"),
             QStringLiteral("Contents/Resources/update.ini"),
             // The updater's lock file stays by design: the lock lives on an open descriptor.
-            QStringLiteral("Contents/Resources/update.lock") });
+            QStringLiteral("Contents/Resources/update.lock"),
+            // What the last plan found, for the next one to trust.
+            QStringLiteral("Contents/Resources/update.statcache") });
 }
 
 QString TestWholeRun::sessionDir() const

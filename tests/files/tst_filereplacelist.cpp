@@ -10,6 +10,7 @@
 #include "makedownloadreplacelisttaskspecification.h"
 #include "rollbackjournalcommittaskspecification.h"
 #include "rollbackjournalfile.h"
+#include "statcache.h"
 #include "testfiles.h"
 
 #include <QCryptographicHash>
@@ -24,8 +25,8 @@
 #include <QTimer>
 
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -107,8 +108,8 @@ void armKillPoint(const QString& killPoint, ComposedTaskSpecification& step)
         && qobject_cast<FileReplaceListTaskSpecification*>(&step)) {
         // The flush and the commit are added once every file is in place.
         auto armed = std::make_shared<bool>(false);
-        QObject::connect(&step, &ComposedTaskSpecification::startNextTask, &step,
-            [&step, what, armed] {
+        QObject::connect(
+            &step, &ComposedTaskSpecification::startNextTask, &step, [&step, what, armed] {
                 if (*armed || !static_cast<FileReplaceListTaskSpecification&>(step).committing)
                     return;
                 *armed = true;
@@ -149,7 +150,7 @@ UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QStr
         return run;
 
     FileReplaceListTaskSpecification replace(
-        &plan.replaceList, &plan.deleteList, &configuration, nullptr, 0.4);
+        &plan.replaceList, &plan.deleteList, &plan.statCache, &configuration, nullptr, 0.4);
     QObject::connect(&replace, &TaskSpecification::message, log);
     QObject::connect(&replace, &TaskSpecification::message, [&](const QString& text) {
         if (!cancelAt.isEmpty() && text == QStringLiteral("add/replace %1").arg(cancelAt))
@@ -298,6 +299,7 @@ void tst_FileReplaceList::cleanup()
     QDir(root + treeDir).removeRecursively();
     // A row that failed halfway must not make every later one fail too.
     QFile::remove(root + RollbackJournalFile::fileName());
+    QFile::remove(root + StatCache::fileName());
 }
 
 void tst_FileReplaceList::buildInstallation()
@@ -372,6 +374,13 @@ void tst_FileReplaceList::replacesEveryFile()
     QCOMPARE(run.state, qint32(TaskSpecification::TaskFinished));
     QVERIFY(!run.messages.contains(QStringLiteral("rolling back file updates")));
     verifyNewVersion();
+    // The next plan learns what was written: each file with the content it was given.
+    const QByteArray cache = TestFiles::read(root + StatCache::fileName());
+    for (const Entry& entry : std::as_const(entries))
+        QVERIFY2(cache.contains(' '
+                     + QCryptographicHash::hash(entry.newContent, QCryptographicHash::Md5).toHex()
+                     + ' ' + entry.destination.toUtf8() + '\n'),
+            qPrintable(entry.destination));
 
     // A current file still gets the executable rule: its mode is no part of its checksum.
     QVERIFY(QFile::setPermissions(
@@ -402,8 +411,9 @@ void tst_FileReplaceList::verifyNewVersion()
     for (int i = 0; i < entries.size(); ++i) {
         const Entry& entry = entries.at(i);
         const bool executable = i >= 46 && i <= 48;
-        const uint mode
-            = executable ? 0755 : entry.installed ? installedModes[i % modeCount] & 0755 : 0644;
+        const uint mode = executable ? 0755
+            : entry.installed        ? installedModes[i % modeCount] & 0755
+                                     : 0644;
         QCOMPARE(modeOf(root + entry.destination) & 07777, mode);
     }
     QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
@@ -475,7 +485,8 @@ void tst_FileReplaceList::killedRunIsRecovered_data()
 
 // The update in a child under strace with the given options; trace receives what it traced,
 // one call a line, with the paths of file descriptors (-y).
-UpdateRun tst_FileReplaceList::runInChildTraced(const QStringList& straceOptions, QStringList* trace)
+UpdateRun tst_FileReplaceList::runInChildTraced(
+    const QStringList& straceOptions, QStringList* trace)
 {
     UpdateRun run;
     QTemporaryDir traceDir;
@@ -552,7 +563,8 @@ void tst_FileReplaceList::syncsComeInOrder()
 
     const qsizetype header = findCall(trace, { QStringLiteral("write("), journal });
     const qsizetype headerSynced = findCall(trace, { QStringLiteral("fsync("), journal }, header);
-    const qsizetype nameSynced = findCall(trace, { QStringLiteral("fsync("), rootFd }, headerSynced);
+    const qsizetype nameSynced
+        = findCall(trace, { QStringLiteral("fsync("), rootFd }, headerSynced);
     const qsizetype firstLink = findCall(trace, { QStringLiteral("linkat(") });
     QVERIFY(header >= 0 && headerSynced > header && nameSynced > headerSynced);
     QVERIFY(firstLink > nameSynced);
@@ -564,13 +576,16 @@ void tst_FileReplaceList::syncsComeInOrder()
         const qsizetype lastRename = findLastCall(trace, { QStringLiteral("rename") }, commit);
         const qsizetype commitSynced
             = findCall(trace, { QStringLiteral("fsync("), journal }, commit);
-        const qsizetype firstDeletion = findCall(trace, { QStringLiteral("unlink"), QStringLiteral("_old_") });
+        const qsizetype firstDeletion
+            = findCall(trace, { QStringLiteral("unlink"), QStringLiteral("_old_") });
         QVERIFY(commit > 0 && flushed > lastRename && commitSynced > commit);
         QVERIFY2(firstDeletion > commitSynced, qPrintable(trace.value(firstDeletion)));
         return;
     }
     const qsizetype removed = findCall(trace,
-        { QStringLiteral("unlink"), QDir::cleanPath(root) + QLatin1Char('/') + RollbackJournalFile::fileName() + QLatin1Char('"') });
+        { QStringLiteral("unlink"),
+            QDir::cleanPath(root) + QLatin1Char('/') + RollbackJournalFile::fileName()
+                + QLatin1Char('"') });
     const qsizetype flushed = findLastCall(trace, { QStringLiteral("syncfs(") }, removed);
     const qsizetype lastUndo = findLastCall(trace, { QStringLiteral("rename") }, removed);
     const qsizetype removalSynced = findCall(trace, { QStringLiteral("fsync("), rootFd }, removed);
@@ -592,8 +607,7 @@ void tst_FileReplaceList::syncFailure_data()
         << QStringList { "fsync:error=EIO:when=1" } << false
         << "Could not create the rollback journal";
     QTest::newRow("the flush before the commit fails")
-        << QStringList { "syncfs:error=EIO:when=1" } << false
-        << "Could not flush the installation";
+        << QStringList { "syncfs:error=EIO:when=1" } << false << "Could not flush the installation";
     QTest::newRow("the commit cannot be synced, and is cut off")
         << QStringList { "fsync:error=EIO:when=3" } << false
         << "Could not commit the rollback journal";
@@ -640,8 +654,8 @@ bool tst_FileReplaceList::killRecoveryAt(int n)
     child.setProcessEnvironment(tracedEnvironment());
     child.start(QStringLiteral("strace"),
         { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
-            QStringLiteral("/dev/null"), QStringLiteral("-e"),
-            QStringLiteral("trace=") + undoCalls, QStringLiteral("-e"),
+            QStringLiteral("/dev/null"), QStringLiteral("-e"), QStringLiteral("trace=") + undoCalls,
+            QStringLiteral("-e"),
             QStringLiteral("inject=%1:signal=KILL:when=%2").arg(undoCalls).arg(n),
             QCoreApplication::applicationFilePath(), QString::fromLatin1(recoverOption), root });
     return child.waitForFinished(60000);
@@ -674,12 +688,13 @@ void tst_FileReplaceList::killedRunIsRecovered()
         [&log](const QString& text) { log.append(text); });
     // A killed recovery may have got as far as removing the journal.
     const bool journalLeft = QFile::exists(root + RollbackJournalFile::fileName());
-    QVERIFY2(RollbackJournalFile::recover(root, &reporter), qPrintable(log.join(QLatin1Char('\n'))));
+    QVERIFY2(
+        RollbackJournalFile::recover(root, &reporter), qPrintable(log.join(QLatin1Char('\n'))));
     QCOMPARE(log.size(), journalLeft ? 1 : 0);
     if (journalLeft)
-        QVERIFY2(log.first().startsWith(committed
-                         ? QStringLiteral("completed an interrupted update")
-                         : QStringLiteral("undoing an interrupted update")),
+        QVERIFY2(
+            log.first().startsWith(committed ? QStringLiteral("completed an interrupted update")
+                                             : QStringLiteral("undoing an interrupted update")),
             qPrintable(log.first()));
     QVERIFY(!QFile::exists(root + RollbackJournalFile::fileName()));
     if (committed) {

@@ -2,6 +2,7 @@
 #include "crypt.h"
 #include "filespecifications.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "statcache.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,6 +13,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 const QString clientType = QStringLiteral("client_macosx");
@@ -83,6 +86,8 @@ private slots:
     void linksOnTheWay();
     void productIniFromReleaseTool();
     void checksEndingOutOfOrderKeepTheIniOrder();
+    void statCache_data();
+    void statCache();
 
 private:
     struct Result
@@ -116,6 +121,8 @@ void tst_MakeDownloadReplaceList::cleanup()
 {
     QDir(root + installDir).removeRecursively();
     QDir(root + upperDir).removeRecursively();
+    QFile::remove(root + StatCache::fileName());
+    configuration.verifyAll = false;
 }
 
 void tst_MakeDownloadReplaceList::writeIni(const QString& text)
@@ -708,6 +715,80 @@ void tst_MakeDownloadReplaceList::checksEndingOutOfOrderKeepTheIniOrder()
         expectedProgress.append(qreal(i) / (2 * count));
     expectedProgress.append(1.0);
     QCOMPARE(progress, expectedProgress);
+}
+
+void tst_MakeDownloadReplaceList::statCache_data()
+{
+    QTest::addColumn<QString>("cache");
+    QTest::addColumn<bool>("replaced");
+    QTest::addColumn<QString>("note");
+
+    // A cache that claims other content for the file is what shows whether it was believed.
+    QTest::newRow("a cache written after the file is trusted") << "false claim" << true << "";
+    QTest::newRow("racily clean: written in the file's tick")
+        << "false claim, same tick" << false << "";
+    QTest::newRow("damaged") << "false claim, damaged" << false << "(damaged)";
+    QTest::newRow("copied from another installation")
+        << "false claim, other root" << false << "(another version's, or another installation's)";
+    QTest::newRow("--verify-all") << "false claim, verify all" << false << "";
+    // touch restores the modification time, never the change time.
+    QTest::newRow("rewritten in place, size and time restored")
+        << "true, then rewritten" << true << "";
+}
+
+void tst_MakeDownloadReplaceList::statCache()
+{
+    QFETCH(QString, cache);
+    QFETCH(bool, replaced);
+    QFETCH(QString, note);
+
+    const QString file = root + QStringLiteral("inst/a.txt");
+    QVERIFY(writeFile(file, "aaaa"));
+    QFile installed(file);
+    QVERIFY(installed.open(QIODevice::ReadWrite));
+    const QDateTime past = QDateTime::currentDateTime().addSecs(-100);
+    QVERIFY(installed.setFileTime(past, QFileDevice::FileModificationTime));
+    installed.close();
+    writeIni(QStringLiteral("[files]\ninst\\a.txt={md5:aaaa}::4\n"));
+
+    FileSpecifications plan;
+    if (cache.startsWith(QStringLiteral("true"))) {
+        QCOMPARE(runPlan(plan).state, qint32(TaskSpecification::TaskFinished));
+        QVERIFY(plan.replaceList.isEmpty());
+        QVERIFY(installed.open(QIODevice::ReadWrite));
+        QCOMPARE(installed.write("bbbb"), qint64(4));
+        QVERIFY(installed.flush());
+        QVERIFY(installed.setFileTime(past, QFileDevice::FileModificationTime));
+        installed.close();
+    } else {
+        struct stat status;
+        QCOMPARE(::lstat(QFile::encodeName(file).constData(), &status), 0);
+        StatCache claim;
+        claim.record(QStringLiteral("inst/a.txt"), status, md5("bbbb").toLatin1());
+        QTemporaryDir other;
+        QVERIFY(claim.save(cache.endsWith(QStringLiteral("other root")) ? other.path() : root));
+        if (cache.endsWith(QStringLiteral("other root")))
+            QVERIFY(
+                QFile::copy(other.filePath(StatCache::fileName()), root + StatCache::fileName()));
+        QFile written(root + StatCache::fileName());
+        QVERIFY(written.open(QIODevice::ReadWrite));
+        if (cache.endsWith(QStringLiteral("same tick")))
+            QVERIFY(written.setFileTime(past, QFileDevice::FileModificationTime));
+        if (cache.endsWith(QStringLiteral("damaged"))) {
+            QVERIFY(written.seek(20));
+            QCOMPARE(written.write("9"), qint64(1));
+        }
+        configuration.verifyAll = cache.endsWith(QStringLiteral("verify all"));
+    }
+
+    plan.clear();
+    const Result result = runPlan(plan);
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(plan.replaceList.size(), replaced ? 1 : 0);
+    const QStringList notes = result.messages.filter(QStringLiteral("stat cache"));
+    QCOMPARE(notes.size(), note.isEmpty() ? 0 : 1);
+    if (!note.isEmpty())
+        QVERIFY2(notes.first().contains(note), qPrintable(notes.first()));
 }
 
 QTEST_GUILESS_MAIN(tst_MakeDownloadReplaceList)

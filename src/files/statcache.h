@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+struct stat;
+
+// What the plan found for each installed file last time: its MD5 and the file's identity and
+// times when it was hashed, kept in "update.statcache" in the installation root. A file whose
+// size, modification and change times (nanoseconds), inode and device are unchanged is taken
+// to hold what it held, so the plan hashes only files that changed. The change time cannot be
+// set back by a program (touch restores the modification time, not it), so a file rewritten
+// in place with its old size and time is still found. A file modified no earlier than the cache
+// was written may have changed after it was hashed within the same clock tick ("racily clean")
+// and is hashed again.
+//
+// The file, written whole to "update.statcache.new" and renamed over the old one:
+//   crv-statcache 1 <root device> <root inode> <entry count>\n
+//   <size> <mtime ns> <ctime ns> <inode> <device> <md5 hex> <install-relative path>\n ...
+//   end <md5 hex of every byte before this line>\n
+// A cache that does not read back exactly so (damaged, cut short, another format version, or
+// copied from another installation, whose root is another directory) is ignored as a whole.
+//
+// lookup() and record() may be called from several threads at once.
+class StatCache
+{
+public:
+    StatCache() = default;
+    // A copy takes the entries, not the lock.
+    StatCache(const StatCache& other);
+    StatCache& operator=(const StatCache& other);
+
+    static QString fileName();
+
+    void clear();
+
+    // Reads the cache of the installation at root. Without a usable one it is empty, and
+    // problem (when given) says why, unless there was simply none.
+    void load(const QString& root, QString* problem = nullptr);
+    // The MD5 recorded for the file at relativePath with exactly this status, or empty.
+    QByteArray lookup(const QString& relativePath, const struct stat& status) const;
+    // Keeps what this run found for the file; save() writes only what was recorded.
+    void record(const QString& relativePath, const struct stat& status, const QByteArray& md5);
+    // The plan replaces the file with one of this MD5; recordWritten() records it once written.
+    void expectWritten(const QString& relativePath, const QByteArray& md5);
+    // Records every expected file as it is now, after the update was committed.
+    void recordWritten(const QString& root);
+    bool save(const QString& root);
+
+private:
+    struct Entry
+    {
+        qint64 size = 0;
+        qint64 modified = 0;
+        qint64 changed = 0;
+        quint64 inode = 0;
+        quint64 device = 0;
+        QByteArray md5;
+    };
+    static Entry entryFor(const struct stat& status);
+
+    QHash<QString, Entry> m_loaded;
+    qint64 m_writtenAt = 0;
+    QHash<QString, Entry> m_recorded;
+    QHash<QString, QByteArray> m_expected;
+    mutable QMutex m_mutex;
+};
