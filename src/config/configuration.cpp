@@ -30,10 +30,42 @@ bool isPlainName(const QString& name)
     return plain.match(name).hasMatch();
 }
 
-// The arguments that count: the process's, or the temporary-arguments file's when it has none.
-QStringList effectiveArguments(const QStringList& args)
+const QString allowDowngradeOption = QStringLiteral("--allow-downgrade");
+
+// Removes the option from the arguments after the program path; true when it was there.
+bool takeAllowDowngrade(QStringList& args)
 {
-    return args.size() <= 1 ? Configuration::checkTempArgs() : args;
+    bool found = false;
+    for (qsizetype i = args.size() - 1; i >= 1; --i) {
+        if (args.at(i) == allowDowngradeOption) {
+            args.removeAt(i);
+            found = true;
+        }
+    }
+    return found;
+}
+
+struct EffectiveArguments
+{
+    QStringList args;
+    bool allowDowngrade = false;
+    bool allowDowngradeIgnored = false;
+};
+
+// The arguments that count: the process's, or the temporary-arguments file's when it has none.
+// The file lies in the shared temp directory and is written by the client on the server's word:
+// it never lifts the protection against going back to an older version.
+EffectiveArguments effectiveArguments(QStringList args)
+{
+    EffectiveArguments effective;
+    effective.allowDowngrade = takeAllowDowngrade(args);
+    if (args.size() > 1) {
+        effective.args = args;
+        return effective;
+    }
+    effective.args = Configuration::checkTempArgs();
+    effective.allowDowngradeIgnored = takeAllowDowngrade(effective.args);
+    return effective;
 }
 
 bool isUnattendedForm(const QStringList& args)
@@ -129,7 +161,7 @@ QStringList Configuration::checkTempArgs()
 
 bool Configuration::startedUnattended()
 {
-    return isUnattendedForm(effectiveArguments(QCoreApplication::arguments()));
+    return isUnattendedForm(effectiveArguments(QCoreApplication::arguments()).args);
 }
 
 QString Configuration::sessionLockPath(const QString& sessionDir)
@@ -170,14 +202,18 @@ bool Configuration::parseCommandLineOptions()
 
 bool Configuration::parseArguments(QStringList args)
 {
-    args = effectiveArguments(args);
+    const EffectiveArguments effective = effectiveArguments(args);
+    args = effective.args;
+    allowDowngrade = effective.allowDowngrade;
 
     getUpdateChannel();
-    noUserMode = 0;
+    // Set first: neither a rejected version nor the version query may wait for a person.
+    noUserMode = isUnattendedForm(args) ? 1 : 0;
+    if (effective.allowDowngradeIgnored)
+        emit message(QStringLiteral("%1 is only honoured on the command line; ignored")
+                         .arg(allowDowngradeOption));
 
-    if (isUnattendedForm(args)) {
-        // Set first: neither a rejected version nor the version query may wait for a person.
-        noUserMode = 1;
+    if (noUserMode == 1) {
         if (args.size() >= 4 && !getClientTypeVersion(args, 2)) {
             noUserMode = 0;
             return false;

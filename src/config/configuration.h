@@ -31,6 +31,9 @@ public:
     QString tempDir;
     QString proxySpec;
     qint32 downloadStreams = 6;
+    // "--allow-downgrade" was given on the process's own command line: the target may be older
+    // than the installed version.
+    bool allowDowngrade = false;
 
     // The installation root: three levels above the executable's directory, cleaned (no "..",
     // no trailing "/"), so that paths in the log read as what they are.
@@ -60,6 +63,8 @@ public:
     // Evaluates the process's arguments (or the temporary-arguments file when there are none).
     bool parseCommandLineOptions();
     // The same evaluation for a given argument list; element 0 stands for the program path.
+    // "--allow-downgrade" may stand anywhere after it and is no positional argument; it counts
+    // only here, never in the temporary-arguments file.
     bool parseArguments(QStringList args);
     // A client type must be a plain name (ASCII letters, digits, "_", "-", "." not first): it
     // becomes part of file names and mirror paths.

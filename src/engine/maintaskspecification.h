@@ -8,7 +8,8 @@ class FileReplaceListTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// The root task of one update run. execute() builds the five steps up front (product ini,
+// The root task of one update run. A target older than what is installed ends the run at once
+// with nothing fetched (see TargetVersionCheck). Otherwise execute() builds the five steps up front (product ini,
 // plan, downloads, replacement, deletion) with the shares 0.1, 0.05, 0.4, 0.4 and 0.05 and runs
 // them one after another; the first cancelled step ends the run. Once the replacement has
 // committed, the update is done: a cancellation is ignored (and said so) and the delete step
@@ -32,6 +33,10 @@ public:
     void reset() override;
     void userCanceled() override;
     void makeSubtasksAndStart();
+
+private slots:
+    // Records the committed version as the installed one.
+    void onReplacementFinished();
 
 private:
     FileReplaceListTaskSpecification* replacement = nullptr;
