@@ -57,8 +57,7 @@ void MainTaskSpecification::onReplacementFinished()
     record.version = configuration->clientVersion;
     record.type = configuration->clientType;
     if (!record.save())
-        emit message(QStringLiteral("Could not record the installed version in %1")
-                         .arg(QStringLiteral("update.ini")));
+        emit message(QStringLiteral("Could not record the installed version in update.ini"));
 }
 
 void MainTaskSpecification::userCanceled()

@@ -20,9 +20,10 @@ QString TargetVersionCheck::refusal(
     // A record of another client type says nothing about this one's versions; one without a
     // type speaks for whatever is installed.
     const bool sameType = installed.type.isEmpty() || installed.type == configuration.clientType;
-    if (installed.version > 0 && sameType
-        && target < installed.version && !configuration.allowDowngrade)
-        return QStringLiteral("Version %1 is older than the installed version %2; nothing to install")
+    if (installed.version > 0 && sameType && target < installed.version
+        && !configuration.allowDowngrade)
+        return QStringLiteral(
+            "Version %1 is older than the installed version %2; nothing to install")
             .arg(target)
             .arg(installed.version);
     return {};

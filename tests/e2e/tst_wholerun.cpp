@@ -126,8 +126,8 @@ private:
     void installVersion(const QString& version);
     // Publishes version (files of previous missing from it are deleted by the update) and
     // fills expected with the installation it makes.
-    bool publish(const QString& version, const QString& previous, bool packedHuge,
-        Snapshot* expected);
+    bool publish(
+        const QString& version, const QString& previous, bool packedHuge, Snapshot* expected);
     void writeMirrorList(const QStringList& urls);
     // Three mirrors of the published folder, named in mirrors.ini; nullptr when nginx failed.
     std::unique_ptr<NginxMirrors> startMirrors(
@@ -508,8 +508,8 @@ void TestWholeRun::installedVersion_data()
     QTest::newRow("--allow-downgrade in the arguments file")
         << QStringList() << QByteArray("--allow-downgrade\n--nouser\nclient_macosx\n3012\n")
         << QString() << false << true << newVersion
-        << QStringList { "--allow-downgrade is only honoured on the command line; ignored",
-               refusal, finished };
+        << QStringList { "--allow-downgrade is only honoured on the command line; ignored", refusal,
+               finished };
     QTest::newRow("--allow-downgrade on the command line")
         << QStringList { "--allow-downgrade" } + older << QByteArray() << QString() << false
         << false << oldVersion << QStringList { finished };
@@ -557,7 +557,8 @@ void TestWholeRun::installedVersion()
     const QString log = outcome.lines.join(QLatin1Char('\n'));
     QVERIFY2(outcome.exitCode == 0, qPrintable(log));
     for (const QString& line : lines)
-        QVERIFY2(outcome.lines.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + log));
+        QVERIFY2(
+            outcome.lines.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + log));
     const Snapshot& expected = refused ? before : installed == oldVersion ? older : newSnapshot;
     QVERIFY2(installation() == expected, qPrintable(describe(installation(), expected)));
     QCOMPARE(installedRecord(), QStringList({ installed, clientType }));
@@ -566,7 +567,9 @@ void TestWholeRun::installedVersion()
         QCOMPARE(nginx->allRequests(), QStringList());
         QVERIFY(!outcome.lines.contains(QStringLiteral("Download / check product ini")));
     } else {
-        QVERIFY(!nginx->allRequests().filter(QLatin1Char('/') + installed + QLatin1Char('/')).isEmpty());
+        QVERIFY(!nginx->allRequests()
+                     .filter(QLatin1Char('/') + installed + QLatin1Char('/'))
+                     .isEmpty());
     }
     QVERIFY(!sessionRecorded());
     QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(tmp)),

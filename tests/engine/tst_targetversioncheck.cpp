@@ -23,22 +23,22 @@ void TestTargetVersionCheck::refusal_data()
     QTest::addColumn<QString>("refusal");
 
     const QString mac = QStringLiteral("client_macosx");
-    const QString older
-        = QStringLiteral("Version 3012 is older than the installed version 3013; nothing to install");
-    const QString belowFloor = QStringLiteral(
-        "Version %1 is older than the oldest version this updater installs, 3000; nothing to install");
+    const QString older = QStringLiteral(
+        "Version 3012 is older than the installed version 3013; nothing to install");
+    const QString belowFloor = QStringLiteral("Version %1 is older than the oldest version this "
+                                              "updater installs, 3000; nothing to install");
     QTest::newRow("newer") << 3013 << mac << mac << 3014 << false << "";
     QTest::newRow("same version repairs") << 3013 << mac << mac << 3013 << false << "";
     QTest::newRow("older") << 3013 << mac << mac << 3012 << false << older;
     QTest::newRow("older, allowed") << 3013 << mac << mac << 3012 << true << "";
-    QTest::newRow("older, record of another type") << 3013 << "client_linux" << mac << 3012 << false
-                                                   << "";
+    QTest::newRow("older, record of another type")
+        << 3013 << "client_linux" << mac << 3012 << false << "";
     QTest::newRow("older, record without a type") << 3013 << "" << mac << 3012 << false << older;
     QTest::newRow("nothing recorded") << 0 << "" << mac << 3012 << false << "";
     QTest::newRow("floor itself") << 0 << "" << mac << 3000 << false << "";
     QTest::newRow("below the floor") << 0 << "" << mac << 2999 << false << belowFloor.arg(2999);
-    QTest::newRow("below the floor, allowed") << 0 << "" << mac << 2999 << true
-                                              << belowFloor.arg(2999);
+    QTest::newRow("below the floor, allowed")
+        << 0 << "" << mac << 2999 << true << belowFloor.arg(2999);
     QTest::newRow("negative") << 3013 << mac << mac << -1 << false << belowFloor.arg(-1);
 }
 

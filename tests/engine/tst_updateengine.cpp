@@ -443,8 +443,8 @@ void TestUpdateEngine::olderTarget()
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(requests.count(), 0);
         QVERIFY(TestSpies::texts(message).contains(refusal));
-        QCOMPARE(TestSpies::texts(message).constLast(),
-            QStringLiteral("Update successfully finished"));
+        QCOMPARE(
+            TestSpies::texts(message).constLast(), QStringLiteral("Update successfully finished"));
         QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
     }
     QCOMPARE(InstalledRecord::load().version, installed);
