@@ -30,10 +30,48 @@ bool isPlainName(const QString& name)
     return plain.match(name).hasMatch();
 }
 
-// The arguments that count: the process's, or the temporary-arguments file's when it has none.
-QStringList effectiveArguments(const QStringList& args)
+const QString allowDowngradeOption = QStringLiteral("--allow-downgrade");
+const QString verifyAllOption = QStringLiteral("--verify-all");
+
+// Removes the option from the arguments after the program path; true when it was there. Options
+// may stand anywhere: they are never taken for a position.
+bool takeOption(QStringList& args, const QString& option)
 {
-    return args.size() <= 1 ? Configuration::checkTempArgs() : args;
+    bool found = false;
+    for (qsizetype i = args.size() - 1; i >= 1; --i) {
+        if (args.at(i) == option) {
+            args.removeAt(i);
+            found = true;
+        }
+    }
+    return found;
+}
+
+struct EffectiveArguments
+{
+    QStringList args;
+    bool allowDowngrade = false;
+    bool allowDowngradeIgnored = false;
+    bool verifyAll = false;
+};
+
+// The arguments that count: the process's, or the temporary-arguments file's when it has none.
+// The file lies in the shared temp directory and is written by the client on the server's word:
+// it never lifts the protection against going back to an older version.
+EffectiveArguments effectiveArguments(QStringList args)
+{
+    EffectiveArguments effective;
+    effective.allowDowngrade = takeOption(args, allowDowngradeOption);
+    effective.verifyAll = takeOption(args, verifyAllOption);
+    if (args.size() > 1) {
+        effective.args = args;
+        return effective;
+    }
+    effective.args = Configuration::checkTempArgs();
+    effective.allowDowngradeIgnored = takeOption(effective.args, allowDowngradeOption);
+    // Hashing everything costs time only: honoured from wherever it comes.
+    effective.verifyAll = takeOption(effective.args, verifyAllOption) || effective.verifyAll;
+    return effective;
 }
 
 bool isUnattendedForm(const QStringList& args)
@@ -129,7 +167,7 @@ QStringList Configuration::checkTempArgs()
 
 bool Configuration::startedUnattended()
 {
-    return isUnattendedForm(effectiveArguments(QCoreApplication::arguments()));
+    return isUnattendedForm(effectiveArguments(QCoreApplication::arguments()).args);
 }
 
 QString Configuration::sessionLockPath(const QString& sessionDir)
@@ -170,19 +208,19 @@ bool Configuration::parseCommandLineOptions()
 
 bool Configuration::parseArguments(QStringList args)
 {
-    args = effectiveArguments(args);
-    // An option, not a position: it may stand anywhere after the program's name.
-    if (args.size() > 1 && args.mid(1).contains(QStringLiteral("--verify-all"))) {
-        verifyAll = true;
-        args.removeAll(QStringLiteral("--verify-all"));
-    }
+    const EffectiveArguments effective = effectiveArguments(args);
+    args = effective.args;
+    allowDowngrade = effective.allowDowngrade;
+    verifyAll = verifyAll || effective.verifyAll;
 
     getUpdateChannel();
-    noUserMode = 0;
+    // Set first: neither a rejected version nor the version query may wait for a person.
+    noUserMode = isUnattendedForm(args) ? 1 : 0;
+    if (effective.allowDowngradeIgnored)
+        emit message(QStringLiteral("%1 is only honoured on the command line; ignored")
+                         .arg(allowDowngradeOption));
 
-    if (isUnattendedForm(args)) {
-        // Set first: neither a rejected version nor the version query may wait for a person.
-        noUserMode = 1;
+    if (noUserMode == 1) {
         if (args.size() >= 4 && !getClientTypeVersion(args, 2)) {
             noUserMode = 0;
             return false;

@@ -34,6 +34,9 @@ public:
     // Hash every installed file, trusting no stat cache ("--verify-all", or "verifyall=true" in
     // the "update" group of update.ini).
     bool verifyAll = false;
+    // "--allow-downgrade" was given on the process's own command line: the target may be older
+    // than the installed version.
+    bool allowDowngrade = false;
 
     // The installation root: three levels above the executable's directory, cleaned (no "..",
     // no trailing "/"), so that paths in the log read as what they are.
@@ -63,6 +66,8 @@ public:
     // Evaluates the process's arguments (or the temporary-arguments file when there are none).
     bool parseCommandLineOptions();
     // The same evaluation for a given argument list; element 0 stands for the program path.
+    // "--allow-downgrade" may stand anywhere after it and is no positional argument; it counts
+    // only here, never in the temporary-arguments file.
     bool parseArguments(QStringList args);
     // A client type must be a plain name (ASCII letters, digits, "_", "-", "." not first): it
     // becomes part of file names and mirror paths.

@@ -1,10 +1,13 @@
 #include "maintaskspecification.h"
 
+#include "configuration.h"
 #include "downloadfilelisttaskspecification.h"
 #include "filedeletelisttaskspecification.h"
 #include "filereplacelisttaskspecification.h"
 #include "inidownloadtaskspecification.h"
+#include "installedrecord.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "targetversioncheck.h"
 
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager,
     Mirrors* mirrors, Configuration* configuration, QObject* parent, double progressRange)
@@ -18,6 +21,14 @@ MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManag
 void MainTaskSpecification::execute()
 {
     emit message(QStringLiteral("Starting update process"));
+    // Checked before anything is fetched: whoever named an older target learns nothing from the
+    // mirrors, and the run ends as one with nothing to do.
+    const QString refusal = TargetVersionCheck::refusal(*configuration, InstalledRecord::load());
+    if (!refusal.isEmpty()) {
+        emit message(refusal);
+        finish();
+        return;
+    }
     makeSubtasksAndStart();
 }
 
@@ -30,9 +41,23 @@ void MainTaskSpecification::makeSubtasksAndStart()
     replacement = new FileReplaceListTaskSpecification(
         &plan.replaceList, &plan.deleteList, &plan.statCache, configuration, this, 0.4);
     addSubTask(replacement);
+    connect(replacement, &TaskSpecification::finished, this,
+        &MainTaskSpecification::onReplacementFinished);
     addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
     state = TaskRunning;
     executeSubTasks();
+}
+
+void MainTaskSpecification::onReplacementFinished()
+{
+    if (!replacement || !replacement->committed)
+        return;
+    // From now on the new version is what is installed; a later target must not go below it.
+    InstalledRecord record = InstalledRecord::load();
+    record.version = configuration->clientVersion;
+    record.type = configuration->clientType;
+    if (!record.save())
+        emit message(QStringLiteral("Could not record the installed version in update.ini"));
 }
 
 void MainTaskSpecification::userCanceled()

@@ -16,6 +16,9 @@ class QNetworkAccessManager;
 // steps fill and read: the later steps hold pointers into it and read their lists only when they
 // execute, and being the task's children they never outlive it. The shared objects are not
 // owned. The engine creates one per run and deletes it (deferred) once it finished or cancelled.
+//
+// A target older than what is installed ends the run at once, with nothing fetched (see
+// TargetVersionCheck); a committed replacement makes its version the installed one.
 class MainTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -32,6 +35,10 @@ public:
     void reset() override;
     void userCanceled() override;
     void makeSubtasksAndStart();
+
+private slots:
+    // Records the committed version as the installed one.
+    void onReplacementFinished();
 
 private:
     FileReplaceListTaskSpecification* replacement = nullptr;

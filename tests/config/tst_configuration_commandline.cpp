@@ -52,6 +52,8 @@ private slots:
 
     void commandLine_data();
     void commandLine();
+    void allowDowngrade_data();
+    void allowDowngrade();
     void serverSendsInvalidVersion();
     void alphaMissingFromTwoEntryList();
     void abortGivesUp();
@@ -272,6 +274,55 @@ void TestConfigurationCommandLine::commandLine()
     QCOMPARE(config.verifyAll, args.contains(QStringLiteral("--verify-all")));
     QCOMPARE(TestSpies::texts(fatal), fatalErrors);
     QVERIFY(m_seenBoxes.isEmpty());
+}
+
+void TestConfigurationCommandLine::allowDowngrade_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("tempArgs");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<int>("noUser");
+    QTest::addColumn<QStringList>("messages");
+
+    const QByteArray none;
+    const QStringList quiet;
+    QTest::newRow("not given") << QStringList { "p", "--nouser", "client_linux", "42" } << none
+                               << false << 1 << quiet;
+    QTest::newRow("first") << QStringList { "p", "--allow-downgrade", "--nouser", "client_linux",
+        "42" } << none << true
+                           << 1 << quiet;
+    QTest::newRow("last") << QStringList { "p", "client_linux", "42", "--allow-downgrade" } << none
+                          << true << 0 << quiet;
+    QTest::newRow("alone, the rest from the arguments file")
+        << QStringList { "p", "--allow-downgrade" } << QByteArray("--nouser\nclient_linux\n42\n")
+        << true << 1 << quiet;
+    QTest::newRow("in the arguments file")
+        << QStringList { "p" } << QByteArray("--allow-downgrade\n--nouser\nclient_linux\n42\n")
+        << false << 1
+        << QStringList { "--allow-downgrade is only honoured on the command line; ignored" };
+}
+
+void TestConfigurationCommandLine::allowDowngrade()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, tempArgs);
+    QFETCH(bool, allowed);
+    QFETCH(int, noUser);
+    QFETCH(QStringList, messages);
+
+    if (!tempArgs.isNull())
+        QVERIFY(TestFiles::write(Configuration::tempArgsFileName(), tempArgs));
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QSignalSpy message(&config, &Configuration::message);
+    QVERIFY(config.parseArguments(args));
+    // The option is no positional argument wherever it stands.
+    QCOMPARE(config.clientType, QStringLiteral("client_linux"));
+    QCOMPARE(config.clientVersion, 42);
+    QCOMPARE(config.noUserMode, noUser);
+    QCOMPARE(config.allowDowngrade, allowed);
+    QCOMPARE(TestSpies::texts(message), messages);
+    QCOMPARE(fatal.count(), 0);
 }
 
 void TestConfigurationCommandLine::serverSendsInvalidVersion()

@@ -111,6 +111,8 @@ private slots:
     void cleanup();
     void run_data();
     void run();
+    void installedVersion_data();
+    void installedVersion();
 
 private:
     struct Outcome
@@ -120,8 +122,12 @@ private:
     };
 
     void writeTree(const QString& dir, const QString& version, bool packedHuge);
-    void installOldVersion();
-    bool publish(bool packedHuge);
+    // Lays out the release of version and the updater; oldSnapshot is what it installed.
+    void installVersion(const QString& version);
+    // Publishes version (files of previous missing from it are deleted by the update) and
+    // fills expected with the installation it makes.
+    bool publish(
+        const QString& version, const QString& previous, bool packedHuge, Snapshot* expected);
     void writeMirrorList(const QStringList& urls);
     // Three mirrors of the published folder, named in mirrors.ini; nullptr when nginx failed.
     std::unique_ptr<NginxMirrors> startMirrors(
@@ -132,6 +138,8 @@ private:
     Snapshot installation() const;
     QString sessionDir() const;
     bool sessionRecorded() const;
+    // The [installed] record of update.ini: version and type, as other tools read them.
+    QStringList installedRecord() const;
 
     XvfbDisplay display;
     std::unique_ptr<QTemporaryDir> work;
@@ -200,9 +208,9 @@ void TestWholeRun::writeTree(const QString& dir, const QString& version, bool pa
             dir + QStringLiteral("/files/data/obsolete.txt"), "only in the old", 0644));
 }
 
-void TestWholeRun::installOldVersion()
+void TestWholeRun::installVersion(const QString& version)
 {
-    const QString release = work->filePath(QStringLiteral("release/") + oldVersion);
+    const QString release = work->filePath(QStringLiteral("release/") + version);
     QVERIFY(layOut(release, app));
     oldSnapshot = installation();
 
@@ -212,15 +220,16 @@ void TestWholeRun::installOldVersion()
         QFile::copy(QStringLiteral(CRV_UPDATE_PROGRAM), programDir + QStringLiteral("/update")));
 }
 
-bool TestWholeRun::publish(bool packedHuge)
+bool TestWholeRun::publish(
+    const QString& version, const QString& previous, bool packedHuge, Snapshot* expected)
 {
     const QString release = work->filePath(QStringLiteral("release/"));
     QProcess tool;
     QStringList arguments { QStringLiteral("publish"), QStringLiteral("--key"),
         QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), QStringLiteral("--input"),
-        release + newVersion + QStringLiteral("/files"), QStringLiteral("--bin-dir"),
-        release + newVersion + QStringLiteral("/bin"), QStringLiteral("--previous"),
-        release + oldVersion + QStringLiteral("/files"), QStringLiteral("--version"), newVersion,
+        release + version + QStringLiteral("/files"), QStringLiteral("--bin-dir"),
+        release + version + QStringLiteral("/bin"), QStringLiteral("--previous"),
+        release + previous + QStringLiteral("/files"), QStringLiteral("--version"), version,
         QStringLiteral("--output"), work->filePath(QStringLiteral("mirror")),
         QStringLiteral("--pack"), QStringLiteral("libcore.dylib") };
     if (packedHuge)
@@ -230,11 +239,11 @@ bool TestWholeRun::publish(bool packedHuge)
         qWarning("crv-release: %s", tool.readAllStandardError().constData());
         return false;
     }
-    // What the installation must be afterwards: the new trees with their modes.
-    const QString expected = work->filePath(QStringLiteral("expected"));
-    if (!layOut(release + newVersion, expected))
+    // What the installation must be afterwards: the trees of the version with their modes.
+    const QString tree = work->filePath(QStringLiteral("expected-") + version);
+    if (!layOut(release + version, tree))
         return false;
-    newSnapshot = snapshot(expected, {});
+    *expected = snapshot(tree, {});
     return true;
 }
 
@@ -314,6 +323,13 @@ bool TestWholeRun::sessionRecorded() const
     return settings.contains(QStringLiteral("current/dir"));
 }
 
+QStringList TestWholeRun::installedRecord() const
+{
+    QSettings settings(root + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    return { settings.value(QStringLiteral("installed/version")).toString(),
+        settings.value(QStringLiteral("installed/type")).toString() };
+}
+
 void TestWholeRun::run_data()
 {
     QTest::addColumn<QString>("scenario");
@@ -329,8 +345,8 @@ void TestWholeRun::run()
     const bool recovery = scenario == QLatin1String("recovery");
     writeTree(work->filePath(QStringLiteral("release/") + oldVersion), oldVersion, recovery);
     writeTree(work->filePath(QStringLiteral("release/") + newVersion), newVersion, recovery);
-    installOldVersion();
-    QVERIFY(publish(recovery));
+    installVersion(oldVersion);
+    QVERIFY(publish(newVersion, oldVersion, recovery, &newSnapshot));
     const QString mirror = work->filePath(QStringLiteral("mirror"));
     const QStringList fixedArguments { QStringLiteral("--nouser"), clientType, newVersion };
 
@@ -350,6 +366,7 @@ void TestWholeRun::run()
         QVERIFY(!QFileInfo::exists(sessionDir()));
         QVERIFY(!sessionRecorded());
         QVERIFY(!QFileInfo::exists(tmp + QStringLiteral("/crvclientupdateargs")));
+        QCOMPARE(installedRecord(), QStringList({ newVersion, clientType }));
         // The steps in their order, then the clean-up and the end. (The version asked of the
         // update server is the one installed above.)
         const QStringList expected { QStringLiteral("Starting update process"),
@@ -467,6 +484,98 @@ void TestWholeRun::run()
     const Outcome outcome = runUpdater(fixedArguments);
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join(QLatin1Char('\n'))));
     QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
+}
+
+void TestWholeRun::installedVersion_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("tempArgs");
+    // What the update server names; empty: no server.
+    QTest::addColumn<QString>("serverVersions");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString refusal = QStringLiteral(
+        "Version 3012 is older than the installed version 3013; nothing to install");
+    const QString finished = QStringLiteral("Update successfully finished");
+    const QStringList older { "--nouser", clientType, oldVersion };
+    QTest::newRow("older version from the update server")
+        << QStringList() << QByteArray("--nouser\n") << oldVersion + QStringLiteral("#3.0.12")
+        << false << true << newVersion << QStringList { refusal, finished };
+    QTest::newRow("older version on the command line")
+        << older << QByteArray() << QString() << false << true << newVersion
+        << QStringList { refusal, finished };
+    QTest::newRow("--allow-downgrade in the arguments file")
+        << QStringList() << QByteArray("--allow-downgrade\n--nouser\nclient_macosx\n3012\n")
+        << QString() << false << true << newVersion
+        << QStringList { "--allow-downgrade is only honoured on the command line; ignored", refusal,
+               finished };
+    QTest::newRow("--allow-downgrade on the command line")
+        << QStringList { "--allow-downgrade" } + older << QByteArray() << QString() << false
+        << false << oldVersion << QStringList { finished };
+    QTest::newRow("same version repairs a damaged file")
+        << QStringList { "--nouser", clientType, newVersion } << QByteArray() << QString() << true
+        << false << newVersion << QStringList { finished };
+}
+
+// On an installation of 3013 that recorded its version, with 3012 and 3013 on the mirrors.
+void TestWholeRun::installedVersion()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, tempArgs);
+    QFETCH(QString, serverVersions);
+    QFETCH(bool, damaged);
+    QFETCH(bool, refused);
+    QFETCH(QString, installed);
+    QFETCH(QStringList, lines);
+
+    writeTree(work->filePath(QStringLiteral("release/") + oldVersion), oldVersion, false);
+    writeTree(work->filePath(QStringLiteral("release/") + newVersion), newVersion, false);
+    installVersion(newVersion);
+    QVERIFY(TestFiles::write(
+        root + QStringLiteral("/update.ini"), "[installed]\nversion=3013\ntype=client_macosx\n"));
+    Snapshot older;
+    QVERIFY(publish(oldVersion, newVersion, false, &older));
+    QVERIFY(publish(newVersion, oldVersion, false, &newSnapshot));
+    if (damaged)
+        QVERIFY(TestFiles::write(
+            root + QStringLiteral("/data/config.xml"), "<config version=\"6666\"/>", 0644));
+    const Snapshot before = installation();
+
+    std::unique_ptr<UpdateServerProcess> server;
+    if (!serverVersions.isEmpty()) {
+        server = std::make_unique<UpdateServerProcess>();
+        QVERIFY(server->start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
+            QStringLiteral("--versions"), serverVersions }));
+    }
+    if (!tempArgs.isNull())
+        QVERIFY(TestFiles::write(tmp + QStringLiteral("/crvclientupdateargs"), tempArgs));
+    const auto nginx = startMirrors(QStringLiteral("nginx"));
+    QVERIFY(nginx);
+
+    const Outcome outcome = runUpdater(arguments);
+    const QString log = outcome.lines.join(QLatin1Char('\n'));
+    QVERIFY2(outcome.exitCode == 0, qPrintable(log));
+    for (const QString& line : lines)
+        QVERIFY2(
+            outcome.lines.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + log));
+    const Snapshot& expected = refused ? before : installed == oldVersion ? older : newSnapshot;
+    QVERIFY2(installation() == expected, qPrintable(describe(installation(), expected)));
+    QCOMPARE(installedRecord(), QStringList({ installed, clientType }));
+    if (refused) {
+        // Not even the product ini of the older version was asked for.
+        QCOMPARE(nginx->allRequests(), QStringList());
+        QVERIFY(!outcome.lines.contains(QStringLiteral("Download / check product ini")));
+    } else {
+        QVERIFY(!nginx->allRequests()
+                     .filter(QLatin1Char('/') + installed + QLatin1Char('/'))
+                     .isEmpty());
+    }
+    QVERIFY(!sessionRecorded());
+    QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(tmp)),
+        QDir(app).canonicalPath().toUtf8() + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestWholeRun)

@@ -1,5 +1,6 @@
 #include "configuration.h"
 #include "filelock.h"
+#include "installedrecord.h"
 #include "mirrors.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -50,6 +51,8 @@ private slots:
     void abandonedSessions();
     void missingMirrorList();
     void userCancelKeepsTheSession();
+    void olderTarget_data();
+    void olderTarget();
     void proxy_data();
     void proxy();
     void bannerDownload_data();
@@ -389,6 +392,62 @@ void TestUpdateEngine::userCancelKeepsTheSession()
     // A restart prepares the mirror list anew; the last one goes.
     QVERIFY(engine.initialize());
     QTRY_COMPARE(engine.findChildren<Mirrors*>().size(), 1);
+}
+
+void TestUpdateEngine::olderTarget_data()
+{
+    QTest::addColumn<int>("installed");
+    QTest::addColumn<bool>("allowDowngrade");
+    QTest::addColumn<bool>("fetched");
+    QTest::newRow("older: nothing fetched") << 8 << false << false;
+    QTest::newRow("older, allowed") << 8 << true << true;
+    QTest::newRow("same: a repair") << 7 << false << true;
+}
+
+// A target below the recorded version ends the run as one with nothing to do, before any
+// request; the record stays as it was.
+void TestUpdateEngine::olderTarget()
+{
+    QFETCH(int, installed);
+    QFETCH(bool, allowDowngrade);
+    QFETCH(bool, fetched);
+
+    {
+        QSettings settings(
+            Configuration::getAppRootFilePath(QStringLiteral("update.ini")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("installed/version"), installed);
+        settings.setValue(QStringLiteral("installed/type"), configuration->clientType);
+    }
+    TestHttpServer server(elsewhere->path());
+    QVERIFY(server.start());
+    server.setFault(QStringLiteral("*"), TestHttpServer::StallAfterHeaders);
+    QSignalSpy requests(&server, &TestHttpServer::requestReceived);
+    QVERIFY(TestFiles::write(Configuration::getAppRootFilePath(QStringLiteral("mirrors.ini")),
+        "[mirrors]\n1\\mirror=one\nsize=1\n[one]\nurl=" + server.url().toUtf8() + "\n"));
+    configuration->allowDowngrade = allowDowngrade;
+
+    UpdateEngine engine(*configuration, nullptr);
+    QSignalSpy message(&engine, &UpdateEngine::message);
+    QSignalSpy finished(&engine, &UpdateEngine::updateFinished);
+    QSignalSpy canceled(&engine, &UpdateEngine::updateCanceled);
+    QVERIFY(engine.initialize());
+    QVERIFY(engine.startUpdate());
+    const QString refusal
+        = QStringLiteral("Version 7 is older than the installed version 8; nothing to install");
+    if (fetched) {
+        QTRY_COMPARE(server.requestCount(QStringLiteral("/7/client_test.ini")), 1);
+        engine.cancelUpdate();
+        QTRY_COMPARE(canceled.count(), 1);
+        QVERIFY(!TestSpies::texts(message).contains(refusal));
+    } else {
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(requests.count(), 0);
+        QVERIFY(TestSpies::texts(message).contains(refusal));
+        QCOMPARE(
+            TestSpies::texts(message).constLast(), QStringLiteral("Update successfully finished"));
+        QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+    }
+    QCOMPARE(InstalledRecord::load().version, installed);
 }
 
 void TestUpdateEngine::proxy_data()
