@@ -1,10 +1,13 @@
 #include "maintaskspecification.h"
 
+#include "configuration.h"
 #include "downloadfilelisttaskspecification.h"
 #include "filedeletelisttaskspecification.h"
 #include "filereplacelisttaskspecification.h"
 #include "inidownloadtaskspecification.h"
+#include "installedrecord.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "updateinidata.h"
 
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager,
     Mirrors* mirrors, Configuration* configuration, QObject* parent, double progressRange)
@@ -29,10 +32,28 @@ void MainTaskSpecification::makeSubtasksAndStart()
         &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));
     replacement = new FileReplaceListTaskSpecification(
         &plan.replaceList, &plan.deleteList, configuration, this, 0.4);
+    connect(
+        replacement, &TaskSpecification::finished, this, &MainTaskSpecification::recordInstalled);
     addSubTask(replacement);
     addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
     state = TaskRunning;
     executeSubTasks();
+}
+
+void MainTaskSpecification::recordInstalled()
+{
+    // Switched on only: an installation that took an Ed25519-signed update refuses an ini
+    // without such a signature from then on, whatever later runs accept.
+    if (!replacement || !replacement->committed || !configuration->iniEd25519Signed)
+        return;
+    InstalledRecord record = InstalledRecord::load();
+    if (record.ed25519Signed)
+        return;
+    record.ed25519Signed = true;
+    if (!record.save())
+        emit message(QStringLiteral("Could not record the Ed25519 signature of the installed "
+                                    "version in %1")
+                         .arg(UpdateIniData::filename()));
 }
 
 void MainTaskSpecification::userCanceled()

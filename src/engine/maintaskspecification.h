@@ -34,5 +34,8 @@ public:
     void makeSubtasksAndStart();
 
 private:
+    // Once the new version is committed: what it was verified with, for the next updates.
+    void recordInstalled();
+
     FileReplaceListTaskSpecification* replacement = nullptr;
 };
