@@ -223,6 +223,8 @@ bool TestWholeRun::publish(bool packedHuge)
         release + oldVersion + QStringLiteral("/files"), QStringLiteral("--version"), newVersion,
         QStringLiteral("--output"), work->filePath(QStringLiteral("mirror")),
         QStringLiteral("--pack"), QStringLiteral("libcore.dylib") };
+    arguments << QStringLiteral("--ed25519-key")
+              << QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem");
     if (packedHuge)
         arguments << QStringLiteral("--pack") << QStringLiteral("libhuge.dylib");
     tool.start(QStringLiteral(CRV_RELEASE_TOOL), arguments);
@@ -347,6 +349,11 @@ void TestWholeRun::run()
         QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
         QVERIFY(!QFileInfo::exists(sessionDir()));
         QVERIFY(!sessionRecorded());
+        // The release was Ed25519-signed: from now on this installation requires that.
+        QCOMPARE(QSettings(root + QStringLiteral("/update.ini"), QSettings::IniFormat)
+                     .value(QStringLiteral("installed/ed25519"))
+                     .toString(),
+            QStringLiteral("true"));
         QVERIFY(!QFileInfo::exists(tmp + QStringLiteral("/crvclientupdateargs")));
         // The steps in their order, then the clean-up and the end. (The version asked of the
         // update server is the one installed above.)
