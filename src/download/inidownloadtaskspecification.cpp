@@ -79,6 +79,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString iniName = configuration->clientType + QStringLiteral(".ini");
     const QString sigName = iniName + QStringLiteral(".sig");
+    const QString sig2Name = iniName + QStringLiteral(".sig2");
     const QString localIni = configuration->tempDir + QLatin1Char('/') + iniName;
     const QString localSig = localIni + QStringLiteral(".sig");
     const QString localSig2 = localIni + QStringLiteral(".sig2");
@@ -96,8 +97,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
         checkShare -= downloadShare;
     }
     if (!reuseLocal || !QFile::exists(localSig2)) {
-        sig2Task = addDownload(
-            sigName + QLatin1Char('2'), localSig2, Ed25519SignatureFile::maxSize, downloadShare);
+        sig2Task = addDownload(sig2Name, localSig2, Ed25519SignatureFile::maxSize, downloadShare);
         sig2Task->sameMirrorAs = iniTask;
         sig2Task->mayBeAbsent = true;
         checkShare -= downloadShare;

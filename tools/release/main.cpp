@@ -248,9 +248,8 @@ int publish(const QStringList& arguments)
     parse(parser, QStringLiteral("publish"), arguments,
         QStringLiteral("Publishes one client version: MIRRORDIR/N/ receives TYPE.ini, "
                        "TYPE.ini.sig (and TYPE.ini.sig2 with --ed25519-key), SECTION/<file> for "
-                       "every file of TREE, bin_macosx/<file> "
-                       "for TREE2, and changelog_client.txt. The directory appears complete "
-                       "or not at all."));
+                       "every file of TREE, bin_macosx/<file> for TREE2, and "
+                       "changelog_client.txt. The directory appears complete or not at all."));
     for (const char* required : { "key", "input", "version", "output" }) {
         if (!parser.isSet(QString::fromLatin1(required)))
             return fail(QStringLiteral("publish needs --%1").arg(QString::fromLatin1(required)));
