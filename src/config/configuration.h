@@ -37,6 +37,9 @@ public:
     // "--allow-downgrade" was given on the process's own command line: the target may be older
     // than the installed version.
     bool allowDowngrade = false;
+    // The product ini of this run passed through its Ed25519 signature; once the update is
+    // committed the installation requires such signatures from then on.
+    bool iniEd25519Signed = false;
 
     // The installation root: three levels above the executable's directory, cleaned (no "..",
     // no trailing "/"), so that paths in the log read as what they are.

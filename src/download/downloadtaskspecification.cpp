@@ -144,6 +144,10 @@ bool DownloadTaskSpecification::rejectStatus()
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() == 200)
         return false;
+    if (mayBeAbsent && status.toInt() == 404) {
+        finishAbsent();
+        return true;
+    }
     mirrors->removeMirror(currentMirror.name);
     // One multi-argument arg(): a URL may hold "%2"-like escapes.
     errorRetry(QStringLiteral("%1 returned %2").arg(attemptUrl(), QString::number(status.toInt())));
@@ -263,6 +267,18 @@ void DownloadTaskSpecification::downloadFinished()
     finish();
 }
 
+void DownloadTaskSpecification::finishAbsent()
+{
+    // Still names the mirror, so a check that needed the file can blame it.
+    const FTPSiteAccessData mirror = currentMirror;
+    resetDownload();
+    currentMirror = mirror;
+    absent = true;
+    emit message(QStringLiteral("file %1 is not published on mirror %2")
+                     .arg(remotePath, currentMirror.name));
+    finish();
+}
+
 void DownloadTaskSpecification::errorRetry(const QString& text)
 {
     mirrors->addMirrorError(currentMirror.name);
@@ -297,6 +313,7 @@ void DownloadTaskSpecification::resetDownload()
     }
     idleTicks = 0;
     headersReceived = false;
+    absent = false;
     recentTickBytes.clear();
     if (localFile.isOpen()) {
         localFile.close();

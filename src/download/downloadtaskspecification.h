@@ -49,6 +49,11 @@ public:
     // the first while that mirror is listed, so that a failed check can be blamed on one
     // mirror. Set before execute(); a sibling task that outlives this one's downloads.
     const DownloadTaskSpecification* sameMirrorAs = nullptr;
+    // For an optional file (a signature that older releases lack): a 404 then means the file is
+    // not published there. The task finishes without a local file and with absent set, and
+    // the mirror is charged nothing. Set before execute().
+    bool mayBeAbsent = false;
+    bool absent = false;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
@@ -81,6 +86,7 @@ public slots:
 
 private:
     void releaseMirrorUse();
+    void finishAbsent();
     void startDownload();
     void errorRetry(const QString& message);
     void resetDownload();

@@ -7,12 +7,18 @@ class Configuration;
 class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
+class TrustedKeys;
 
 // Fetches the product ini (clientType + ".ini") and its ".sig" into the session directory and
 // verifies it, one subtask after the other. Copies already in the session directory are reused
 // on the first attempt only. Finishes when the signature is valid and the ini names the target
 // version and client type (keys "version" and "type" outside every section): the signature
 // alone would accept the signed ini of any other version, replayed by anyone on the path.
+// Beside the RSA ".sig" it fetches the Ed25519 ".sig2" from the same mirror; a mirror without
+// one (404) serves a release made before such signatures. When there is one, a line by a
+// built-in release key must verify; when there is none, the ini passes only while this
+// installation never took an Ed25519-signed update, and only up to the vendor's last unsigned
+// version if the build names one. The configuration learns which way the ini passed.
 //
 // The signature comes from the mirror that served the ini while that mirror is listed. A
 // failed check removes the mirror that served both files; a pair that came from two mirrors
@@ -44,6 +50,12 @@ public:
     // made before the keys existed); a key that is present must always match.
     static QString identityError(
         const QString& iniPath, const QString& clientType, int version, bool acceptUnversioned);
+    // Empty when the product ini at iniPath passes on its Ed25519 signatures at sig2Path (no
+    // file there: none were published): a line by a key of trusted verifies, or there is no
+    // file, required is false and version is at most legacyMax (0: no limit). Otherwise the
+    // reason it is refused.
+    static QString ed25519Error(const QString& iniPath, const QString& sig2Path, int version,
+        const TrustedKeys& trusted, bool required, qint32 legacyMax);
 
 public slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
@@ -51,10 +63,12 @@ public slots:
 private:
     DownloadTaskSpecification* addDownload(
         const QString& remotePath, const QString& localPath, qint64 limit, double share);
-    // Removes the mirror that served both of this attempt's files, unless a local copy was used.
-    void blameMirrors();
+    // Removes the mirror that served both the ini and the signature that failed it, unless a
+    // local copy was used.
+    void blameMirrors(const DownloadTaskSpecification* signature);
 
     // This attempt's downloads; null for a file reused from the session directory.
     DownloadTaskSpecification* iniTask = nullptr;
     DownloadTaskSpecification* sigTask = nullptr;
+    DownloadTaskSpecification* sig2Task = nullptr;
 };

@@ -56,6 +56,10 @@ void MainTaskSpecification::onReplacementFinished()
     InstalledRecord record = InstalledRecord::load();
     record.version = configuration->clientVersion;
     record.type = configuration->clientType;
+    // Switched on only: an installation that took an Ed25519-signed update refuses an ini
+    // without such a signature from then on, whatever later runs accept.
+    if (configuration->iniEd25519Signed)
+        record.ed25519Signed = true;
     if (!record.save())
         emit message(QStringLiteral("Could not record the installed version in update.ini"));
 }

@@ -37,7 +37,7 @@ public:
     void makeSubtasksAndStart();
 
 private slots:
-    // Records the committed version as the installed one.
+    // Records the committed version as the installed one, and what it was verified with.
     void onReplacementFinished();
 
 private:

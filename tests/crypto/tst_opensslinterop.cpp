@@ -1,10 +1,14 @@
 // Peers sign and verify with standard tools: a signature made by openssl must pass the updater's
 // check, and one made by crv-release must pass openssl's; a public key made by openssl builds
-// into the updater, and no other kind of key does.
+// into the updater, and no other kind of key does. The same holds for the Ed25519 .sig2 lines.
 
 #include "checksigfunc.h"
 #include "crypt.h"
+#include "ed25519signaturefile.h"
 #include "testfiles.h"
+#include "trustedkeys.h"
+
+#include <QCryptographicHash>
 
 #include <QFile>
 #include <QProcess>
@@ -65,6 +69,8 @@ private slots:
     void publicKeyIsPkcs1();
     void opensslSignatureVerifiesInTheUpdater();
     void releaseToolSignatureVerifiesInOpenssl();
+    void opensslEd25519SignatureVerifiesInTheUpdater();
+    void releaseToolEd25519SignatureVerifiesInOpenssl();
     void buildEmbedsOnlyA1024BitPublicKey_data();
     void buildEmbedsOnlyA1024BitPublicKey();
 
@@ -148,6 +154,64 @@ void TestOpensslInterop::releaseToolSignatureVerifiesInOpenssl()
     QByteArray content = TestFiles::read(file);
     content[1000] = char(content[1000] ^ 1);
     QVERIFY(TestFiles::write(file, content));
+    QVERIFY(run(openssl, args).exitCode != 0);
+}
+
+void TestOpensslInterop::opensslEd25519SignatureVerifiesInTheUpdater()
+{
+    QCOMPARE(
+        run(openssl, { "genpkey", "-algorithm", "ed25519", "-out", path("ed.pem") }).exitCode, 0);
+    QCOMPARE(run(openssl, { "pkey", "-in", path("ed.pem"), "-pubout", "-out", path("edpub.pem") })
+                 .exitCode,
+        0);
+    QCOMPARE(run(openssl,
+                 { "pkey", "-pubin", "-in", path("edpub.pem"), "-outform", "DER", "-out",
+                     path("edpub.der") })
+                 .exitCode,
+        0);
+    // The key id from openssl's own output: the raw key ends the SubjectPublicKeyInfo.
+    const QByteArray keyId = QCryptographicHash::hash(
+        TestFiles::read(path("edpub.der")).right(32), QCryptographicHash::Sha256)
+                                 .left(8)
+                                 .toHex();
+    const QString file = path("payload.bin");
+    const Run signing = run(openssl,
+        { "pkeyutl", "-sign", "-rawin", "-inkey", path("ed.pem"), "-in", file, "-out",
+            path("ed.sig") });
+    QVERIFY2(signing.exitCode == 0, signing.output.constData());
+    const QByteArray line = "ed25519 " + keyId + ' ' + TestFiles::read(path("ed.sig")).toBase64();
+    QVERIFY(TestFiles::write(file + QStringLiteral(".sig2"), line + '\n'));
+
+    const TrustedKeys trusted({ TestFiles::read(path("edpub.pem")) });
+    QVERIFY(Ed25519SignatureFile::verifies(line, TestFiles::read(file), trusted));
+    QVERIFY(!Ed25519SignatureFile::verifies(line, TestFiles::read(file) + "x", trusted));
+    const Run tool = run(
+        QStringLiteral(CRV_RELEASE_TOOL), { "verify-ed25519", "--key", path("edpub.pem"), file });
+    QVERIFY2(tool.exitCode == 0, tool.output.constData());
+}
+
+void TestOpensslInterop::releaseToolEd25519SignatureVerifiesInOpenssl()
+{
+    QVERIFY(TestFiles::write(path("tree/app.bin"), "the new version"));
+    const Run publishing = run(QStringLiteral(CRV_RELEASE_TOOL),
+        { "publish", "--key", QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), "--ed25519-key",
+            QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem"), "--input",
+            path("tree"), "--version", "9", "--output", path("mirror") });
+    QVERIFY2(publishing.exitCode == 0, publishing.output.constData());
+    const QString ini = path("mirror/9/client_macosx.ini");
+    const QList<QByteArray> fields = TestFiles::read(ini + QStringLiteral(".sig2")).split(' ');
+    QCOMPARE(fields.size(), 3);
+    QVERIFY(TestFiles::write(path("ini.sig"), QByteArray::fromBase64(fields.at(2).trimmed())));
+
+    const QStringList args = { "pkeyutl", "-verify", "-rawin", "-pubin", "-inkey",
+        QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-public.pem"), "-in", ini,
+        "-sigfile", path("ini.sig") };
+    const Run verifying = run(openssl, args);
+    QVERIFY2(verifying.exitCode == 0, verifying.output.constData());
+    QVERIFY(verifying.output.contains("Signature Verified Successfully"));
+
+    // And openssl notices a changed byte, so the check above is not vacuous.
+    QVERIFY(TestFiles::write(ini, TestFiles::read(ini) + "\n"));
     QVERIFY(run(openssl, args).exitCode != 0);
 }
 

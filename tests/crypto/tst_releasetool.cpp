@@ -1,6 +1,9 @@
 #include "checksigfunc.h"
 #include "crypt.h"
+#include "ed25519key.h"
+#include "ed25519signaturefile.h"
 #include "testfiles.h"
+#include "trustedkeys.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -76,6 +79,10 @@ QStringList listing(const QString& dir)
 
 const QString demoPrivate = QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE);
 const QString demoPublic = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-public.key");
+const QString demoEd25519Private
+    = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem");
+const QString demoEd25519Public
+    = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-public.pem");
 
 } // namespace
 
@@ -86,6 +93,7 @@ class TestReleaseTool : public QObject
 private slots:
     void initTestCase();
     void keygenSignVerify();
+    void keygenEd25519();
     void signRefuses_data();
     void signRefuses();
     void publish();
@@ -161,6 +169,43 @@ void TestReleaseTool::keygenSignVerify()
     QVERIFY2(partly.out.contains(QStringLiteral("FAILED  ") + b), qPrintable(partly.out));
 }
 
+void TestReleaseTool::keygenEd25519()
+{
+    const QString keys = path(QStringLiteral("ed25519"));
+    const Run made = releaseTool({ "keygen", "--ed25519", keys });
+    QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+    const QString privateKey = keys + QStringLiteral("/ed25519-private.pem");
+    const QString publicKey = keys + QStringLiteral("/ed25519-public.pem");
+    QCOMPARE(QFile::permissions(privateKey)
+            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+        QFile::Permissions());
+    const Ed25519Key secret = Ed25519Key::fromPem(readAll(privateKey));
+    const Ed25519Key known = Ed25519Key::fromPem(readAll(publicKey));
+    QVERIFY(secret.isPrivate());
+    QVERIFY(!known.isNull() && !known.isPrivate());
+    QCOMPARE(known.rawPublicKey(), secret.rawPublicKey());
+    QVERIFY2(made.out.contains(QStringLiteral("key id ") + known.keyId()), qPrintable(made.out));
+
+    const QByteArray before = readAll(privateKey);
+    const Run again = releaseTool({ "keygen", "--ed25519", keys });
+    QVERIFY(again.exitCode != 0);
+    QVERIFY2(again.err.contains(QLatin1String("already exists")), qPrintable(again.err));
+    QCOMPARE(readAll(privateKey), before);
+
+    // verify-ed25519 checks a .sig2 with the public half only.
+    const QString file = path(QStringLiteral("signed2.bin"));
+    QVERIFY(TestFiles::write(file, randomBytes(700)));
+    QVERIFY(TestFiles::write(
+        file + QStringLiteral(".sig2"), Ed25519SignatureFile::line(secret, readAll(file))));
+    const Run verified = releaseTool({ "verify-ed25519", "--key", publicKey, file });
+    QVERIFY2(verified.exitCode == 0, qPrintable(verified.out + verified.err));
+    QCOMPARE(releaseTool({ "verify-ed25519", "--key", demoEd25519Public, file }).exitCode, 1);
+    const Run withPrivate = releaseTool({ "verify-ed25519", "--key", privateKey, file });
+    QCOMPARE(withPrivate.exitCode, 1);
+    QCOMPARE(withPrivate.err,
+        "crv-release: " + privateKey + " is a private key; verify takes the public key\n");
+}
+
 void TestReleaseTool::signRefuses_data()
 {
     QTest::addColumn<QByteArray>("keyContent"); // empty: no key file at all
@@ -208,6 +253,11 @@ void TestReleaseTool::publish()
          << "data/*.xml"
          << "--previous" << path(QStringLiteral("old")) << "--changelog"
          << path(QStringLiteral("changes.txt"));
+    // The active and a standby key.
+    const QString standby = path(QStringLiteral("standby"));
+    QCOMPARE(releaseTool({ "keygen", "--ed25519", standby }).exitCode, 0);
+    args << "--ed25519-key" << demoEd25519Private << "--ed25519-key"
+         << standby + QStringLiteral("/ed25519-private.pem");
     const Run run = releaseTool(args);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(listing(output), QStringList { "3013" });
@@ -216,6 +266,12 @@ void TestReleaseTool::publish()
 
     const QString ini = version + QStringLiteral("/client_macosx.ini");
     QVERIFY(CheckSigFunc(ini, QString()).run());
+    const QByteArray lines = readAll(ini + QStringLiteral(".sig2"));
+    QCOMPARE(lines.count('\n'), 2);
+    QVERIFY(Ed25519SignatureFile::verifies(
+        lines, readAll(ini), TrustedKeys::builtIn(TrustedKeys::Release)));
+    QVERIFY(Ed25519SignatureFile::verifies(lines, readAll(ini),
+        TrustedKeys({ readAll(standby + QStringLiteral("/ed25519-public.pem")) })));
     QCOMPARE(readAll(version + QStringLiteral("/changelog_client.txt")),
         readAll(path(QStringLiteral("changes.txt"))));
 
@@ -275,6 +331,12 @@ void TestReleaseTool::publishRefuses_data()
     QTest::addColumn<QString>("error");
     QTest::newRow("key missing") << QStringList { "--key", path("none.key") } << "cannot load key";
     QTest::newRow("public key") << QStringList { "--key", demoPublic } << "not a private key";
+    QTest::newRow("Ed25519 public key")
+        << QStringList { "--ed25519-key", demoEd25519Public } << "is not an Ed25519 private key";
+    QTest::newRow("RSA key as the Ed25519 key")
+        << QStringList { "--ed25519-key", demoPrivate } << "is not an Ed25519 private key";
+    QTest::newRow("Ed25519 key missing")
+        << QStringList { "--ed25519-key", path("none.pem") } << "cannot read key";
     QTest::newRow("input missing")
         << QStringList { "--input", path("none") } << "is not a directory";
     QTest::newRow("version exists") << QStringList() << "already exists";

@@ -48,6 +48,8 @@ private slots:
     void slowMirrorFailsTheAttempt_data();
     void slowMirrorFailsTheAttempt();
     void uncreatableLocalFileCancels();
+    void optionalFile_data();
+    void optionalFile();
 
 private:
     DownloadTaskSpecification* makeTask(qint64 expectedSize);
@@ -490,6 +492,54 @@ void TestDownloadTaskSpecification::uncreatableLocalFileCancels()
     task->reset();
     for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList))
         QCOMPARE(mirror.useCount, 0);
+}
+
+void TestDownloadTaskSpecification::optionalFile_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("fault"); // of the mirror asked first
+    QTest::addColumn<bool>("absent");
+    QTest::addColumn<QStringList>("mirrorsLeft");
+
+    QTest::newRow("served") << TestHttpServer::Serve << false << QStringList { "bad", "good" };
+    QTest::newRow("404: not published, nobody blamed")
+        << TestHttpServer::NotFound << true << QStringList { "bad", "good" };
+    // Only a 404 says the file is not there; any other failure is still the mirror's.
+    QTest::newRow("500 still costs the mirror")
+        << TestHttpServer::InternalError << false << QStringList { "good" };
+}
+
+void TestDownloadTaskSpecification::optionalFile()
+{
+    QFETCH(TestHttpServer::Fault, fault);
+    QFETCH(bool, absent);
+    QFETCH(QStringList, mirrorsLeft);
+
+    bad->setFault(servedPath, fault);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
+    task->mayBeAbsent = true;
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    startOn(task.get(), QStringLiteral("bad"));
+    QVERIFY(finished.wait());
+
+    QCOMPARE(task->state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(task->absent, absent);
+    QCOMPARE(QFile::exists(localPath), !absent);
+    if (!absent)
+        QCOMPARE(TestFiles::read(localPath), content);
+    else
+        QCOMPARE(TestSpies::texts(messages).last(),
+            "file " + remotePath + " is not published on mirror bad");
+    // The mirror that said so is still named, for a check that needed the file.
+    QCOMPARE(task->currentMirror.name,
+        QString::fromLatin1(absent || fault == TestHttpServer::Serve ? "bad" : "good"));
+    QStringList left;
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList)) {
+        left << mirror.name;
+        QCOMPARE(mirror.useCount, 0);
+        QCOMPARE(mirror.errorCount, 0);
+    }
+    QCOMPARE(left, mirrorsLeft);
 }
 
 void TestDownloadTaskSpecification::storedAsPublished_data()

@@ -261,7 +261,9 @@ void TestProgram::unattendedUpdate()
     tool.start(QStringLiteral(CRV_RELEASE_TOOL),
         { u"publish"_s, u"--key"_s, QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), u"--input"_s,
             release + u"3013/files"_s, u"--bin-dir"_s, release + u"3013/bin"_s, u"--previous"_s,
-            release + u"3012/files"_s, u"--version"_s, u"3013"_s, u"--output"_s, mirror });
+            release + u"3012/files"_s, u"--version"_s, u"3013"_s, u"--output"_s, mirror,
+            u"--ed25519-key"_s,
+            QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem") });
     QVERIFY(tool.waitForFinished(60000));
     QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
 

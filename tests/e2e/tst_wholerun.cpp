@@ -232,6 +232,8 @@ bool TestWholeRun::publish(
         release + previous + QStringLiteral("/files"), QStringLiteral("--version"), version,
         QStringLiteral("--output"), work->filePath(QStringLiteral("mirror")),
         QStringLiteral("--pack"), QStringLiteral("libcore.dylib") };
+    arguments << QStringLiteral("--ed25519-key")
+              << QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem");
     if (packedHuge)
         arguments << QStringLiteral("--pack") << QStringLiteral("libhuge.dylib");
     tool.start(QStringLiteral(CRV_RELEASE_TOOL), arguments);
@@ -365,6 +367,11 @@ void TestWholeRun::run()
         QVERIFY2(installation() == newSnapshot, qPrintable(describe(installation(), newSnapshot)));
         QVERIFY(!QFileInfo::exists(sessionDir()));
         QVERIFY(!sessionRecorded());
+        // The release was Ed25519-signed: from now on this installation requires that.
+        QCOMPARE(QSettings(root + QStringLiteral("/update.ini"), QSettings::IniFormat)
+                     .value(QStringLiteral("installed/ed25519"))
+                     .toString(),
+            QStringLiteral("true"));
         QVERIFY(!QFileInfo::exists(tmp + QStringLiteral("/crvclientupdateargs")));
         QCOMPARE(installedRecord(), QStringList({ newVersion, clientType }));
         // The steps in their order, then the clean-up and the end. (The version asked of the

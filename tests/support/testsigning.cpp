@@ -1,6 +1,7 @@
 #include "testsigning.h"
 
 #include "crypt.h"
+#include "ed25519key.h"
 #include "filedigest.h"
 #include "ownedrsakey.h"
 
@@ -26,4 +27,10 @@ bool TestSigning::signFile(const QString& path)
     } catch (const crypt_exception&) {
         return false;
     }
+}
+
+Ed25519Key TestSigning::demoReleaseKey()
+{
+    QFile file(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem"));
+    return file.open(QIODevice::ReadOnly) ? Ed25519Key::fromPem(file.readAll()) : Ed25519Key();
 }

@@ -2,10 +2,14 @@
 
 #include <QString>
 
+class Ed25519Key;
+
 // Signing for tests: writes path + ".sig" with the demo private key, which matches the demo
 // public key the default build embeds, so CheckSigFunc accepts the file.
 namespace TestSigning {
 
 bool signFile(const QString& path);
+// The demo Ed25519 release key (private), which the default build trusts for product inis.
+Ed25519Key demoReleaseKey();
 
 } // namespace TestSigning

@@ -1,5 +1,6 @@
 #include "keypairgenerator.h"
 
+#include "ed25519key.h"
 #include "ownedrsakey.h"
 
 #include <QDir>
@@ -17,10 +18,9 @@ bool createNew(const QString& path, QFile::Permissions permissions)
 
 } // namespace
 
-bool KeyPairGenerator::generate(const QString& dir)
+bool KeyPairGenerator::createPair(const QString& privatePath, const QString& publicPath)
 {
-    const QString privatePath = QDir(dir).filePath(privateKeyName());
-    const QString publicPath = QDir(dir).filePath(publicKeyName());
+    const QString dir = QFileInfo(privatePath).path();
     for (const QString& path : { privatePath, publicPath }) {
         if (QFileInfo::exists(path)) {
             error = QStringLiteral("%1 already exists; refusing to overwrite a key").arg(path);
@@ -41,6 +41,15 @@ bool KeyPairGenerator::generate(const QString& dir)
         QFile::remove(privatePath);
         return false;
     }
+    return true;
+}
+
+bool KeyPairGenerator::generate(const QString& dir)
+{
+    const QString privatePath = QDir(dir).filePath(privateKeyName());
+    const QString publicPath = QDir(dir).filePath(publicKeyName());
+    if (!createPair(privatePath, publicPath))
+        return false;
     try {
         crypt_init();
         OwnedRsaKey key;
@@ -53,5 +62,32 @@ bool KeyPairGenerator::generate(const QString& dir)
         QFile::remove(publicPath);
         return false;
     }
+    return true;
+}
+
+bool KeyPairGenerator::generateEd25519(const QString& dir, QString& keyId)
+{
+    const QString privatePath = QDir(dir).filePath(ed25519PrivateKeyName());
+    const QString publicPath = QDir(dir).filePath(ed25519PublicKeyName());
+    if (!createPair(privatePath, publicPath))
+        return false;
+    const Ed25519Key key = Ed25519Key::generate();
+    const QByteArray privatePem = key.privatePem();
+    const QByteArray publicPem = key.publicPem();
+    QFile privateFile(privatePath);
+    QFile publicFile(publicPath);
+    if (privatePem.isEmpty() || publicPem.isEmpty()
+        || !privateFile.open(QIODevice::WriteOnly | QIODevice::ExistingOnly)
+        || privateFile.write(privatePem) != privatePem.size() || !privateFile.flush()
+        || !publicFile.open(QIODevice::WriteOnly | QIODevice::ExistingOnly)
+        || publicFile.write(publicPem) != publicPem.size() || !publicFile.flush()) {
+        error = QStringLiteral("cannot write the new key to %1").arg(dir);
+        privateFile.close();
+        publicFile.close();
+        QFile::remove(privatePath);
+        QFile::remove(publicPath);
+        return false;
+    }
+    keyId = key.keyId();
     return true;
 }

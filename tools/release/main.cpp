@@ -1,6 +1,7 @@
 // crv-release: the release engineer's tool. Creates key pairs, signs and verifies files, and
 // publishes a client version as the directory a mirror serves.
 
+#include "ed25519verifier.h"
 #include "keypairgenerator.h"
 #include "releasepublisher.h"
 #include "releasesigner.h"
@@ -16,8 +17,11 @@ namespace {
 
 const char* const overview = R"(Commands:
   keygen DIR                   create a new key pair DIR/private.key and DIR/public.key
+  keygen --ed25519 DIR         create DIR/ed25519-private.pem and DIR/ed25519-public.pem
   sign --key PRIVATE FILE...   write FILE.sig beside each FILE
   verify --key PUBLIC FILE...  check FILE.sig of each FILE; exit status 0 only if all verify
+  verify-ed25519 --key PUBLIC.pem FILE...
+                               check FILE.sig2 of each FILE; exit status 0 only if all verify
   publish --key PRIVATE --input TREE --version N --output MIRRORDIR [options]
                                write MIRRORDIR/N/ with the signed product ini and every file
 
@@ -61,17 +65,31 @@ QCommandLineOption keyOption(const QString& what)
 int keygen(const QStringList& arguments)
 {
     QCommandLineParser parser;
+    const QCommandLineOption ed25519(QStringLiteral("ed25519"),
+        QStringLiteral("Create an Ed25519 pair ed25519-private.pem and ed25519-public.pem "
+                       "instead; run once per role (release, versions)."));
+    parser.addOption(ed25519);
     parser.addPositionalArgument(
         QStringLiteral("DIR"), QStringLiteral("Directory for private.key and public.key."));
     parse(parser, QStringLiteral("keygen"), arguments,
         QStringLiteral("Creates a new 1024-bit RSA key pair as two 2048-byte key files. Keep "
                        "private.key secret; build the updater with "
-                       "-DCRV_PUBLIC_KEY_FILE=DIR/public.key. Existing keys are never "
-                       "overwritten."));
+                       "-DCRV_PUBLIC_KEY_FILE=DIR/public.key. With --ed25519, an Ed25519 pair "
+                       "as PEM files for -DCRV_ED25519_RELEASE_KEYS or "
+                       "-DCRV_ED25519_VERSIONS_KEYS. Existing keys are never overwritten."));
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("keygen needs exactly one directory"));
     const QString dir = parser.positionalArguments().constFirst();
     KeyPairGenerator generator;
+    if (parser.isSet(ed25519)) {
+        QString keyId;
+        if (!generator.generateEd25519(dir, keyId))
+            return fail(generator.errorString());
+        out() << "created " << dir << '/' << KeyPairGenerator::ed25519PrivateKeyName() << " and "
+              << dir << '/' << KeyPairGenerator::ed25519PublicKeyName() << ", key id " << keyId
+              << Qt::endl;
+        return 0;
+    }
     if (!generator.generate(dir))
         return fail(generator.errorString());
     out() << "created " << dir << '/' << KeyPairGenerator::privateKeyName() << " and " << dir << '/'
@@ -149,6 +167,32 @@ int verify(const QStringList& arguments)
     return status;
 }
 
+int verifyEd25519(const QStringList& arguments)
+{
+    QString key;
+    QStringList files;
+    if (!parseKeyAndFiles(arguments, QStringLiteral("verify-ed25519"),
+            QStringLiteral("Ed25519 public"), QStringLiteral("Files to check."),
+            QStringLiteral("Checks FILE.sig2 against each FILE as the updater does: a line of "
+                           "this key must verify. Prints one line per file. Exit status 0 only "
+                           "when every file verifies."),
+            key, files))
+        return 1;
+    Ed25519Verifier verifier;
+    if (!verifier.loadKey(key))
+        return fail(verifier.errorString());
+    int status = 0;
+    for (const QString& file : files) {
+        if (verifier.verifyFile(file)) {
+            out() << "OK      " << file << Qt::endl;
+        } else {
+            out() << "FAILED  " << file << ": " << verifier.errorString() << Qt::endl;
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int publish(const QStringList& arguments)
 {
     ReleasePublisher::Options options;
@@ -156,6 +200,10 @@ int publish(const QStringList& arguments)
     const QString n = QStringLiteral("NAME");
     parser.addOptions({
         keyOption(QStringLiteral("The private key that signs the product ini.")),
+        { QStringLiteral("ed25519-key"),
+            QStringLiteral("An Ed25519 private key (PEM) that also signs the product ini, in "
+                           "TYPE.ini.sig2. Repeatable: the active and the standby key."),
+            QStringLiteral("PEMFILE") },
         { QStringLiteral("input"),
             QStringLiteral("The new version's files as installed, relative to the "
                            "installation root."),
@@ -198,10 +246,10 @@ int publish(const QStringList& arguments)
             QStringLiteral("FILE") },
     });
     parse(parser, QStringLiteral("publish"), arguments,
-        QStringLiteral("Publishes one client version: MIRRORDIR/N/ receives TYPE.ini and "
-                       "TYPE.ini.sig, SECTION/<file> for every file of TREE, bin_macosx/<file> "
-                       "for TREE2, and changelog_client.txt. The directory appears complete "
-                       "or not at all."));
+        QStringLiteral("Publishes one client version: MIRRORDIR/N/ receives TYPE.ini, "
+                       "TYPE.ini.sig (and TYPE.ini.sig2 with --ed25519-key), SECTION/<file> for "
+                       "every file of TREE, bin_macosx/<file> for TREE2, and "
+                       "changelog_client.txt. The directory appears complete or not at all."));
     for (const char* required : { "key", "input", "version", "output" }) {
         if (!parser.isSet(QString::fromLatin1(required)))
             return fail(QStringLiteral("publish needs --%1").arg(QString::fromLatin1(required)));
@@ -214,6 +262,7 @@ int publish(const QStringList& arguments)
         return fail(
             QStringLiteral("invalid version \"%1\"").arg(parser.value(QStringLiteral("version"))));
     options.privateKeyFile = parser.value(QStringLiteral("key"));
+    options.ed25519KeyFiles = parser.values(QStringLiteral("ed25519-key"));
     options.inputDir = parser.value(QStringLiteral("input"));
     options.outputDir = parser.value(QStringLiteral("output"));
     if (parser.isSet(QStringLiteral("type")))
@@ -249,6 +298,8 @@ int main(int argc, char* argv[])
         return sign(arguments);
     if (command == QLatin1String("verify"))
         return verify(arguments);
+    if (command == QLatin1String("verify-ed25519"))
+        return verifyEd25519(arguments);
     if (command == QLatin1String("publish"))
         return publish(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")

@@ -1,5 +1,6 @@
 #include "releasepublisher.h"
 
+#include "ed25519signer.h"
 #include "filedigest.h"
 #include "releasefilewriter.h"
 #include "releasesigner.h"
@@ -120,6 +121,9 @@ bool ReleasePublisher::publish()
     ReleaseSigner signer;
     if (!signer.loadKey(options.privateKeyFile))
         return fail(signer.errorString());
+    Ed25519Signer ed25519Signer;
+    if (!ed25519Signer.loadKeys(options.ed25519KeyFiles))
+        return fail(ed25519Signer.errorString());
     if (!QDir().mkpath(options.outputDir))
         return fail(QStringLiteral("cannot create %1").arg(options.outputDir));
 
@@ -133,6 +137,8 @@ bool ReleasePublisher::publish()
     const QString iniName = options.clientType + QStringLiteral(".ini");
     claimStagedName(iniName);
     claimStagedName(iniName + QStringLiteral(".sig"));
+    // Claimed even when unsigned: updaters always look for it beside the ini.
+    claimStagedName(iniName + QStringLiteral(".sig2"));
     if (!publishTree(options.inputDir, options.section, signer))
         return false;
     if (!options.binDir.isEmpty() && !publishTree(options.binDir, binSection, signer))
@@ -141,6 +147,8 @@ bool ReleasePublisher::publish()
         return false;
     if (!signer.signFile(QDir(stageDir).filePath(iniName)))
         return fail(signer.errorString());
+    if (!ed25519Signer.isEmpty() && !ed25519Signer.signFile(QDir(stageDir).filePath(iniName)))
+        return fail(ed25519Signer.errorString());
     if (!options.changelogFile.isEmpty()) {
         const QString changelog = QDir(stageDir).filePath(QStringLiteral("changelog_client.txt"));
         QByteArray md5;

@@ -8,7 +8,8 @@
 class ReleaseSigner;
 
 // Turns the files of one client version into the directory a mirror serves for it:
-// outputDir/<version>/ with the signed product ini <clientType>.ini (+ .sig), every file under
+// outputDir/<version>/ with the signed product ini <clientType>.ini (+ .sig, and + .sig2 when
+// Ed25519 keys are given), every file under
 // <section>/<key>, gzip-packed files as <install path>.gz, and changelog_client.txt when given.
 // Everything is written into a hidden staging directory beside the result and renamed into
 // place at the end, so a failed or interrupted run leaves no version directory behind. An
@@ -19,6 +20,7 @@ public:
     struct Options
     {
         QString privateKeyFile;
+        QStringList ed25519KeyFiles; // private keys whose lines go to the ini's .sig2
         QString inputDir; // the installation root of the new version
         qint32 version = -1;
         QString outputDir; // the mirror's root; the version directory goes below it
