@@ -1,8 +1,10 @@
 #include "testsigning.h"
 
 #include "crypt.h"
+#include "ed25519key.h"
 #include "filedigest.h"
 #include "ownedrsakey.h"
+#include "versionlistsignature.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -26,4 +28,31 @@ bool TestSigning::signFile(const QString& path)
     } catch (const crypt_exception&) {
         return false;
     }
+}
+
+namespace {
+const Ed25519Key& demoVersionsKey()
+{
+    static const Ed25519Key key = [] {
+        QFile file(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem"));
+        return Ed25519Key::fromPem(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }();
+    return key;
+}
+} // namespace
+
+QByteArray TestSigning::signedVersionList(const QString& list, qint64 serial, qint64 expires)
+{
+    VersionListSignature signature;
+    signature.serial = serial;
+    signature.expires = expires;
+    signature.keyId = demoVersionsKey().keyId();
+    signature.signature = demoVersionsKey().sign(VersionListSignature::message(
+        list.split(QLatin1Char(','), Qt::KeepEmptyParts), serial, expires));
+    return (list + QLatin1Char(',') + signature.entry()).toLatin1();
+}
+
+QString TestSigning::versionsKeyId()
+{
+    return demoVersionsKey().keyId();
 }

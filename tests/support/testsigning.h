@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Signing for tests: writes path + ".sig" with the demo private key, which matches the demo
@@ -7,5 +8,10 @@
 namespace TestSigning {
 
 bool signFile(const QString& path);
+// The update server's reply for the list "a,b,c" signed with the demo versions key, which the
+// default build trusts.
+QByteArray signedVersionList(const QString& list, qint64 serial, qint64 expires);
+// The demo versions key's id.
+QString versionsKeyId();
 
 } // namespace TestSigning
