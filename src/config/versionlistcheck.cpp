@@ -12,8 +12,8 @@ namespace {
 constexpr int ChannelEntries = 3;
 } // namespace
 
-VersionListCheck::VersionListCheck(const TrustedKeys& keys, qint64 now,
-    const QMap<QString, qint64>& serials, bool requireSigned)
+VersionListCheck::VersionListCheck(
+    const TrustedKeys& keys, qint64 now, const QMap<QString, qint64>& serials, bool requireSigned)
     : m_keys(keys)
     , m_now(now)
     , m_serials(serials)
@@ -34,8 +34,8 @@ bool VersionListCheck::check(const QStringList& entries)
     VersionListSignature signature;
     if (entries.size() != ChannelEntries + 1
         || !VersionListSignature::parse(entries.at(ChannelEntries), &signature)
-        || !std::all_of(channelEntries.cbegin(), channelEntries.cend(),
-            VersionListSignature::isSignableEntry))
+        || !std::all_of(
+            channelEntries.cbegin(), channelEntries.cend(), VersionListSignature::isSignableEntry))
         return fail(QObject::tr("The version list has a malformed signature entry (%1)")
                         .arg(escapedForLog(entries.mid(ChannelEntries).join(QLatin1Char(',')))));
 
@@ -67,8 +67,8 @@ bool VersionListCheck::check(const QStringList& entries)
 bool VersionListCheck::checkUnsigned()
 {
     if (!m_serials.isEmpty())
-        return fail(QObject::tr(
-            "The version list is not signed, but signed ones were seen before"));
+        return fail(
+            QObject::tr("The version list is not signed, but signed ones were seen before"));
     if (m_requireSigned)
         return fail(QObject::tr("The version list is not signed"));
     return true;

@@ -32,15 +32,14 @@ QByteArray VersionListSignature::message(
 QString VersionListSignature::entry() const
 {
     return EntryPrefix + QString::number(serial) + QLatin1Char(':') + QString::number(expires)
-        + QLatin1Char(':') + keyId + QLatin1Char(':')
-        + QString::fromLatin1(signature.toBase64());
+        + QLatin1Char(':') + keyId + QLatin1Char(':') + QString::fromLatin1(signature.toBase64());
 }
 
 bool VersionListSignature::parse(const QString& entry, VersionListSignature* result)
 {
     // Digits only (no sign, no blanks) and at most 18 of them, so that the number always fits.
-    static const QRegularExpression form(QStringLiteral(
-        "^crv1:([0-9]{1,18}):([0-9]{1,18}):([0-9a-f]{16}):([A-Za-z0-9+/]{86}==)$"));
+    static const QRegularExpression form(
+        QStringLiteral("^crv1:([0-9]{1,18}):([0-9]{1,18}):([0-9a-f]{16}):([A-Za-z0-9+/]{86}==)$"));
     const QRegularExpressionMatch match = form.match(entry);
     if (!match.hasMatch())
         return false;

@@ -1,9 +1,9 @@
 #include "configuration.h"
+#include "installedrecord.h"
 #include "testfiles.h"
 #include "testsigning.h"
 #include "testspies.h"
 #include "updatechecker.h"
-#include "installedrecord.h"
 #include "updateinidata.h"
 #include "updateserverprocess.h"
 
@@ -287,10 +287,9 @@ void TestConfigurationCommandLine::signedVersionList_data()
     const QByteArray valid = TestSigning::signedVersionList(ServerVersions, 7, now + 3600);
     const QString none;
     QTest::newRow("signed") << valid << qint64(-1) << true << none << qint64(7) << true;
-    QTest::newRow("signed, serial raised") << valid << qint64(3) << true << none << qint64(7)
-                                           << true;
-    QTest::newRow("signed, same serial") << valid << qint64(7) << true << none << qint64(7)
-                                         << true;
+    QTest::newRow("signed, serial raised")
+        << valid << qint64(3) << true << none << qint64(7) << true;
+    QTest::newRow("signed, same serial") << valid << qint64(7) << true << none << qint64(7) << true;
     QTest::newRow("signed, replayed older serial")
         << valid << qint64(8) << false
         << "The version list is older (serial 7) than one seen before (8)" << qint64(8) << false;
@@ -302,8 +301,7 @@ void TestConfigurationCommandLine::signedVersionList_data()
         << qint64(-1) << false;
     QTest::newRow("unsigned after a signed one")
         << ServerVersions.toLatin1() << qint64(7) << false
-        << "The version list is not signed, but signed ones were seen before" << qint64(7)
-        << false;
+        << "The version list is not signed, but signed ones were seen before" << qint64(7) << false;
     QTest::newRow("unsigned, never signed")
         << ServerVersions.toLatin1() << qint64(-1) << true << none << qint64(-1) << false;
 }

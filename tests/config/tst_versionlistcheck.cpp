@@ -68,37 +68,38 @@ void TestVersionListCheck::check_data()
 
     QTest::newRow("valid") << signedList(Channels, 500, Now + 7 * 24 * Hour) << none << false
                            << true << true << noReason;
-    QTest::newRow("valid, required") << signedList(Channels, 500, Now + Hour) << none << true
-                                     << true << true << noReason;
+    QTest::newRow("valid, required")
+        << signedList(Channels, 500, Now + Hour) << none << true << true << true << noReason;
     QTest::newRow("equal serial") << signedList(Channels, 500, Now + Hour) << seen << false << true
                                   << true << noReason;
-    QTest::newRow("higher serial") << signedList(Channels, 501, Now + Hour) << seen << false
-                                   << true << true << noReason;
+    QTest::newRow("higher serial")
+        << signedList(Channels, 501, Now + Hour) << seen << false << true << true << noReason;
     QTest::newRow("serial of another key does not count")
         << signedList(Channels, 1, Now + Hour) << Serials { { "0011223344556677", 900 } } << false
         << true << true << noReason;
-    QTest::newRow("lower serial") << signedList(Channels, 499, Now + Hour) << seen << false
-                                  << false << false
+    QTest::newRow("lower serial") << signedList(Channels, 499, Now + Hour) << seen << false << false
+                                  << false
                                   << "The version list is older (serial 499) than one seen "
                                      "before (500)";
-    QTest::newRow("expired within the hour") << signedList(Channels, 500, Now - Hour) << none
-                                             << false << true << true << noReason;
-    QTest::newRow("expired") << signedList(Channels, 500, Now - Hour - 1) << none << false
-                             << false << false
+    QTest::newRow("expired within the hour")
+        << signedList(Channels, 500, Now - Hour) << none << false << true << true << noReason;
+    QTest::newRow("expired") << signedList(Channels, 500, Now - Hour - 1) << none << false << false
+                             << false
                              << "The version list expired on 2027-01-15T06:59:59Z, check the "
                                 "system clock";
-    QTest::newRow("unknown key")
-        << signedList(Channels, 500, Now + Hour, strangerKey()) << none << false << false << false
-        << QStringLiteral("The version list is signed by an unknown key %1")
-               .arg(strangerKey().keyId());
+    QTest::newRow("unknown key") << signedList(Channels, 500, Now + Hour, strangerKey()) << none
+                                 << false << false << false
+                                 << QStringLiteral(
+                                        "The version list is signed by an unknown key %1")
+                                        .arg(strangerKey().keyId());
     QStringList changed = signedList(Channels, 500, Now + Hour);
     changed[0] = QStringLiteral("3012#3.0.12");
-    QTest::newRow("one entry changed") << changed << none << false << false << false
-                                       << "The version list has a bad signature";
+    QTest::newRow("one entry changed")
+        << changed << none << false << false << false << "The version list has a bad signature";
     QStringList moved = signedList(Channels, 500, Now + Hour);
     moved[3].replace(QStringLiteral(":500:"), QStringLiteral(":900:"));
-    QTest::newRow("serial changed") << moved << none << false << false << false
-                                    << "The version list has a bad signature";
+    QTest::newRow("serial changed")
+        << moved << none << false << false << false << "The version list has a bad signature";
     const QStringList lines { QStringLiteral("3014#a\n3015"), QStringLiteral("b"),
         QStringLiteral("3016") };
     QTest::newRow("line break in an entry")
@@ -116,10 +117,10 @@ void TestVersionListCheck::check_data()
         << false
         << QStringLiteral("The version list has a malformed signature entry (%1,x\\n)")
                .arg(signedList(Channels, 500, Now + Hour).at(3));
-    QTest::newRow("unsigned, nothing seen") << Channels << none << false << true << false
-                                            << noReason;
-    QTest::newRow("unsigned, short list") << QStringList { "3014" } << none << false << true
-                                          << false << noReason;
+    QTest::newRow("unsigned, nothing seen")
+        << Channels << none << false << true << false << noReason;
+    QTest::newRow("unsigned, short list")
+        << QStringList { "3014" } << none << false << true << false << noReason;
     QTest::newRow("unsigned after a signed one")
         << Channels << seen << false << false << false
         << "The version list is not signed, but signed ones were seen before";

@@ -157,7 +157,8 @@ void TestOpensslInterop::releaseToolSignatureVerifiesInOpenssl()
 // The signed message is rebuilt here from its documented form, independently of the updater.
 void TestOpensslInterop::versionListSignatureVerifiesInOpenssl()
 {
-    const QString publicKey = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem");
+    const QString publicKey
+        = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem");
     const qint64 before = QDateTime::currentSecsSinceEpoch();
     const Run tool = run(QStringLiteral(CRV_RELEASE_TOOL),
         { "versions", "--key", CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem", "--list",
@@ -175,13 +176,14 @@ void TestOpensslInterop::versionListSignatureVerifiesInOpenssl()
     QVERIFY(expires >= before + 7 * 86400 && expires <= before + 7 * 86400 + 60);
 
     // The key id: the first 8 bytes of SHA-256 over the raw public key (the end of its DER).
-    QVERIFY(run(openssl, { "pkey", "-pubin", "-in", publicKey, "-outform", "DER", "-out",
-                    path("versions.der") })
-                .exitCode
+    QVERIFY(
+        run(openssl,
+            { "pkey", "-pubin", "-in", publicKey, "-outform", "DER", "-out", path("versions.der") })
+            .exitCode
         == 0);
     const QByteArray raw = TestFiles::read(path("versions.der")).right(32);
-    QCOMPARE(fields.at(3),
-        QCryptographicHash::hash(raw, QCryptographicHash::Sha256).left(8).toHex());
+    QCOMPARE(
+        fields.at(3), QCryptographicHash::hash(raw, QCryptographicHash::Sha256).left(8).toHex());
 
     QVERIFY(TestFiles::write(path("list.sig"), QByteArray::fromBase64(fields.at(4))));
     QVERIFY(TestFiles::write(path("list.msg"),

@@ -329,10 +329,9 @@ void TestReleaseTool::versionsRefuses_data()
     const QString key = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem");
     const QString list = QStringLiteral("3014#3.0.14,3015#3.1 beta,3016");
     QTest::newRow("no key") << QStringList { "--list", list } << "versions needs --key";
-    QTest::newRow("public key")
-        << QStringList { "--key", CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem",
-               "--list", list }
-        << "is not a private key";
+    QTest::newRow("public key") << QStringList { "--key",
+        CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem", "--list", list }
+                                << "is not a private key";
     QTest::newRow("RSA key file") << QStringList { "--key", demoPrivate, "--list", list }
                                   << "is no Ed25519 key";
     QTest::newRow("two entries") << QStringList { "--key", key, "--list", "3014,3015" }
@@ -343,9 +342,9 @@ void TestReleaseTool::versionsRefuses_data()
         << QStringList { "--key", key, "--list", "beta#3.1,3015,3016" } << "version number";
     QTest::newRow("line break in a name")
         << QStringList { "--key", key, "--list", "3014#a\nb,3015,3016" } << "control characters";
-    QTest::newRow("beyond the 511 bytes")
-        << QStringList { "--key", key, "--list", "3014#" + QString(380, QLatin1Char('n')) + ",3015,3016" }
-        << "at most 511";
+    QTest::newRow("beyond the 511 bytes") << QStringList { "--key", key, "--list",
+        "3014#" + QString(380, QLatin1Char('n')) + ",3015,3016" }
+                                          << "at most 511";
     QTest::newRow("no valid days")
         << QStringList { "--key", key, "--list", list, "--valid-days", "0" } << "at least 1";
     QTest::newRow("negative serial")

@@ -278,10 +278,10 @@ void TestProgram::unattendedUpdate()
     UpdateServerProcess server;
     server.captureLog();
     const qint64 week = 7 * 24 * 3600;
-    QVERIFY(server.start({ u"--version-port"_s, u"17384"_s, u"--banner-port"_s, u"2009"_s,
-        u"--versions"_s,
-        QString::fromLatin1(TestSigning::signedVersionList(
-            u"3013#3.0.13,3014,3015"_s, 1, QDateTime::currentSecsSinceEpoch() + week)) }));
+    QVERIFY(server.start(
+        { u"--version-port"_s, u"17384"_s, u"--banner-port"_s, u"2009"_s, u"--versions"_s,
+            QString::fromLatin1(TestSigning::signedVersionList(
+                u"3013#3.0.13,3014,3015"_s, 1, QDateTime::currentSecsSinceEpoch() + week)) }));
 
     // No arguments: the version comes from the update server.
     QProcess* process = startUpdate({ u"--nouser"_s }, u"C"_s);

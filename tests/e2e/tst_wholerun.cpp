@@ -356,7 +356,8 @@ void TestWholeRun::run()
     if (scenario == QLatin1String("update")) {
         // Started the way the client starts it when it leaves the arguments in the file: the
         // version comes from the update server.
-        const QString versions = signedVersionsFile(newVersion + QStringLiteral("#3.0.13,3014,3015"));
+        const QString versions
+            = signedVersionsFile(newVersion + QStringLiteral("#3.0.13,3014,3015"));
         QVERIFY(!versions.isEmpty());
         UpdateServerProcess server;
         QVERIFY(server.start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
@@ -409,9 +410,9 @@ void TestWholeRun::run()
         QVERIFY(nginx);
 
         const Outcome outcome = runUpdater({});
-        const QString reason = QStringLiteral("The version list expired on %1, check the system clock")
-                                   .arg(QDateTime::fromSecsSinceEpoch(expires, Qt::UTC)
-                                            .toString(Qt::ISODate));
+        const QString reason
+            = QStringLiteral("The version list expired on %1, check the system clock")
+                  .arg(QDateTime::fromSecsSinceEpoch(expires, Qt::UTC).toString(Qt::ISODate));
         QVERIFY2(outcome.exitCode == 1, qPrintable(outcome.errors));
         QVERIFY2(outcome.lines.contains(reason), qPrintable(outcome.lines.join(QLatin1Char('\n'))));
         QVERIFY2(outcome.errors.contains(reason), qPrintable(outcome.errors));

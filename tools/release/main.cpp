@@ -263,9 +263,8 @@ int versions(const QStringList& arguments)
             QStringLiteral("The three channel entries (stable, beta, alpha) separated by \",\", "
                            "each \"number\" or \"number#name\"."),
             QStringLiteral("LIST") },
-        { QStringLiteral("valid-days"),
-            QStringLiteral("Days until the list expires (default 7)."), QStringLiteral("D"),
-            QStringLiteral("7") },
+        { QStringLiteral("valid-days"), QStringLiteral("Days until the list expires (default 7)."),
+            QStringLiteral("D"), QStringLiteral("7") },
         { QStringLiteral("serial"),
             QStringLiteral("The list's serial, never lower than the last one (default: the "
                            "current Unix time)."),
@@ -296,8 +295,8 @@ int versions(const QStringList& arguments)
     VersionListSigner signer;
     QByteArray reply;
     if (!signer.loadKey(parser.value(QStringLiteral("key")))
-        || !signer.sign(parser.value(QStringLiteral("list")), serial,
-            now + validDays * DaySeconds, &reply))
+        || !signer.sign(
+            parser.value(QStringLiteral("list")), serial, now + validDays * DaySeconds, &reply))
         return fail(signer.errorString());
     // The bytes the server sends, Latin-1 as the updater reads them, not re-encoded.
     reply += '\n';

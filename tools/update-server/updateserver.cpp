@@ -47,10 +47,10 @@ void UpdateServer::onVersionSocketReadyRead()
             const bool readable = versionsAnswer(&versions, &problem);
             answer(m_versionSocket, request.senderAddress(), quint16(request.senderPort()),
                 "versions", versions, m_answers.versionsSilent || !readable, problem);
-        }
-        else if (request.data() == NewsRequest)
+        } else if (request.data() == NewsRequest) {
             answer(m_versionSocket, request.senderAddress(), quint16(request.senderPort()), "news",
                 m_answers.news, m_answers.newsSilent);
+        }
     }
 }
 

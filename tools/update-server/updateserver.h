@@ -7,8 +7,9 @@
 
 // The reference update server: answers the version-list request ("3" NUL) and the news request
 // ("*" NUL) on the version port, and the banner request (0x01 0x01) on the banner port, each
-// with one datagram of configured 8-bit text sent back to the requester. Any answer can be
-// switched off to let a client run into its time-out. The version list may come from a file. Other datagrams are ignored.
+// with one datagram of configured 8-bit text sent back to the requester; the version list may
+// come from a file instead. Any answer can be switched off to let a client run into its
+// time-out. Other datagrams are ignored.
 class UpdateServer : public QObject
 {
     Q_OBJECT
