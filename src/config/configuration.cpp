@@ -1,10 +1,14 @@
 #include "configuration.h"
 
 #include "escapedforlog.h"
+#include "installedrecord.h"
+#include "trustedkeys.h"
 #include "updatechecker.h"
 #include "updateinidata.h"
+#include "versionlistcheck.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +26,11 @@ constexpr int DefaultDownloadStreams = 6;
 constexpr int TempDirCandidates = 1000;
 // Nobody is there to answer a question in unattended mode; a few tries ride out a lost datagram.
 constexpr int UnattendedQueryAttempts = 3;
+#ifdef CRV_REQUIRE_SIGNED_VERSIONS
+constexpr bool RequireSignedVersions = true;
+#else
+constexpr bool RequireSignedVersions = false;
+#endif
 
 // The client type becomes part of file names in the session directory and of mirror paths.
 bool isPlainName(const QString& name)
@@ -290,20 +299,50 @@ bool Configuration::getDefaultParameters()
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
 {
     UpdateChecker checker;
-    for (int attempt = 1; !checker.checkUpdate(); ++attempt) {
+    QString problem;
+    for (int attempt = 1; !queryVersionList(checker, problem); ++attempt) {
         if (noUserMode) {
             if (attempt < UnattendedQueryAttempts)
                 continue;
-            emit fatalError(queryFailedText());
+            emit fatalError(problem.isEmpty() ? queryFailedText()
+                                              : queryFailedText() + QLatin1Char('\n') + problem);
             return qMakePair(QString(), QString());
         }
         QMessageBox question(QMessageBox::Critical, QObject::tr("Error"), queryFailedText(),
             QMessageBox::Retry | QMessageBox::Abort);
+        question.setInformativeText(problem);
         if (question.exec() == QMessageBox::Abort)
             return qMakePair(QString(), QString());
     }
     news = checker.news;
     return checker.getClientVersionByChannel(channel);
+}
+
+bool Configuration::queryVersionList(UpdateChecker& checker, QString& problem)
+{
+    problem.clear();
+    return checker.checkUpdate() && acceptVersionList(checker.versionEntries, problem);
+}
+
+bool Configuration::acceptVersionList(const QStringList& entries, QString& problem)
+{
+    InstalledRecord record = InstalledRecord::load();
+    VersionListCheck check(TrustedKeys::builtIn(TrustedKeys::Versions),
+        QDateTime::currentSecsSinceEpoch(), record.serials, RequireSignedVersions);
+    if (!check.check(entries)) {
+        problem = check.reason();
+        emit message(problem);
+        return false;
+    }
+    versionListSigned = check.isSigned();
+    if (!versionListSigned || record.serials.value(check.keyId(), -1) >= check.serial())
+        return true;
+    // Raised only: from now on a replayed older list of this key is refused.
+    record.serials.insert(check.keyId(), check.serial());
+    if (!record.save())
+        emit message(QObject::tr("The version list's serial could not be recorded in %1")
+                         .arg(UpdateIniData::filename()));
+    return true;
 }
 
 bool Configuration::createTempDir()

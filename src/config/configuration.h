@@ -11,6 +11,7 @@
 #include <memory>
 
 class QSettings;
+class UpdateChecker;
 
 // The settings of one run: what to install (client type, version, name, news), the channel,
 // the session directory, the proxy and the download concurrency. One object per process,
@@ -40,6 +41,9 @@ public:
     // The product ini of this run passed through its Ed25519 signature; once the update is
     // committed the installation requires such signatures from then on.
     bool iniEd25519Signed = false;
+    // True once a signed version list verified in this run: only then is the server trusted
+    // for anything beyond the news, the banner included.
+    bool versionListSigned = false;
 
     // The installation root: three levels above the executable's directory, cleaned (no "..",
     // no trailing "/"), so that paths in the log read as what they are.
@@ -79,6 +83,7 @@ public:
     bool getDefaultParameters();
     // Asks the update server, with a modal Retry/Abort question after every failed attempt; in
     // unattended mode it asks nobody and gives up after three attempts with a fatal error.
+    // A version list that fails its check counts as a failed attempt, its reason logged.
     // Returns (version text, name) of the channel, or two empty strings on giving up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
     // Creates a fresh session directory of its own (owner-only) in the system temp directory and
@@ -96,6 +101,12 @@ signals:
 
 private:
     FileLock::Result lockSession(const QString& dir);
+    // One attempt of the version query: the exchange, then the check of the list it brought.
+    // problem is empty when the server did not answer, the check's reason otherwise.
+    bool queryVersionList(UpdateChecker& checker, QString& problem);
+    // Checks the list against the trusted versions keys, the clock and the serials seen before;
+    // the serial of a signed list that verified is recorded.
+    bool acceptVersionList(const QStringList& entries, QString& problem);
 
     std::unique_ptr<FileLock> sessionLock;
 };

@@ -131,6 +131,7 @@ bool UpdateChecker::readFromServer()
 {
     // A retry must not answer with the entries of an earlier, failed attempt.
     versionList.clear();
+    versionEntries.clear();
 
     SocketHolder socket;
     if (!socket.isValid())
@@ -166,8 +167,8 @@ bool UpdateChecker::readFromServer()
 
 void UpdateChecker::parseVersionList(const QString& text)
 {
-    const QStringList entries = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
-    for (const QString& entry : entries) {
+    versionEntries = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    for (const QString& entry : versionEntries) {
         const int hash = entry.indexOf(QLatin1Char('#'));
         if (hash < 0)
             versionList.append(qMakePair(entry, QString()));

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 // One query of the update server over UDP (IPv4): the version list of all channels and the
 // news text of the day. Replies count only when they come from the server's address and port.
@@ -19,12 +20,15 @@ public:
 
     // (version number text, version name), one entry per channel in the server's order.
     QList<QPair<QString, QString>> versionList;
+    // The version-list reply split at ",", exactly as received: the three channel entries and,
+    // from servers that sign it, the signature entry.
+    QStringList versionEntries;
     QString news;
 
     bool checkUpdate();
     // One exchange: version-list request and reply, then news request and reply. True when both
-    // replies arrived. Each attempt starts with an empty versionList; entries parsed before a
-    // later step failed stay in it.
+    // replies arrived. Each attempt starts with an empty versionList and versionEntries; entries
+    // parsed before a later step failed stay in them.
     bool readFromServer();
     // The entry of the channel, or two empty strings when the server sent none for it.
     QPair<QString, QString> getClientVersionByChannel(UpdateChannel channel) const;

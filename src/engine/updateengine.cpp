@@ -322,7 +322,10 @@ void UpdateEngine::removeOldFiles(const QString& dir)
 
 void UpdateEngine::getBanner()
 {
-    if (bannerReply)
+    // The banner's address comes from the update server, unsigned: it is asked for only once a
+    // signed version list verified in this run, so that a server nobody vouched for cannot put
+    // a link before the user.
+    if (bannerReply || !configuration->versionListSigned)
         return;
     auto* query = new Banner(this);
     connect(query, &Banner::bannerFound, this, &UpdateEngine::onBannerFound);

@@ -58,6 +58,7 @@ public:
     // Does nothing while Running: a run must end through cancelUpdate(), which undoes its
     // replacements, and must not be deleted in the middle of them.
     void reset();
+    // Asks the update server for the banner, once a signed version list verified in this run.
     void getBanner();
     void cleanup();
     // Empties dir recursively; symbolic links are neither removed nor followed, dir stays.

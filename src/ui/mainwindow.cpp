@@ -60,7 +60,6 @@ MainWindow::MainWindow(Configuration& configuration)
     onDownloadProgress(0, 0, 0, false);
 
     connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
-    engine->getBanner();
 }
 
 void MainWindow::setUIToConfigSpecs()
@@ -92,6 +91,8 @@ void MainWindow::setUIToConfigSpecs()
 
     if (configuration->noUserMode == 1)
         startButton->setEnabled(false);
+    // Only now is it known whether the version list was signed, which the banner waits for.
+    engine->getBanner();
 }
 
 void MainWindow::setNews()

@@ -30,7 +30,8 @@ class MainWindow : public QWidget, private Ui::MainWindow
 public:
     explicit MainWindow(Configuration& configuration);
 
-    // Shows the target version and channel; disables the start button in unattended mode.
+    // Shows the target version and channel; disables the start button in unattended mode. Then
+    // asks for the banner, which comes only after a signed version list.
     void setUIToConfigSpecs();
     // Hands the configuration's news text to the ticker.
     void setNews();

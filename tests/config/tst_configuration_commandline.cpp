@@ -1,5 +1,7 @@
 #include "configuration.h"
+#include "installedrecord.h"
 #include "testfiles.h"
+#include "testsigning.h"
 #include "testspies.h"
 #include "updatechecker.h"
 #include "updateinidata.h"
@@ -7,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -54,6 +57,8 @@ private slots:
     void commandLine();
     void allowDowngrade_data();
     void allowDowngrade();
+    void signedVersionList_data();
+    void signedVersionList();
     void serverSendsInvalidVersion();
     void alphaMissingFromTwoEntryList();
     void abortGivesUp();
@@ -323,6 +328,73 @@ void TestConfigurationCommandLine::allowDowngrade()
     QCOMPARE(config.allowDowngrade, allowed);
     QCOMPARE(TestSpies::texts(message), messages);
     QCOMPARE(fatal.count(), 0);
+void TestConfigurationCommandLine::signedVersionList_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<qint64>("recordedSerial"); // -1: none
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("problem"); // after the query-failed text; empty: no error
+    QTest::addColumn<qint64>("serialAfter"); // -1: none
+    QTest::addColumn<bool>("signedList");
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QByteArray valid = TestSigning::signedVersionList(ServerVersions, 7, now + 3600);
+    const QString none;
+    QTest::newRow("signed") << valid << qint64(-1) << true << none << qint64(7) << true;
+    QTest::newRow("signed, serial raised")
+        << valid << qint64(3) << true << none << qint64(7) << true;
+    QTest::newRow("signed, same serial") << valid << qint64(7) << true << none << qint64(7) << true;
+    QTest::newRow("signed, replayed older serial")
+        << valid << qint64(8) << false
+        << "The version list is older (serial 7) than one seen before (8)" << qint64(8) << false;
+    const qint64 expiry = now - 2 * 3600;
+    QTest::newRow("signed, expired")
+        << TestSigning::signedVersionList(ServerVersions, 7, expiry) << qint64(-1) << false
+        << QStringLiteral("The version list expired on %1, check the system clock")
+               .arg(QDateTime::fromSecsSinceEpoch(expiry, Qt::UTC).toString(Qt::ISODate))
+        << qint64(-1) << false;
+    QTest::newRow("unsigned after a signed one")
+        << ServerVersions.toLatin1() << qint64(7) << false
+        << "The version list is not signed, but signed ones were seen before" << qint64(7) << false;
+    QTest::newRow("unsigned, never signed")
+        << ServerVersions.toLatin1() << qint64(-1) << true << none << qint64(-1) << false;
+}
+
+// Unattended, so that a refused list ends in the fatal error after the last attempt.
+void TestConfigurationCommandLine::signedVersionList()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(qint64, recordedSerial);
+    QFETCH(bool, ok);
+    QFETCH(QString, problem);
+    QFETCH(qint64, serialAfter);
+    QFETCH(bool, signedList);
+
+    QVERIFY(startServer({ QStringLiteral("--versions"), QString::fromLatin1(reply),
+        QStringLiteral("--news"), ServerNews }));
+    const QString keyId = TestSigning::versionsKeyId();
+    if (recordedSerial >= 0) {
+        InstalledRecord record;
+        record.serials.insert(keyId, recordedSerial);
+        QVERIFY(record.save());
+    }
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QSignalSpy messages(&config, &Configuration::message);
+    QCOMPARE(config.parseArguments({ QStringLiteral("p"), QStringLiteral("--nouser") }), ok);
+    QCOMPARE(config.clientVersion, ok ? 3012 : 0);
+    QCOMPARE(config.versionListSigned, signedList);
+    QCOMPARE(InstalledRecord::load().serials.value(keyId, -1), serialAfter);
+    if (ok) {
+        QVERIFY(TestSpies::texts(fatal).isEmpty());
+        QVERIFY(TestSpies::texts(messages).isEmpty());
+        return;
+    }
+    QCOMPARE(TestSpies::texts(fatal),
+        QStringList { "Failed to query latest client\nversion from update server.\n" + problem });
+    // Each attempt logs why its list was refused.
+    QCOMPARE(TestSpies::texts(messages), QStringList(3, problem));
 }
 
 void TestConfigurationCommandLine::serverSendsInvalidVersion()

@@ -155,25 +155,37 @@ void TestUpdateChecker::parsesReplies()
 
 void TestUpdateChecker::channelEntry_data()
 {
+    QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("channel");
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("stable") << int(Stable) << "3012"
+    const QByteArray twoEntries("3012#3.0.12,3013");
+    QTest::newRow("stable") << twoEntries << int(Stable) << "3012"
                             << "3.0.12";
-    QTest::newRow("beta") << int(Beta) << "3013"
+    QTest::newRow("beta") << twoEntries << int(Beta) << "3013"
                           << "";
-    QTest::newRow("alpha, missing from a two-entry list") << int(Alpha) << ""
+    QTest::newRow("alpha, missing from a two-entry list") << twoEntries << int(Alpha) << ""
                                                           << "";
+    // The channel look-up is the one every updater has: the signature entry after the three
+    // channels is never taken for one.
+    const QByteArray signedList("3012#3.0.12,3013#3.1 beta,3014,crv1:1796741190:1797345990:"
+                                "747d2aeb8690663d:+SaGkibmbqYvhfAIECUkM0ofGvo91J6GlxR3IL9LMeEg3R"
+                                "ia3ktuuRc6kNbV36RuKVrjI8L5mxgIV20suScWBA==");
+    QTest::newRow("stable of a signed list") << signedList << int(Stable) << "3012"
+                                             << "3.0.12";
+    QTest::newRow("alpha of a signed list") << signedList << int(Alpha) << "3014"
+                                            << "";
 }
 
 void TestUpdateChecker::channelEntry()
 {
+    QFETCH(QByteArray, reply);
     QFETCH(int, channel);
     QFETCH(QString, version);
     QFETCH(QString, name);
 
-    ScriptedPeer peer({ QByteArray("3012#3.0.12,3013"), QByteArray("news") });
+    ScriptedPeer peer({ reply, QByteArray("news") });
     QVERIFY(peer.port() != 0);
     UpdateChecker checker(QStringLiteral("127.0.0.1"), peer.port());
     QVERIFY(checker.checkUpdate());

@@ -3,7 +3,9 @@
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -16,6 +18,7 @@ private slots:
     void answers();
     void silentRequestIsNotAnswered_data();
     void silentRequestIsNotAnswered();
+    void versionsFileIsReadForEveryRequest();
     void helpListsEveryFlag();
     void rejectsBadFlags_data();
     void rejectsBadFlags();
@@ -156,6 +159,37 @@ void TestUpdateServer::silentRequestIsNotAnswered()
     expectLogged();
 }
 
+// A cron job refreshes the signed list by renaming a new file over the old one; the server sends
+// the first line of whatever is there when a request arrives.
+void TestUpdateServer::versionsFileIsReadForEveryRequest()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("versions"));
+    const auto replace = [&path](const QByteArray& text) {
+        QSaveFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    };
+    QVERIFY(replace("3012#3.0.12,3013,3014,crv1:1:2:0011223344556677:sig\n"));
+
+    UpdateServerProcess server;
+    server.captureLog();
+    QVERIFY(server.start({ QStringLiteral("--versions-file"), path }));
+    QCOMPARE(firstReply(server.versionPort(), { UpdateServerProcess::versionsRequest }),
+        QByteArray("3012#3.0.12,3013,3014,crv1:1:2:0011223344556677:sig"));
+    QVERIFY(replace("3015#caf\xe9,3016,3017\r\nsecond line\n"));
+    QCOMPARE(firstReply(server.versionPort(), { UpdateServerProcess::versionsRequest }),
+        QByteArray("3015#caf\xe9,3016,3017"));
+
+    // A file that is gone leaves the request unanswered rather than sending an empty list.
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(firstReply(server.versionPort(),
+                 { UpdateServerProcess::versionsRequest, UpdateServerProcess::newsRequest }),
+        QByteArray("Welcome to Corvanta."));
+    QTRY_VERIFY2(server.log().contains(QStringLiteral("(not answered: cannot read %1").arg(path)),
+        qPrintable(server.log()));
+}
+
 void TestUpdateServer::helpListsEveryFlag()
 {
     QProcess process;
@@ -164,7 +198,7 @@ void TestUpdateServer::helpListsEveryFlag()
     QCOMPARE(process.exitCode(), 0);
     const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
     for (const char* flag : { "--address", "--version-port", "--banner-port", "--versions",
-             "--news", "--banner", "--silent", "--help" })
+             "--versions-file", "--news", "--banner", "--silent", "--help" })
         QVERIFY2(help.contains(QLatin1String(flag)), flag);
 }
 
@@ -177,6 +211,8 @@ void TestUpdateServer::rejectsBadFlags_data()
     QTest::newRow("port not a number") << QStringList { "--banner-port", "http" };
     QTest::newRow("bad address") << QStringList { "--address", "localhost.invalid" };
     QTest::newRow("unknown flag") << QStringList { "--verbose" };
+    QTest::newRow("two version lists")
+        << QStringList { "--versions", "1#a", "--versions-file", "/etc/hostname" };
 }
 
 void TestUpdateServer::rejectsBadFlags()

@@ -10,6 +10,8 @@
 
 #include <QCryptographicHash>
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -71,6 +73,7 @@ private slots:
     void releaseToolSignatureVerifiesInOpenssl();
     void opensslEd25519SignatureVerifiesInTheUpdater();
     void releaseToolEd25519SignatureVerifiesInOpenssl();
+    void versionListSignatureVerifiesInOpenssl();
     void buildEmbedsOnlyA1024BitPublicKey_data();
     void buildEmbedsOnlyA1024BitPublicKey();
 
@@ -212,6 +215,47 @@ void TestOpensslInterop::releaseToolEd25519SignatureVerifiesInOpenssl()
 
     // And openssl notices a changed byte, so the check above is not vacuous.
     QVERIFY(TestFiles::write(ini, TestFiles::read(ini) + "\n"));
+// The signed message is rebuilt here from its documented form, independently of the updater.
+void TestOpensslInterop::versionListSignatureVerifiesInOpenssl()
+{
+    const QString publicKey
+        = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem");
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const Run tool = run(QStringLiteral(CRV_RELEASE_TOOL),
+        { "versions", "--key", CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem", "--list",
+            "3014#3.0.14,3015#3.1 beta,3016", "--valid-days", "7", "--serial", "42" });
+    QVERIFY2(tool.exitCode == 0, tool.output.constData());
+    QVERIFY(tool.output.endsWith('\n'));
+    const QList<QByteArray> entries = tool.output.trimmed().split(',');
+    QCOMPARE(entries.size(), 4);
+    QCOMPARE(entries.mid(0, 3), (QList<QByteArray> { "3014#3.0.14", "3015#3.1 beta", "3016" }));
+    const QList<QByteArray> fields = entries.at(3).split(':');
+    QCOMPARE(fields.size(), 5);
+    QCOMPARE(fields.at(0), QByteArray("crv1"));
+    QCOMPARE(fields.at(1), QByteArray("42"));
+    const qint64 expires = fields.at(2).toLongLong();
+    QVERIFY(expires >= before + 7 * 86400 && expires <= before + 7 * 86400 + 60);
+
+    // The key id: the first 8 bytes of SHA-256 over the raw public key (the end of its DER).
+    QVERIFY(
+        run(openssl,
+            { "pkey", "-pubin", "-in", publicKey, "-outform", "DER", "-out", path("versions.der") })
+            .exitCode
+        == 0);
+    const QByteArray raw = TestFiles::read(path("versions.der")).right(32);
+    QCOMPARE(
+        fields.at(3), QCryptographicHash::hash(raw, QCryptographicHash::Sha256).left(8).toHex());
+
+    QVERIFY(TestFiles::write(path("list.sig"), QByteArray::fromBase64(fields.at(4))));
+    QVERIFY(TestFiles::write(path("list.msg"),
+        "crv1 version list\n3014#3.0.14\n3015#3.1 beta\n3016\n42\n" + fields.at(2) + "\n"));
+    const QStringList args { "pkeyutl", "-verify", "-rawin", "-pubin", "-inkey", publicKey, "-in",
+        path("list.msg"), "-sigfile", path("list.sig") };
+    const Run verifying = run(openssl, args);
+    QVERIFY2(verifying.exitCode == 0, verifying.output.constData());
+
+    QVERIFY(TestFiles::write(path("list.msg"),
+        "crv1 version list\n3014#3.0.14\n3015#3.1 beta\n3016\n43\n" + fields.at(2) + "\n"));
     QVERIFY(run(openssl, args).exitCode != 0);
 }
 

@@ -99,6 +99,8 @@ private slots:
     void publish();
     void publishRefuses_data();
     void publishRefuses();
+    void versionsRefuses_data();
+    void versionsRefuses();
 
 private:
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -379,6 +381,48 @@ void TestReleaseTool::publishRefuses()
     QCOMPARE(listing(output), before);
     if (extra.isEmpty())
         QCOMPARE(readAll(output + QStringLiteral("/3013/client_macosx.ini")), "published");
+}
+
+void TestReleaseTool::versionsRefuses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("reason");
+
+    const QString key = QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem");
+    const QString list = QStringLiteral("3014#3.0.14,3015#3.1 beta,3016");
+    QTest::newRow("no key") << QStringList { "--list", list } << "versions needs --key";
+    QTest::newRow("public key") << QStringList { "--key",
+        CRV_SOURCE_DIR "/keys/demo-ed25519-versions-public.pem", "--list", list }
+                                << "is not a private key";
+    QTest::newRow("RSA key file") << QStringList { "--key", demoPrivate, "--list", list }
+                                  << "is no Ed25519 key";
+    QTest::newRow("two entries") << QStringList { "--key", key, "--list", "3014,3015" }
+                                 << "exactly 3 entries";
+    QTest::newRow("four entries") << QStringList { "--key", key, "--list", list + ",3017" }
+                                  << "exactly 3 entries";
+    QTest::newRow("no version number")
+        << QStringList { "--key", key, "--list", "beta#3.1,3015,3016" } << "version number";
+    QTest::newRow("line break in a name")
+        << QStringList { "--key", key, "--list", "3014#a\nb,3015,3016" } << "control characters";
+    QTest::newRow("beyond the 511 bytes") << QStringList { "--key", key, "--list",
+        "3014#" + QString(380, QLatin1Char('n')) + ",3015,3016" }
+                                          << "at most 511";
+    QTest::newRow("no valid days")
+        << QStringList { "--key", key, "--list", list, "--valid-days", "0" } << "at least 1";
+    QTest::newRow("negative serial")
+        << QStringList { "--key", key, "--list", list, "--serial", "-1" } << "invalid --serial";
+}
+
+void TestReleaseTool::versionsRefuses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+
+    const Run run = releaseTool(QStringList { "versions" } + arguments);
+    QVERIFY(run.exitCode != 0);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.startsWith(QLatin1String("crv-release: ")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestReleaseTool)

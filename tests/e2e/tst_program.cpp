@@ -1,9 +1,11 @@
 #include "nginxmirrors.h"
 #include "programenvironment.h"
 #include "testfiles.h"
+#include "testsigning.h"
 #include "updateserverprocess.h"
 #include "xvfbdisplay.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -276,8 +278,12 @@ void TestProgram::unattendedUpdate()
             .arg(nginx.url(0), nginx.url(1))
             .toUtf8()));
     UpdateServerProcess server;
-    QVERIFY(server.start({ u"--version-port"_s, u"17384"_s, u"--banner-port"_s, u"2009"_s,
-        u"--versions"_s, u"3013#3.0.13"_s }));
+    server.captureLog();
+    const qint64 week = 7 * 24 * 3600;
+    QVERIFY(server.start(
+        { u"--version-port"_s, u"17384"_s, u"--banner-port"_s, u"2009"_s, u"--versions"_s,
+            QString::fromLatin1(TestSigning::signedVersionList(
+                u"3013#3.0.13,3014,3015"_s, 1, QDateTime::currentSecsSinceEpoch() + week)) }));
 
     // No arguments: the version comes from the update server.
     QProcess* process = startUpdate({ u"--nouser"_s }, u"C"_s);
@@ -286,6 +292,8 @@ void TestProgram::unattendedUpdate()
     QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
 
     QCOMPARE(TestFiles::read(root + u"/data/readme.txt"_s), QByteArray("3013"));
+    // The list was signed, so the banner was asked for.
+    QTRY_VERIFY2(server.log().contains(u"banner request from"_s), qPrintable(server.log()));
     QCOMPARE(TestFiles::read(root + u"/data/added.bin"_s), TestFiles::noise(70000));
     // The client is started again: its bundle, five levels above the program. The opener runs
     // detached and may still be writing when the program has ended.

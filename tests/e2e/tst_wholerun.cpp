@@ -1,10 +1,12 @@
 #include "nginxmirrors.h"
 #include "programenvironment.h"
 #include "testfiles.h"
+#include "testsigning.h"
 #include "updateserverprocess.h"
 #include "xvfbdisplay.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QMap>
@@ -119,6 +121,7 @@ private:
     {
         int exitCode = -1;
         QStringList lines;
+        QString errors;
     };
 
     void writeTree(const QString& dir, const QString& version, bool packedHuge);
@@ -128,6 +131,10 @@ private:
     // fills expected with the installation it makes.
     bool publish(
         const QString& version, const QString& previous, bool packedHuge, Snapshot* expected);
+    void installOldVersion();
+    bool publish(bool packedHuge);
+    // The signed version list that "crv-release versions" prints, in a file for the update server.
+    QString signedVersionsFile(const QString& list);
     void writeMirrorList(const QStringList& urls);
     // Three mirrors of the published folder, named in mirrors.ini; nullptr when nginx failed.
     std::unique_ptr<NginxMirrors> startMirrors(
@@ -249,6 +256,20 @@ bool TestWholeRun::publish(
     return true;
 }
 
+QString TestWholeRun::signedVersionsFile(const QString& list)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(CRV_RELEASE_TOOL),
+        { QStringLiteral("versions"), QStringLiteral("--key"),
+            QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-versions-private.pem"),
+            QStringLiteral("--list"), list, QStringLiteral("--valid-days"), QStringLiteral("7") });
+    const QString file = work->filePath(QStringLiteral("versions.txt"));
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0
+        || !TestFiles::write(file, tool.readAllStandardOutput()))
+        return QString();
+    return file;
+}
+
 void TestWholeRun::writeMirrorList(const QStringList& urls)
 {
     QFile::remove(root + QStringLiteral("/mirrors.ini"));
@@ -294,6 +315,7 @@ TestWholeRun::Outcome TestWholeRun::finish(QProcess* process)
     outcome.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     outcome.lines = QString::fromUtf8(process->readAllStandardOutput())
                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(process->readAllStandardError());
     return outcome;
 }
 
@@ -339,6 +361,7 @@ void TestWholeRun::run_data()
     QTest::newRow("resume after a kill in the download step") << "resume";
     QTest::newRow("recovery after a kill in the replacement step") << "recovery";
     QTest::newRow("a corrupt file on every mirror") << "corrupt";
+    QTest::newRow("an expired version list") << "expired";
 }
 
 void TestWholeRun::run()
@@ -355,9 +378,12 @@ void TestWholeRun::run()
     if (scenario == QLatin1String("update")) {
         // Started the way the client starts it when it leaves the arguments in the file: the
         // version comes from the update server.
+        const QString versions
+            = signedVersionsFile(newVersion + QStringLiteral("#3.0.13,3014,3015"));
+        QVERIFY(!versions.isEmpty());
         UpdateServerProcess server;
         QVERIFY(server.start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
-            QStringLiteral("--versions"), newVersion + QStringLiteral("#3.0.13") }));
+            QStringLiteral("--versions-file"), versions }));
         QVERIFY(TestFiles::write(tmp + QStringLiteral("/crvclientupdateargs"), "--nouser\n"));
         const auto nginx = startMirrors(QStringLiteral("nginx"));
         QVERIFY(nginx);
@@ -395,6 +421,32 @@ void TestWholeRun::run()
         // Then the client is started again, by a detached opener that may still be writing.
         QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(tmp)),
             QDir(app).canonicalPath().toUtf8() + '\n');
+        return;
+    }
+
+    if (scenario == QLatin1String("expired")) {
+        // A server that keeps sending a list signed long ago, naming the installed version
+        // while a newer one is on the mirrors: the run must fail, not report success.
+        const qint64 expires = QDateTime::currentSecsSinceEpoch() - 2 * 3600;
+        UpdateServerProcess server;
+        QVERIFY(server.start({ QStringLiteral("--version-port"), QStringLiteral("17384"),
+            QStringLiteral("--versions"),
+            QString::fromLatin1(TestSigning::signedVersionList(
+                oldVersion + QStringLiteral("#3.0.12,3014,3015"), 9, expires)) }));
+        QVERIFY(TestFiles::write(tmp + QStringLiteral("/crvclientupdateargs"), "--nouser\n"));
+        const auto nginx = startMirrors(QStringLiteral("nginx"));
+        QVERIFY(nginx);
+
+        const Outcome outcome = runUpdater({});
+        const QString reason
+            = QStringLiteral("The version list expired on %1, check the system clock")
+                  .arg(QDateTime::fromSecsSinceEpoch(expires, Qt::UTC).toString(Qt::ISODate));
+        QVERIFY2(outcome.exitCode == 1, qPrintable(outcome.errors));
+        QVERIFY2(outcome.lines.contains(reason), qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY2(outcome.errors.contains(reason), qPrintable(outcome.errors));
+        QVERIFY(!outcome.lines.contains(QStringLiteral("Update successfully finished")));
+        QVERIFY2(installation() == oldSnapshot, qPrintable(describe(installation(), oldSnapshot)));
+        QVERIFY(nginx->allRequests().isEmpty());
         return;
     }
 

@@ -1,3 +1,4 @@
+#include "banner.h"
 #include "configuration.h"
 #include "filelock.h"
 #include "installedrecord.h"
@@ -57,6 +58,8 @@ private slots:
     void proxy();
     void bannerDownload_data();
     void bannerDownload();
+    void bannerQueryNeedsSignedVersionList_data();
+    void bannerQueryNeedsSignedVersionList();
 
 private:
     QTemporaryDir tmp;
@@ -558,6 +561,22 @@ void TestUpdateEngine::bannerDownload()
         QCOMPARE(found.at(0).at(0).toByteArray(), image);
         QCOMPARE(found.at(0).at(1).toString(), QStringLiteral("https://www.example.com/offer"));
     }
+}
+
+void TestUpdateEngine::bannerQueryNeedsSignedVersionList_data()
+{
+    QTest::addColumn<bool>("signedList");
+    QTest::newRow("after a signed list") << true;
+    QTest::newRow("after an unsigned list") << false;
+}
+
+void TestUpdateEngine::bannerQueryNeedsSignedVersionList()
+{
+    QFETCH(bool, signedList);
+    configuration->versionListSigned = signedList;
+    UpdateEngine engine(*configuration, nullptr);
+    engine.getBanner();
+    QCOMPARE(engine.findChildren<Banner*>().size(), signedList ? 1 : 0);
 }
 
 QTEST_MAIN(TestUpdateEngine)

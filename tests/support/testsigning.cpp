@@ -4,6 +4,7 @@
 #include "ed25519key.h"
 #include "filedigest.h"
 #include "ownedrsakey.h"
+#include "versionlistsignature.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -29,8 +30,37 @@ bool TestSigning::signFile(const QString& path)
     }
 }
 
+namespace {
+Ed25519Key demoKey(const char* name)
+{
+    QFile file(QStringLiteral(CRV_SOURCE_DIR "/keys/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? Ed25519Key::fromPem(file.readAll()) : Ed25519Key();
+}
+
+const Ed25519Key& demoVersionsKey()
+{
+    static const Ed25519Key key = demoKey("demo-ed25519-versions-private.pem");
+    return key;
+}
+} // namespace
+
 Ed25519Key TestSigning::demoReleaseKey()
 {
-    QFile file(QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem"));
-    return file.open(QIODevice::ReadOnly) ? Ed25519Key::fromPem(file.readAll()) : Ed25519Key();
+    return demoKey("demo-ed25519-release-private.pem");
+}
+
+QByteArray TestSigning::signedVersionList(const QString& list, qint64 serial, qint64 expires)
+{
+    VersionListSignature signature;
+    signature.serial = serial;
+    signature.expires = expires;
+    signature.keyId = demoVersionsKey().keyId();
+    signature.signature = demoVersionsKey().sign(VersionListSignature::message(
+        list.split(QLatin1Char(','), Qt::KeepEmptyParts), serial, expires));
+    return (list + QLatin1Char(',') + signature.entry()).toLatin1();
+}
+
+QString TestSigning::versionsKeyId()
+{
+    return demoVersionsKey().keyId();
 }

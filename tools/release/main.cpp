@@ -6,9 +6,11 @@
 #include "releasepublisher.h"
 #include "releasesigner.h"
 #include "releaseverifier.h"
+#include "versionlistsigner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QTextStream>
 
 #include <cstdio>
@@ -24,6 +26,8 @@ const char* const overview = R"(Commands:
                                check FILE.sig2 of each FILE; exit status 0 only if all verify
   publish --key PRIVATE --input TREE --version N --output MIRRORDIR [options]
                                write MIRRORDIR/N/ with the signed product ini and every file
+  versions --key PRIVATE.pem --list 'V#NAME,V#NAME,V' [--valid-days D] [--serial N]
+                               print the signed version list the update server sends
 
 Run "crv-release COMMAND --help" for the options of a command.)";
 
@@ -284,6 +288,73 @@ int publish(const QStringList& arguments)
     return 0;
 }
 
+// A decimal number from 0 to max; false after the reason has been printed.
+bool parseNumber(const QCommandLineParser& parser, const QString& option, qint64 max, qint64* value)
+{
+    const QString text = parser.value(option);
+    bool ok = !text.isEmpty() && text.at(0).isDigit();
+    *value = ok ? text.toLongLong(&ok, 10) : 0;
+    if (ok && *value <= max)
+        return true;
+    fail(QStringLiteral("invalid --%1 \"%2\"").arg(option, text));
+    return false;
+}
+
+int versions(const QStringList& arguments)
+{
+    constexpr qint64 DaySeconds = 24 * 60 * 60;
+    constexpr qint64 MaxValidDays = 3650;
+    constexpr qint64 MaxSerial = 999999999999999999;
+    QCommandLineParser parser;
+    parser.addOptions({
+        keyOption(QStringLiteral("The private Ed25519 versions key (PEM).")),
+        { QStringLiteral("list"),
+            QStringLiteral("The three channel entries (stable, beta, alpha) separated by \",\", "
+                           "each \"number\" or \"number#name\"."),
+            QStringLiteral("LIST") },
+        { QStringLiteral("valid-days"), QStringLiteral("Days until the list expires (default 7)."),
+            QStringLiteral("D"), QStringLiteral("7") },
+        { QStringLiteral("serial"),
+            QStringLiteral("The list's serial, never lower than the last one (default: the "
+                           "current Unix time)."),
+            QStringLiteral("N") },
+    });
+    parse(parser, QStringLiteral("versions"), arguments,
+        QStringLiteral("Prints the version list the update server sends: the three channel "
+                       "entries and a fourth, crv1:SERIAL:EXPIRES:KEYID:SIGNATURE, signed with "
+                       "the versions key. Run it from cron well within --valid-days and give the "
+                       "line to update-server --versions-file."));
+    for (const char* required : { "key", "list" }) {
+        if (!parser.isSet(QString::fromLatin1(required)))
+            return fail(QStringLiteral("versions needs --%1").arg(QString::fromLatin1(required)));
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("versions takes no file arguments"));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    qint64 validDays = 0;
+    if (!parseNumber(parser, QStringLiteral("valid-days"), MaxValidDays, &validDays))
+        return 1;
+    if (validDays == 0)
+        return fail(QStringLiteral("--valid-days must be at least 1"));
+    qint64 serial = now;
+    if (parser.isSet(QStringLiteral("serial"))
+        && !parseNumber(parser, QStringLiteral("serial"), MaxSerial, &serial))
+        return 1;
+
+    VersionListSigner signer;
+    QByteArray reply;
+    if (!signer.loadKey(parser.value(QStringLiteral("key")))
+        || !signer.sign(
+            parser.value(QStringLiteral("list")), serial, now + validDays * DaySeconds, &reply))
+        return fail(signer.errorString());
+    // The bytes the server sends, Latin-1 as the updater reads them, not re-encoded.
+    reply += '\n';
+    return std::fwrite(reply.constData(), 1, size_t(reply.size()), stdout) == size_t(reply.size())
+            && std::fflush(stdout) == 0
+        ? 0
+        : fail(QStringLiteral("cannot write the list"));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -302,6 +373,8 @@ int main(int argc, char* argv[])
         return verifyEd25519(arguments);
     if (command == QLatin1String("publish"))
         return publish(arguments);
+    if (command == QLatin1String("versions"))
+        return versions(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")
         || command == QLatin1String("help")) {
         out() << "Usage: crv-release COMMAND [options]\n\n" << overview << Qt::endl;

@@ -51,6 +51,11 @@ int main(int argc, char* argv[])
                        "\",\", each \"number\" or \"number#name\" (default "
                        "\"3012#3.0.12,3013#3.1 beta,3014\")."),
         QStringLiteral("list"), QStringLiteral("3012#3.0.12,3013#3.1 beta,3014"));
+    const QCommandLineOption versionsFileOption(QStringLiteral("versions-file"),
+        QStringLiteral("Send the first line of FILE as the version list instead, read again for "
+                       "every request (e.g. the signed list of \"crv-release versions\", "
+                       "refreshed by cron). An unreadable file leaves the request unanswered."),
+        QStringLiteral("FILE"));
     const QCommandLineOption newsOption(QStringLiteral("news"),
         QStringLiteral("News text of the day (default \"Welcome to Corvanta.\")."),
         QStringLiteral("text"), QStringLiteral("Welcome to Corvanta."));
@@ -63,7 +68,7 @@ int main(int argc, char* argv[])
                        "repeated)."),
         QStringLiteral("request"));
     parser.addOptions({ addressOption, versionPortOption, bannerPortOption, versionsOption,
-        newsOption, bannerOption, silentOption });
+        versionsFileOption, newsOption, bannerOption, silentOption });
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
@@ -85,6 +90,9 @@ int main(int argc, char* argv[])
     // The client reads every answer byte for byte as Latin-1.
     UpdateServer::Answers answers;
     answers.versions = parser.value(versionsOption).toLatin1();
+    answers.versionsFile = parser.value(versionsFileOption);
+    if (parser.isSet(versionsFileOption) && parser.isSet(versionsOption))
+        return fail(QStringLiteral("--versions and --versions-file exclude each other"));
     answers.news = parser.value(newsOption).toLatin1();
     answers.banner = parser.value(bannerOption).toLatin1();
     for (const QString& request : parser.values(silentOption)) {

@@ -1,5 +1,6 @@
 #include "updateserver.h"
 
+#include <QFile>
 #include <QNetworkDatagram>
 #include <QTextStream>
 
@@ -40,12 +41,16 @@ void UpdateServer::onVersionSocketReadyRead()
 {
     while (m_versionSocket.hasPendingDatagrams()) {
         const QNetworkDatagram request = m_versionSocket.receiveDatagram();
-        if (request.data() == VersionsRequest)
+        if (request.data() == VersionsRequest) {
+            QByteArray versions;
+            QString problem;
+            const bool readable = versionsAnswer(&versions, &problem);
             answer(m_versionSocket, request.senderAddress(), quint16(request.senderPort()),
-                "versions", m_answers.versions, m_answers.versionsSilent);
-        else if (request.data() == NewsRequest)
+                "versions", versions, m_answers.versionsSilent || !readable, problem);
+        } else if (request.data() == NewsRequest) {
             answer(m_versionSocket, request.senderAddress(), quint16(request.senderPort()), "news",
                 m_answers.news, m_answers.newsSilent);
+        }
     }
 }
 
@@ -59,14 +64,34 @@ void UpdateServer::onBannerSocketReadyRead()
     }
 }
 
+bool UpdateServer::versionsAnswer(QByteArray* text, QString* problem) const
+{
+    if (m_answers.versionsFile.isEmpty()) {
+        *text = m_answers.versions;
+        return true;
+    }
+    QFile file(m_answers.versionsFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    // The first line, without its line end: what "crv-release versions" printed.
+    *text = file.readLine();
+    while (text->endsWith('\n') || text->endsWith('\r'))
+        text->chop(1);
+    return true;
+}
+
 void UpdateServer::answer(QUdpSocket& socket, const QHostAddress& peer, quint16 peerPort,
-    const char* request, const QByteArray& text, bool silent)
+    const char* request, const QByteArray& text, bool silent, const QString& problem)
 {
     // One line per request on stderr, so whoever runs the server sees what clients asked for
     // and whether they got an answer (one too large for a datagram never leaves).
     QTextStream log(stderr);
     log << request << " request from " << peer.toString() << ':' << peerPort;
-    if (silent)
+    if (!problem.isEmpty())
+        log << " (not answered: " << problem << ')';
+    else if (silent)
         log << " (not answered)";
     else if (socket.writeDatagram(text, peer, peerPort) != text.size())
         log << " (answer not sent: " << socket.errorString() << ')';

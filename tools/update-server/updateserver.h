@@ -7,8 +7,9 @@
 
 // The reference update server: answers the version-list request ("3" NUL) and the news request
 // ("*" NUL) on the version port, and the banner request (0x01 0x01) on the banner port, each
-// with one datagram of configured 8-bit text sent back to the requester. Any answer can be
-// switched off to let a client run into its time-out. Other datagrams are ignored.
+// with one datagram of configured 8-bit text sent back to the requester; the version list may
+// come from a file instead. Any answer can be switched off to let a client run into its
+// time-out. Other datagrams are ignored.
 class UpdateServer : public QObject
 {
     Q_OBJECT
@@ -16,6 +17,9 @@ public:
     struct Answers
     {
         QByteArray versions;
+        // When set, the version list is this file's first line, read afresh for every request
+        // so that a cron job can replace it (write a new file, then rename it over the old one).
+        QString versionsFile;
         QByteArray news;
         QByteArray banner;
         bool versionsSilent = false;
@@ -34,8 +38,10 @@ public:
 private:
     void onVersionSocketReadyRead();
     void onBannerSocketReadyRead();
+    // The version list to send; false (with the reason in *problem) when the file is unreadable.
+    bool versionsAnswer(QByteArray* text, QString* problem) const;
     void answer(QUdpSocket& socket, const QHostAddress& peer, quint16 peerPort, const char* request,
-        const QByteArray& text, bool silent);
+        const QByteArray& text, bool silent, const QString& problem = QString());
 
     Answers m_answers;
     QUdpSocket m_versionSocket;
