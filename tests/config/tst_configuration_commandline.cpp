@@ -328,6 +328,8 @@ void TestConfigurationCommandLine::allowDowngrade()
     QCOMPARE(config.allowDowngrade, allowed);
     QCOMPARE(TestSpies::texts(message), messages);
     QCOMPARE(fatal.count(), 0);
+}
+
 void TestConfigurationCommandLine::signedVersionList_data()
 {
     QTest::addColumn<QByteArray>("reply");

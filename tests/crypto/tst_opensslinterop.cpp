@@ -215,6 +215,9 @@ void TestOpensslInterop::releaseToolEd25519SignatureVerifiesInOpenssl()
 
     // And openssl notices a changed byte, so the check above is not vacuous.
     QVERIFY(TestFiles::write(ini, TestFiles::read(ini) + "\n"));
+    QVERIFY(run(openssl, args).exitCode != 0);
+}
+
 // The signed message is rebuilt here from its documented form, independently of the updater.
 void TestOpensslInterop::versionListSignatureVerifiesInOpenssl()
 {
