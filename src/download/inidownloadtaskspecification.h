@@ -45,6 +45,10 @@ public:
     static QString identityError(
         const QString& iniPath, const QString& clientType, int version, bool acceptUnversioned);
 
+    // The download of the ini that passed its check, so that files belonging to it can be
+    // fetched from the same mirror; null when the copy in the session directory was used.
+    const DownloadTaskSpecification* iniDownload() const { return iniTask; }
+
 public slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
 

@@ -5,6 +5,7 @@
 #include "filereplacelisttaskspecification.h"
 #include "inidownloadtaskspecification.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "sha256sumsdownloadtaskspecification.h"
 
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager,
     Mirrors* mirrors, Configuration* configuration, QObject* parent, double progressRange)
@@ -23,7 +24,10 @@ void MainTaskSpecification::execute()
 
 void MainTaskSpecification::makeSubtasksAndStart()
 {
-    addSubTask(new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.1));
+    auto* ini = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.08);
+    addSubTask(ini);
+    addSubTask(new Sha256SumsDownloadTaskSpecification(
+        networkManager, mirrors, configuration, ini, this, 0.02));
     addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.05));
     addSubTask(new DownloadFileListTaskSpecification(
         &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));

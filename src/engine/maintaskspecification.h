@@ -8,8 +8,9 @@ class FileReplaceListTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// The root task of one update run. execute() builds the five steps up front (product ini,
-// plan, downloads, replacement, deletion) with the shares 0.1, 0.05, 0.4, 0.4 and 0.05 and runs
+// The root task of one update run. execute() builds the six steps up front (product ini, its
+// file list, plan, downloads, replacement, deletion) with the shares 0.08, 0.02, 0.05, 0.4, 0.4
+// and 0.05 and runs
 // them one after another; the first cancelled step ends the run. Once the replacement has
 // committed, the update is done: a cancellation is ignored (and said so) and the delete step
 // runs to its end, so a run is never reported as aborted while the new version is in place. The task owns the plan the

@@ -60,7 +60,7 @@ FileSpecifications sentinelPlan()
 {
     FileSpecifications plan;
     plan.deleteList.append(QStringLiteral("sentinel"));
-    plan.downloadList.append({ QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1 });
+    plan.downloadList.append({ QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1, QString() });
     return plan;
 }
 }
