@@ -219,8 +219,26 @@ void TestReleaseTool::publish()
     QCOMPARE(readAll(version + QStringLiteral("/changelog_client.txt")),
         readAll(path(QStringLiteral("changes.txt"))));
 
-    // The version and type come first, outside every section, where the plan never looks.
-    QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\n["));
+    // The version, the type and the file list's digest come first, outside every section,
+    // where the plan never looks.
+    const QByteArray fileList = readAll(ini + QStringLiteral(".sha256"));
+    QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\nsha256sums="
+        + QCryptographicHash::hash(fileList, QCryptographicHash::Sha256).toHex() + "\n["));
+    // The list is what sha256sum -c checks a mirror's copy with: every file but the ini's own.
+    QProcess sha256sum;
+    sha256sum.setWorkingDirectory(version);
+    sha256sum.start(QStringLiteral("sha256sum"), { "-c", "--strict", "client_macosx.ini.sha256" });
+    QVERIFY(sha256sum.waitForFinished(30000));
+    QVERIFY2(sha256sum.exitCode() == 0, sha256sum.readAllStandardOutput().constData());
+    QStringList listed;
+    for (const QByteArray& line : fileList.split('\n')) {
+        if (!line.isEmpty())
+            listed.append(QString::fromUtf8(line.mid(66)));
+    }
+    QCOMPARE(listed,
+        QStringList({ "bin_macosx/MacOS/launcher", "changelog_client.txt", "files/.hidden",
+            "files/Contents/Resources/a b%c,d.txt", "files/app.bin", "files/data/config.xml",
+            "files/data/config.xml.sig", "files/lib/libcore.dylib.gz" }));
     // Read the product ini the way the update plan does.
     QSettings settings(ini, QSettings::IniFormat);
     QCOMPARE(settings.childGroups(), QStringList({ "bin_macosx", "delete", "files" }));
