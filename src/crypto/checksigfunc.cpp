@@ -104,6 +104,7 @@ bool CheckSigFunc::sha256Matches(const QByteArray& hex)
     if (expectedSha256.isEmpty()
         || QString::fromLatin1(hex).compare(expectedSha256, Qt::CaseInsensitive) == 0)
         return true;
-    emit message(QStringLiteral("The SHA-256 of %1 is not the one the file list names").arg(filePath));
+    emit message(
+        QStringLiteral("The SHA-256 of %1 is not the one the file list names").arg(filePath));
     return false;
 }

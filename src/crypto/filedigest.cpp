@@ -63,14 +63,15 @@ FileBlockReader::Result FileDigest::sha1(
 
 FileBlockReader::Result FileDigest::sha256(const QString& path, QByteArray& hex)
 {
-    return readWithSha256(path, [](const char*, qint64) {}, &hex);
+    return readWithSha256(
+        path, [](const char*, qint64) {}, &hex);
 }
 
 QByteArray FileDigest::sha256(const QByteArray& data)
 {
     Sha256State state;
-    state.process(
-        reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()));
+    state.process(reinterpret_cast<const unsigned char*>(data.constData()),
+        static_cast<unsigned long>(data.size()));
     unsigned char digest[Sha256State::digestSize];
     state.done(digest);
     return QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toHex();

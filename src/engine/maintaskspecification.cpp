@@ -24,7 +24,8 @@ void MainTaskSpecification::execute()
 
 void MainTaskSpecification::makeSubtasksAndStart()
 {
-    auto* ini = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.08);
+    auto* ini
+        = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.08);
     addSubTask(ini);
     addSubTask(new Sha256SumsDownloadTaskSpecification(
         networkManager, mirrors, configuration, ini, this, 0.02));

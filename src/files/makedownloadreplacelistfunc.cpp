@@ -40,8 +40,7 @@ enum Finding { NothingToDo, Delete, Current, CurrentWithOldCopy, Replace, Replac
 bool matches(const QString& path, const QString& md5, const QString& sha256 = QString())
 {
     const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink()
-        && CheckSigFunc(path, md5, QString(), sha256).run();
+    return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5, QString(), sha256).run();
 }
 
 bool isOneUp(const QString& installPath)
@@ -267,11 +266,13 @@ bool MakeDownloadReplaceListFunc::attachFileList(const QString& iniPath, QList<E
         if (!entry.deletePath.isEmpty())
             continue;
         const FileDownloadSpecification& download = entry.download;
-        entry.download.sha256 = sums.digest(download.section + QLatin1Char('/') + download.fileName);
+        entry.download.sha256
+            = sums.digest(download.section + QLatin1Char('/') + download.fileName);
         if (entry.download.sha256.isEmpty()) {
-            emit message(QStringLiteral("Warning: the file list does not name %1 in section %2; "
-                                        "refusing the product ini")
-                             .arg(escapedForLog(download.fileName), escapedForLog(download.section)));
+            emit message(
+                QStringLiteral("Warning: the file list does not name %1 in section %2; "
+                               "refusing the product ini")
+                    .arg(escapedForLog(download.fileName), escapedForLog(download.section)));
             return false;
         }
     }

@@ -131,9 +131,10 @@ void TestCheckSigFunc::sha256WithTheOtherCheck()
     QSignalSpy messages(&func, &ASyncFunc::message);
     QCOMPARE(func.run(), pass);
     QCOMPARE(TestSpies::texts(messages),
-        pass ? QStringList()
-             : QStringList { QStringLiteral("The SHA-256 of %1 is not the one the file list names")
-                                 .arg(path) });
+        pass
+            ? QStringList()
+            : QStringList {
+                QStringLiteral("The SHA-256 of %1 is not the one the file list names").arg(path) });
 }
 
 void TestCheckSigFunc::signature_data()

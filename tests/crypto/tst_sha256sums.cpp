@@ -28,28 +28,28 @@ void TestSha256Sums::parse_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QStringList>("lookups"); // path=digest; an empty digest: not listed
 
-    QTest::newRow("two lines") << a + "  files/app\n" + b + "  files/lib/x.gz\n" << true
+    QTest::newRow("two lines") << a + "  files/app\n" + b + "  files/lib/x.gz\n"
+                               << true
                                << QStringList { "files/app=" + a, "files/lib/x.gz=" + b,
                                       "files/other=" };
     QTest::newRow("binary mode, no final newline, upper case")
         << a.toUpper() + " *files/app" << true << QStringList { "files/app=" + a };
-    QTest::newRow("comments, CRLF, leading ./")
-        << "# made by hand\r\n" + a + "  ./files/a b\r\n" << true
-        << QStringList { "files/a b=" + a };
-    QTest::newRow("escaped name") << "\\" + a + "  files/a\\\\b\\nc\n" << true
-                                  << QStringList { "files/a\\b\nc=" + a };
+    QTest::newRow("comments, CRLF, leading ./") << "# made by hand\r\n" + a + "  ./files/a b\r\n"
+                                                << true << QStringList { "files/a b=" + a };
+    QTest::newRow("escaped name") << "\\" + a + "  files/a\\\\b\\nc\n"
+                                  << true << QStringList { "files/a\\b\nc=" + a };
     QTest::newRow("one space") << a + " files/app\n" << false << QStringList();
     QTest::newRow("short digest") << a.left(63) + "  files/app\n" << false << QStringList();
     QTest::newRow("not hex") << QByteArray(64, 'g') + "  files/app\n" << false << QStringList();
     QTest::newRow("no name") << a + "  \n" << false << QStringList();
     QTest::newRow("blank line between") << a + "  x\n\n" + b + "  y\n" << false << QStringList();
     QTest::newRow("unknown escape") << "\\" + a + "  files/a\\tb\n" << false << QStringList();
-    QTest::newRow("one name, two digests")
-        << a + "  files/app\n" + b + "  files/app\n" << false << QStringList();
-    QTest::newRow("one name twice, one digest")
-        << a + "  files/app\n" + a + "  files/app\n" << true << QStringList { "files/app=" + a };
-    QTest::newRow("bad line after good ones")
-        << a + "  files/app\n" + "garbage\n" << false << QStringList { "files/app=" };
+    QTest::newRow("one name, two digests") << a + "  files/app\n" + b + "  files/app\n"
+                                           << false << QStringList();
+    QTest::newRow("one name twice, one digest") << a + "  files/app\n" + a + "  files/app\n"
+                                                << true << QStringList { "files/app=" + a };
+    QTest::newRow("bad line after good ones") << a + "  files/app\n" + "garbage\n"
+                                              << false << QStringList { "files/app=" };
 }
 
 void TestSha256Sums::parse()

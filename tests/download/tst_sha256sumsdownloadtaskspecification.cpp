@@ -15,8 +15,8 @@
 namespace {
 const QString iniName = QStringLiteral("client_test.ini");
 const QString listName = QStringLiteral("client_test.ini.sha256");
-const QByteArray goodList = QByteArray(64, 'a') + "  bin/update\n" + QByteArray(64, 'b')
-    + "  bin/lib.gz\n";
+const QByteArray goodList
+    = QByteArray(64, 'a') + "  bin/update\n" + QByteArray(64, 'b') + "  bin/lib.gz\n";
 const QByteArray malformedList = QByteArray(64, 'a') + " bin/update\n";
 
 QByteArray sha256(const QByteArray& data)
@@ -49,9 +49,8 @@ void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames_data()
     const QByteArray none;
     QTest::newRow("no key: nothing fetched")
         << none << goodList << none << none << true << QStringList { "first" } << 0 << QString();
-    QTest::newRow("the matching list")
-        << goodList << goodList << none << none << true << QStringList { "first" } << 1
-        << QString();
+    QTest::newRow("the matching list") << goodList << goodList << none << none << true
+                                       << QStringList { "first" } << 1 << QString();
     QTest::newRow("altered list, honest second mirror: the second's list")
         << goodList << altered << goodList << none << true << QStringList { "second" } << 2
         << QString();

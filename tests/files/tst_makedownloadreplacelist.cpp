@@ -28,8 +28,7 @@ QString md5(const QByteArray& content)
 // "{sha256:TEXT}" for its SHA-256.
 QString expand(QString text)
 {
-    static const QRegularExpression placeholder(
-        QStringLiteral("\\{(md5|MD5|sha256):([^{}]*)\\}"));
+    static const QRegularExpression placeholder(QStringLiteral("\\{(md5|MD5|sha256):([^{}]*)\\}"));
     QRegularExpressionMatch match;
     while ((match = placeholder.match(text)).hasMatch()) {
         QString sum = match.captured(1) == QStringLiteral("sha256")
@@ -66,7 +65,8 @@ FileSpecifications sentinelPlan()
 {
     FileSpecifications plan;
     plan.deleteList.append(QStringLiteral("sentinel"));
-    plan.downloadList.append({ QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1, QString() });
+    plan.downloadList.append(
+        { QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1, QString() });
     return plan;
 }
 }
@@ -613,7 +613,8 @@ void tst_MakeDownloadReplaceList::fileList_data()
 
     const QString ini = QStringLiteral(
         "[files]\ninst\\a.txt={md5:a}::1\ninst\\b.txt={md5:b}::1\n[delete]\ninst\\c=1\n");
-    const QString sums = QStringLiteral("{sha256:a}  files/inst/a.txt\n{sha256:b}  files/inst/b.txt\n");
+    const QString sums
+        = QStringLiteral("{sha256:a}  files/inst/a.txt\n{sha256:b}  files/inst/b.txt\n");
     QTest::newRow("each download gets its listed digest")
         << ini << sums << QString() << QStringList()
         << QStringList { "files/inst/a.txt=" + expand("{sha256:a}"),
@@ -661,8 +662,8 @@ void tst_MakeDownloadReplaceList::fileList()
     QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
     QStringList actual;
     for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList))
-        actual.append(entry.section + QLatin1Char('/') + entry.fileName + QLatin1Char('=')
-            + entry.sha256);
+        actual.append(
+            entry.section + QLatin1Char('/') + entry.fileName + QLatin1Char('=') + entry.sha256);
     actual.sort();
     QCOMPARE(actual, downloads);
 }
@@ -694,8 +695,7 @@ void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
     QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
     QVERIFY(QFile::copy(mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini"),
         session->filePath(clientType + QStringLiteral(".ini"))));
-    QVERIFY(QFile::copy(
-        mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini.sha256"),
+    QVERIFY(QFile::copy(mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini.sha256"),
         session->filePath(clientType + QStringLiteral(".ini.sha256"))));
 
     FileSpecifications plan;
@@ -713,7 +713,8 @@ void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
         replaces, QStringList({ "inst/added/new.txt", "inst/changed.txt", "inst/lib/libx.dylib" }));
     QCOMPARE(plan.downloadList.size(), 3);
     for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList)) {
-        QFile served(mirror + QStringLiteral("/7/") + entry.section + QLatin1Char('/') + entry.fileName);
+        QFile served(
+            mirror + QStringLiteral("/7/") + entry.section + QLatin1Char('/') + entry.fileName);
         QVERIFY(served.open(QIODevice::ReadOnly));
         QCOMPARE(entry.sha256,
             QString::fromLatin1(

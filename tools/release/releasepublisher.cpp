@@ -317,7 +317,8 @@ bool ReleasePublisher::writeFileList(QByteArray& fileListSha256)
         iniName + QStringLiteral(".sig2"), iniName + QLatin1String(Sha256Sums::suffix) };
     const QDir stage(stageDir);
     QStringList paths;
-    QDirIterator it(stageDir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(
+        stageDir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString relative = stage.relativeFilePath(it.next());
         if (!excluded.contains(relative))
@@ -329,7 +330,8 @@ bool ReleasePublisher::writeFileList(QByteArray& fileListSha256)
         // sha256sum would escape such a name; the updater could not store the file anyway.
         if (path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('\n'))
             || path.contains(QLatin1Char('\r')))
-            return fail(QStringLiteral("the file name %1 cannot be stored in the file list").arg(path));
+            return fail(
+                QStringLiteral("the file name %1 cannot be stored in the file list").arg(path));
         QByteArray sha256;
         if (FileDigest::sha256(stage.filePath(path), sha256) != FileBlockReader::Ok)
             return fail(QStringLiteral("cannot read back %1").arg(stage.filePath(path)));
@@ -366,9 +368,8 @@ bool ReleasePublisher::writeIni(const QByteArray& fileListSha256)
     if (!file.open(QIODevice::ReadWrite))
         return fail(QStringLiteral("cannot write %1").arg(path));
     const QByteArray sections = file.readAll();
-    const QByteArray identity = "version=" + QByteArray::number(options.version)
-        + "\ntype=" + options.clientType.toUtf8() + "\n" + Sha256Sums::iniKey + "="
-        + fileListSha256 + "\n";
+    const QByteArray identity = "version=" + QByteArray::number(options.version) + "\ntype="
+        + options.clientType.toUtf8() + "\n" + Sha256Sums::iniKey + "=" + fileListSha256 + "\n";
     if (!file.seek(0) || file.write(identity + sections) != identity.size() + sections.size()
         || !file.flush())
         return fail(QStringLiteral("cannot write %1").arg(path));
