@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -225,9 +226,13 @@ void TestReleaseTool::publish()
     QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\nsha256sums="
         + QCryptographicHash::hash(fileList, QCryptographicHash::Sha256).toHex() + "\n["));
     // The list is what sha256sum -c checks a mirror's copy with: every file but the ini's own.
+    // macOS ships shasum, which reads the same format.
+    const bool gnu = !QStandardPaths::findExecutable(QStringLiteral("sha256sum")).isEmpty();
     QProcess sha256sum;
     sha256sum.setWorkingDirectory(version);
-    sha256sum.start(QStringLiteral("sha256sum"), { "-c", "--strict", "client_macosx.ini.sha256" });
+    sha256sum.start(gnu ? QStringLiteral("sha256sum") : QStringLiteral("shasum"),
+        gnu ? QStringList { "-c", "--strict", "client_macosx.ini.sha256" }
+            : QStringList { "-a", "256", "-c", "client_macosx.ini.sha256" });
     QVERIFY(sha256sum.waitForFinished(30000));
     QVERIFY2(sha256sum.exitCode() == 0, sha256sum.readAllStandardOutput().constData());
     QStringList listed;
