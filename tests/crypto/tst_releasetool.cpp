@@ -119,6 +119,7 @@ void TestReleaseTool::initTestCase()
     QVERIFY(TestFiles::write(path(QStringLiteral("clash/app.bin")), "same download name"));
     QVERIFY(TestFiles::write(path(QStringLiteral("linked/real")), "real"));
     QVERIFY(QFile::link(QStringLiteral("real"), path(QStringLiteral("linked/link"))));
+    QVERIFY(TestFiles::write(path(QStringLiteral("line break/a\nb")), "unlistable"));
 }
 
 void TestReleaseTool::keygenSignVerify()
@@ -310,6 +311,8 @@ void TestReleaseTool::publishRefuses_data()
     QTest::newRow("two files, one download name")
         << QStringList { "--bin-dir", path("clash") } << "same place as another file";
     QTest::newRow("symbolic link") << QStringList { "--input", path("linked") } << "symbolic link";
+    QTest::newRow("line break in a file name")
+        << QStringList { "--input", path("line break") } << "cannot be stored in the file list";
     QTest::newRow("output inside the input")
         << QStringList { "--input", path("refused-output inside the input") } << "lies inside";
     QTest::newRow("reserved section") << QStringList { "--section", "delete" } << "invalid section";

@@ -1,5 +1,6 @@
 #include "releasepublisher.h"
 
+#include "cryptexception.h"
 #include "filedigest.h"
 #include "releasefilewriter.h"
 #include "releasesigner.h"
@@ -326,22 +327,26 @@ bool ReleasePublisher::writeFileList(QByteArray& fileListSha256)
     }
     std::sort(paths.begin(), paths.end());
     QByteArray list;
-    for (const QString& path : std::as_const(paths)) {
-        // sha256sum would escape such a name; the updater could not store the file anyway.
-        if (path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('\n'))
-            || path.contains(QLatin1Char('\r')))
-            return fail(
-                QStringLiteral("the file name %1 cannot be stored in the file list").arg(path));
-        QByteArray sha256;
-        if (FileDigest::sha256(stage.filePath(path), sha256) != FileBlockReader::Ok)
-            return fail(QStringLiteral("cannot read back %1").arg(stage.filePath(path)));
-        list += sha256 + "  " + path.toUtf8() + '\n';
+    try {
+        for (const QString& path : std::as_const(paths)) {
+            // sha256sum would escape such a name; the updater could not store the file anyway.
+            if (path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('\n'))
+                || path.contains(QLatin1Char('\r')))
+                return fail(
+                    QStringLiteral("the file name %1 cannot be stored in the file list").arg(path));
+            QByteArray sha256;
+            if (FileDigest::sha256(stage.filePath(path), sha256) != FileBlockReader::Ok)
+                return fail(QStringLiteral("cannot read back %1").arg(stage.filePath(path)));
+            list += sha256 + "  " + path.toUtf8() + '\n';
+        }
+        fileListSha256 = FileDigest::sha256(list);
+    } catch (const crypt_exception& e) {
+        return fail(QString::fromUtf8(e.what()));
     }
     const QString listPath = stage.filePath(iniName + QLatin1String(Sha256Sums::suffix));
     QFile file(listPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size() || !file.flush())
         return fail(QStringLiteral("cannot write %1").arg(listPath));
-    fileListSha256 = FileDigest::sha256(list);
     return true;
 }
 
