@@ -41,7 +41,8 @@ int main(int argc, char** argv)
         const QStringList fields = in.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (fields.size() != 4)
             continue;
-        list.append({ fields.at(0), fields.at(1), fields.at(2), fields.at(3).toULongLong() });
+        list.append(
+            { fields.at(0), fields.at(1), fields.at(2), fields.at(3).toULongLong(), QString() });
     }
 
     Configuration configuration;

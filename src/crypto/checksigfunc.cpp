@@ -7,11 +7,12 @@
 
 #include <QFile>
 
-CheckSigFunc::CheckSigFunc(
-    const QString& filePath, const QString& expectedMd5, const QString& signaturePath)
+CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& expectedMd5,
+    const QString& signaturePath, const QString& expectedSha256)
     : filePath(filePath)
     , expectedMd5(expectedMd5)
     , signaturePath(signaturePath.isEmpty() ? filePath + QStringLiteral(".sig") : signaturePath)
+    , expectedSha256(expectedSha256)
 {
 }
 
@@ -22,17 +23,25 @@ bool CheckSigFunc::run()
 
 bool CheckSigFunc::checkMD5()
 {
-    QByteArray hex;
-    if (!readSucceeded(filePath, FileDigest::md5(filePath, hex)))
+    try {
+        QByteArray hex;
+        QByteArray sha256;
+        if (!readSucceeded(filePath, FileDigest::md5(filePath, hex, sha256Wanted(sha256))))
+            return false;
+        return QString::fromLatin1(hex).compare(expectedMd5, Qt::CaseInsensitive) == 0
+            && sha256Matches(sha256);
+    } catch (const std::exception&) {
         return false;
-    return QString::fromLatin1(hex).compare(expectedMd5, Qt::CaseInsensitive) == 0;
+    }
 }
 
 bool CheckSigFunc::checkRSA()
 {
     try {
         unsigned char digest[HASH_SIZE];
-        if (!readSucceeded(filePath, FileDigest::sha1(filePath, digest)))
+        QByteArray sha256;
+        if (!readSucceeded(filePath, FileDigest::sha1(filePath, digest, sha256Wanted(sha256)))
+            || !sha256Matches(sha256))
             return false;
         QByteArray signature;
         if (!readFile(signaturePath, signature))
@@ -82,5 +91,20 @@ bool CheckSigFunc::readSucceeded(const QString& path, FileBlockReader::Result re
         break;
     }
     emit message(QStringLiteral("could not read file %1 correctly").arg(path));
+    return false;
+}
+
+QByteArray* CheckSigFunc::sha256Wanted(QByteArray& hex) const
+{
+    return expectedSha256.isEmpty() ? nullptr : &hex;
+}
+
+bool CheckSigFunc::sha256Matches(const QByteArray& hex)
+{
+    if (expectedSha256.isEmpty()
+        || QString::fromLatin1(hex).compare(expectedSha256, Qt::CaseInsensitive) == 0)
+        return true;
+    emit message(
+        QStringLiteral("The SHA-256 of %1 is not the one the file list names").arg(filePath));
     return false;
 }

@@ -15,7 +15,7 @@ CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(QString filePat
 
 ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 {
-    return new CheckSigFunc(filePath, expectedMd5, signaturePath);
+    return new CheckSigFunc(filePath, expectedMd5, signaturePath, expectedSha256);
 }
 
 void CheckSignatureTaskSpecification::runDone(bool ok)

@@ -20,6 +20,8 @@ public:
     bool cancelOnFailure;
     // The signature file of a signature check; empty: filePath + ".sig".
     QString signaturePath;
+    // Empty: the SHA-256 is not checked.
+    QString expectedSha256;
 
     ASyncFunc* createFunction() override;
     void runDone(bool ok) override;

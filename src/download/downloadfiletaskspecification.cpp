@@ -16,6 +16,7 @@ DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadS
     , fileName(file.fileName)
     , md5(file.md5)
     , size(qint64(file.size))
+    , sha256(file.sha256)
     , signatureName(file.fileName + QStringLiteral(".sig"))
     , networkManager(manager)
     , mirrors(mirrors)
@@ -62,6 +63,7 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     }
     auto* check = new CheckSignatureTaskSpecification(localPath, md5, false, this, 0.2);
     check->signaturePath = signaturePath;
+    check->expectedSha256 = sha256;
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &DownloadFileTaskSpecification::onSigCheckDone, Qt::DirectConnection);
     addSubTask(check);

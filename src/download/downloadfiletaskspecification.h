@@ -11,7 +11,8 @@ class QNetworkAccessManager;
 
 // Downloads one planned file to tempDir + "/" + fileName and checks it (by MD5, or, when no
 // MD5 is listed, by its signature, whose ".sig" is downloaded first to tempDir + "/" +
-// signatureName), one after the other; the ".sig" comes from the file's mirror while that
+// signatureName; and by the SHA-256 of the release's file list when it has one), one after
+// the other; the ".sig" comes from the file's mirror while that
 // mirror is listed. A file that fails its check is blamed on the mirror that served it (and its
 // ".sig"): the mirror is removed and the file fetched and checked again elsewhere, so retries
 // end when the mirrors do. A signed file whose halves came from two mirrors (the first failed
@@ -29,6 +30,8 @@ public:
     QString fileName;
     QString md5;
     qint64 size;
+    // Empty when the release has no file list.
+    QString sha256;
     // Where the ".sig" of a signature-checked file goes, relative to tempDir: fileName + ".sig"
     // unless the list task gives another name, because another task of the list writes that
     // one. A name other than fileName + ".sig" is removed after the check.

@@ -57,6 +57,10 @@ public:
     static QString ed25519Error(const QString& iniPath, const QString& sig2Path, int version,
         const TrustedKeys& trusted, bool required, qint32 legacyMax);
 
+    // The download of the ini that passed its check, so that files belonging to it can be
+    // fetched from the same mirror; null when the copy in the session directory was used.
+    const DownloadTaskSpecification* iniDownload() const { return iniTask; }
+
 public slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
 

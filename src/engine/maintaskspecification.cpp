@@ -7,6 +7,7 @@
 #include "inidownloadtaskspecification.h"
 #include "installedrecord.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "sha256sumsdownloadtaskspecification.h"
 #include "targetversioncheck.h"
 
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager,
@@ -34,7 +35,11 @@ void MainTaskSpecification::execute()
 
 void MainTaskSpecification::makeSubtasksAndStart()
 {
-    addSubTask(new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.1));
+    auto* ini
+        = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.08);
+    addSubTask(ini);
+    addSubTask(new Sha256SumsDownloadTaskSpecification(
+        networkManager, mirrors, configuration, ini, this, 0.02));
     addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.05));
     addSubTask(new DownloadFileListTaskSpecification(
         &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));

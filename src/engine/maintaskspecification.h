@@ -8,14 +8,15 @@ class FileReplaceListTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// The root task of one update run. execute() builds the five steps up front (product ini,
-// plan, downloads, replacement, deletion) with the shares 0.1, 0.05, 0.4, 0.4 and 0.05 and runs
-// them one after another; the first cancelled step ends the run. Once the replacement has
-// committed, the update is done: a cancellation is ignored (and said so) and the delete step
-// runs to its end, so a run is never reported as aborted while the new version is in place. The task owns the plan the
-// steps fill and read: the later steps hold pointers into it and read their lists only when they
-// execute, and being the task's children they never outlive it. The shared objects are not
-// owned. The engine creates one per run and deletes it (deferred) once it finished or cancelled.
+// The root task of one update run. execute() builds the six steps up front (product ini, its
+// file list, plan, downloads, replacement, deletion) with the shares 0.08, 0.02, 0.05, 0.4, 0.4
+// and 0.05 and runs them one after another; the first cancelled step ends the run. Once the
+// replacement has committed, the update is done: a cancellation is ignored (and said so) and the
+// delete step runs to its end, so a run is never reported as aborted while the new version is in
+// place. The task owns the plan the steps fill and read: the later steps hold pointers into it and
+// read their lists only when they execute, and being the task's children they never outlive it. The
+// shared objects are not owned. The engine creates one per run and deletes it (deferred) once it
+// finished or cancelled.
 //
 // A target older than what is installed ends the run at once, with nothing fetched (see
 // TargetVersionCheck); a committed replacement makes its version the installed one.

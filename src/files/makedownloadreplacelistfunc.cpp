@@ -7,6 +7,7 @@
 #include "filereplacetaskspecification.h"
 #include "filespecifications.h"
 #include "planpathcheck.h"
+#include "sha256sums.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,10 +40,10 @@ enum Finding { NothingToDo, Delete, Current, CurrentWithOldCopy, Replace, Replac
 
 // Only a regular file can be current or complete: a release holds no links, a link is replaced
 // rather than written through, and reading a FIFO or a device planted there might never end.
-bool matches(const QString& path, const QString& md5)
+bool matches(const QString& path, const QString& md5, const QString& sha256 = QString())
 {
     const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5).run();
+    return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5, QString(), sha256).run();
 }
 
 // An installed file is current when its MD5 is the listed one; the cache spares the hashing of
@@ -111,7 +112,8 @@ bool MakeDownloadReplaceListFunc::run()
     }
 
     QList<Entry> entries;
-    if (!refuseEscapes(iniPath) || !readEntries(settings, entries) || !refuseLinksOut(entries)
+    if (!refuseEscapes(iniPath) || !readEntries(settings, entries)
+        || !attachFileList(iniPath, entries) || !refuseLinksOut(entries)
         || !refuseCollisions(entries))
         return false;
     const QString root = Configuration::getAppRootPath();
@@ -236,8 +238,10 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
                 : Current;
         }
         cache.expectWritten(relativePath, md5.toLower());
-        // A complete download left by an interrupted run is reused.
-        return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5)
+        // A complete download left by an interrupted run is reused; it is downloaded bytes, so
+        // the file list's SHA-256 holds for it too.
+        return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5,
+                   entry.download.sha256)
             ? Replace
             : ReplaceAndDownload;
     };
@@ -275,6 +279,38 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
             break;
         }
     }
+}
+
+// With a file list named by the signed ini, every download must match its SHA-256 as well as
+// its MD5, which alone lets a mirror serve a collision twin. A file the list does not name
+// would escape that check, so the ini is refused. Installed files are still compared by MD5:
+// they were checked when they were downloaded, and the list names a packed file's ".gz" only.
+bool MakeDownloadReplaceListFunc::attachFileList(const QString& iniPath, QList<Entry>& entries)
+{
+    const QString listed = Sha256Sums::digestInIni(iniPath);
+    if (listed.isEmpty())
+        return true;
+    Sha256Sums sums;
+    if (sums.load(iniPath + QLatin1String(Sha256Sums::suffix), listed) != Sha256Sums::Ok) {
+        emit message(QStringLiteral("The file list of the product ini could not be verified; "
+                                    "refusing the product ini"));
+        return false;
+    }
+    for (Entry& entry : entries) {
+        if (!entry.deletePath.isEmpty())
+            continue;
+        const FileDownloadSpecification& download = entry.download;
+        entry.download.sha256
+            = sums.digest(download.section + QLatin1Char('/') + download.fileName);
+        if (entry.download.sha256.isEmpty()) {
+            emit message(
+                QStringLiteral("Warning: the file list does not name %1 in section %2; "
+                               "refusing the product ini")
+                    .arg(escapedForLog(download.fileName), escapedForLog(download.section)));
+            return false;
+        }
+    }
+    return true;
 }
 
 // The settings reader turns a backslash in a value into an escape ("lib\libfoo.dylib" would

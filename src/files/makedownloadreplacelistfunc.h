@@ -32,6 +32,7 @@ private:
     bool readEntries(QSettings& settings, QList<Entry>& entries);
     bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
     bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
+    bool attachFileList(const QString& iniPath, QList<Entry>& entries);
     bool refuseLinksOut(QList<Entry>& entries);
     bool refuseCollisions(QList<Entry>& entries);
     void checkEntries(const QList<Entry>& entries, int total);

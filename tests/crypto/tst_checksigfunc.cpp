@@ -24,6 +24,8 @@ private slots:
     void md5_data();
     void md5();
     void md5OfMissingFile();
+    void sha256WithTheOtherCheck_data();
+    void sha256WithTheOtherCheck();
     void signature_data();
     void signature();
 
@@ -85,6 +87,54 @@ void TestCheckSigFunc::md5OfMissingFile()
     QCOMPARE(messages.count(), 1);
     QCOMPARE(messages.at(0).at(0).toString(),
         QStringLiteral("Could not open file %1 for reading").arg(path));
+}
+
+void TestCheckSigFunc::sha256WithTheOtherCheck_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("bySignature"); // otherwise by MD5
+    QTest::addColumn<QString>("expectedSha256");
+    QTest::addColumn<bool>("pass");
+
+    const QByteArray small("the client binary");
+    const QString digest
+        = QString::fromLatin1(QCryptographicHash::hash(small, QCryptographicHash::Sha256).toHex());
+    const QString other(64, QLatin1Char('0'));
+    QTest::newRow("MD5 and SHA-256 match") << small << false << digest << true;
+    QTest::newRow("SHA-256 upper case") << small << false << digest.toUpper() << true;
+    QTest::newRow("MD5 matches, SHA-256 does not") << small << false << other << false;
+    QTest::newRow("signature and SHA-256 match") << small << true << digest << true;
+    QTest::newRow("signature matches, SHA-256 does not") << small << true << other << false;
+    const QByteArray large = TestFiles::noise(3 * 1024 * 1024 + 17);
+    QTest::newRow("several blocks")
+        << large << false
+        << QString::fromLatin1(QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex())
+        << true;
+}
+
+void TestCheckSigFunc::sha256WithTheOtherCheck()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, bySignature);
+    QFETCH(QString, expectedSha256);
+    QFETCH(bool, pass);
+
+    QTemporaryDir caseDir(dir.filePath(QStringLiteral("sha-XXXXXX")));
+    const QString path = caseDir.filePath(QStringLiteral("file.bin"));
+    QVERIFY(TestFiles::write(path, content));
+    if (bySignature)
+        QVERIFY(TestSigning::signFile(path));
+    const QString md5 = bySignature
+        ? QString()
+        : QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+    CheckSigFunc func(path, md5, QString(), expectedSha256);
+    QSignalSpy messages(&func, &ASyncFunc::message);
+    QCOMPARE(func.run(), pass);
+    QCOMPARE(TestSpies::texts(messages),
+        pass
+            ? QStringList()
+            : QStringList {
+                QStringLiteral("The SHA-256 of %1 is not the one the file list names").arg(path) });
 }
 
 void TestCheckSigFunc::signature_data()

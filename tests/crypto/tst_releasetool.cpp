@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -128,6 +129,7 @@ void TestReleaseTool::initTestCase()
     QVERIFY(TestFiles::write(path(QStringLiteral("clash/app.bin")), "same download name"));
     QVERIFY(TestFiles::write(path(QStringLiteral("linked/real")), "real"));
     QVERIFY(QFile::link(QStringLiteral("real"), path(QStringLiteral("linked/link"))));
+    QVERIFY(TestFiles::write(path(QStringLiteral("line break/a\nb")), "unlistable"));
 }
 
 void TestReleaseTool::keygenSignVerify()
@@ -277,8 +279,30 @@ void TestReleaseTool::publish()
     QCOMPARE(readAll(version + QStringLiteral("/changelog_client.txt")),
         readAll(path(QStringLiteral("changes.txt"))));
 
-    // The version and type come first, outside every section, where the plan never looks.
-    QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\n["));
+    // The version, the type and the file list's digest come first, outside every section,
+    // where the plan never looks.
+    const QByteArray fileList = readAll(ini + QStringLiteral(".sha256"));
+    QVERIFY(readAll(ini).startsWith("version=3013\ntype=client_macosx\nsha256sums="
+        + QCryptographicHash::hash(fileList, QCryptographicHash::Sha256).toHex() + "\n["));
+    // The list is what sha256sum -c checks a mirror's copy with: every file but the ini's own.
+    // macOS ships shasum, which reads the same format.
+    const bool gnu = !QStandardPaths::findExecutable(QStringLiteral("sha256sum")).isEmpty();
+    QProcess sha256sum;
+    sha256sum.setWorkingDirectory(version);
+    sha256sum.start(gnu ? QStringLiteral("sha256sum") : QStringLiteral("shasum"),
+        gnu ? QStringList { "-c", "--strict", "client_macosx.ini.sha256" }
+            : QStringList { "-a", "256", "-c", "client_macosx.ini.sha256" });
+    QVERIFY(sha256sum.waitForFinished(30000));
+    QVERIFY2(sha256sum.exitCode() == 0, sha256sum.readAllStandardOutput().constData());
+    QStringList listed;
+    for (const QByteArray& line : fileList.split('\n')) {
+        if (!line.isEmpty())
+            listed.append(QString::fromUtf8(line.mid(66)));
+    }
+    QCOMPARE(listed,
+        QStringList({ "bin_macosx/MacOS/launcher", "changelog_client.txt", "files/.hidden",
+            "files/Contents/Resources/a b%c,d.txt", "files/app.bin", "files/data/config.xml",
+            "files/data/config.xml.sig", "files/lib/libcore.dylib.gz" }));
     // Read the product ini the way the update plan does.
     QSettings settings(ini, QSettings::IniFormat);
     QCOMPARE(settings.childGroups(), QStringList({ "bin_macosx", "delete", "files" }));
@@ -351,6 +375,8 @@ void TestReleaseTool::publishRefuses_data()
     QTest::newRow("two files, one download name")
         << QStringList { "--bin-dir", path("clash") } << "same place as another file";
     QTest::newRow("symbolic link") << QStringList { "--input", path("linked") } << "symbolic link";
+    QTest::newRow("line break in a file name")
+        << QStringList { "--input", path("line break") } << "cannot be stored in the file list";
     QTest::newRow("output inside the input")
         << QStringList { "--input", path("refused-output inside the input") } << "lies inside";
     QTest::newRow("reserved section") << QStringList { "--section", "delete" } << "invalid section";

@@ -27,6 +27,29 @@ QByteArray contentFor(int index)
 {
     return TestFiles::noise(20000 + index * 3001, quint32(index));
 }
+
+// Two 128-byte messages with one MD5 (Wang and Yu's collision): a mirror can serve either as
+// the other, and only a second digest tells them apart.
+QByteArray published()
+{
+    return QByteArray::fromHex("d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
+                               "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
+                               "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
+                               "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70");
+}
+
+QByteArray md5Twin()
+{
+    QByteArray twin = published();
+    for (const int at : { 19, 45, 59, 83, 109, 123 })
+        twin[at] = char(twin.at(at) ^ 0x80);
+    return twin;
+}
+
+QString hexDigest(const QByteArray& data, QCryptographicHash::Algorithm algorithm)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, algorithm).toHex());
+}
 } // namespace
 
 class TestDownloadFileListTaskSpecification : public QObject
@@ -38,6 +61,8 @@ private slots:
     void cleanup();
     void streamsStartInListOrder();
     void badFileCostsItsMirror();
+    void md5TwinCostsItsMirror_data();
+    void md5TwinCostsItsMirror();
     void signedFileBringsItsSignature_data();
     void signedFileBringsItsSignature();
     void emptyListNeedsNoDownloads();
@@ -191,6 +216,57 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+}
+
+void TestDownloadFileListTaskSpecification::md5TwinCostsItsMirror_data()
+{
+    QTest::addColumn<bool>("honestMirror");
+    QTest::newRow("twin first, then an honest mirror: the published file") << true;
+    QTest::newRow("twin alone: nothing downloaded") << false;
+}
+
+void TestDownloadFileListTaskSpecification::md5TwinCostsItsMirror()
+{
+    QFETCH(bool, honestMirror);
+    QCOMPARE(hexDigest(published(), QCryptographicHash::Md5),
+        hexDigest(md5Twin(), QCryptographicHash::Md5));
+    QTemporaryDir twinDir;
+    QVERIFY(TestFiles::write(twinDir.filePath(QStringLiteral("9/bin/twin.bin")), md5Twin()));
+    QVERIFY(TestFiles::write(served.filePath(QStringLiteral("9/bin/twin.bin")), published()));
+    TestHttpServer* twinServer = net->startServer(twinDir.path());
+    QVERIFY(twinServer);
+    net->add(QStringLiteral("twin"), twinServer);
+    if (honestMirror)
+        net->add(QStringLiteral("honest"), server);
+    net->seedFirstChoice(0);
+
+    FileDownloadSpecification file;
+    file.section = QStringLiteral("bin");
+    file.fileName = QStringLiteral("twin.bin");
+    file.md5 = hexDigest(published(), QCryptographicHash::Md5);
+    file.size = quint64(published().size());
+    file.sha256 = hexDigest(published(), QCryptographicHash::Sha256);
+    downloadList = { file };
+    task = std::make_unique<DownloadFileListTaskSpecification>(
+        &downloadList, &net->manager, &net->mirrors, &configuration, nullptr, 0.4);
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    task->execute();
+    QTRY_VERIFY(!finished.isEmpty() || !canceled.isEmpty());
+
+    QCOMPARE(twinServer->totalRequestCount(), 1);
+    QVERIFY(TestSpies::texts(messages).contains(
+        QStringLiteral("md5 sum for twin.bin failed, invalidating mirror and retrying")));
+    QCOMPARE(net->mirrors.getMirrorIndex(QStringLiteral("twin")), -1);
+    const QString local = session->filePath(QStringLiteral("twin.bin"));
+    if (honestMirror) {
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(TestFiles::read(local), published());
+    } else {
+        QCOMPARE(canceled.size(), 1);
+        QVERIFY(!QFile::exists(local) || TestFiles::read(local) != published());
+    }
 }
 
 // A file listed without an MD5 is checked against its ".sig", which nothing else may fetch in

@@ -404,6 +404,7 @@ void TestWholeRun::run()
         // update server is the one installed above.)
         const QStringList expected { QStringLiteral("Starting update process"),
             QStringLiteral("Download / check product ini"),
+            QStringLiteral("Download / check file list"),
             QStringLiteral("Compiling download and replace list"),
             QStringLiteral("Downloading files"), QStringLiteral("Starting file updates"),
             QStringLiteral("Starting deleting files"), QStringLiteral("Remove temporary files..."),
@@ -418,6 +419,7 @@ void TestWholeRun::run()
         QCOMPARE(outcome.lines.constLast(), expected.constLast());
         // The nginx mirrors served the new files.
         QVERIFY(nginx->allRequests().contains(QStringLiteral("/3013/files/data/added.bin")));
+        QVERIFY(nginx->allRequests().contains(QStringLiteral("/3013/client_macosx.ini.sha256")));
         // Then the client is started again, by a detached opener that may still be writing.
         QTRY_COMPARE(TestFiles::read(ProgramEnvironment::openerRecord(tmp)),
             QDir(app).canonicalPath().toUtf8() + '\n');

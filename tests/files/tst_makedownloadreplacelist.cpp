@@ -27,13 +27,18 @@ QString md5(const QByteArray& content)
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
 }
 
-// "{md5:TEXT}" and "{MD5:TEXT}" stand for the lower- and upper-case MD5 of TEXT.
+// "{md5:TEXT}" and "{MD5:TEXT}" stand for the lower- and upper-case MD5 of TEXT,
+// "{sha256:TEXT}" for its SHA-256.
 QString expand(QString text)
 {
-    static const QRegularExpression placeholder(QStringLiteral("\\{(md5|MD5):([^}]*)\\}"));
+    static const QRegularExpression placeholder(QStringLiteral("\\{(md5|MD5|sha256):([^{}]*)\\}"));
     QRegularExpressionMatch match;
     while ((match = placeholder.match(text)).hasMatch()) {
-        QString sum = md5(match.captured(2).toUtf8());
+        QString sum = match.captured(1) == QStringLiteral("sha256")
+            ? QString::fromLatin1(
+                QCryptographicHash::hash(match.captured(2).toUtf8(), QCryptographicHash::Sha256)
+                    .toHex())
+            : md5(match.captured(2).toUtf8());
         if (match.captured(1) == QStringLiteral("MD5"))
             sum = sum.toUpper();
         text.replace(match.capturedStart(), match.capturedLength(), sum);
@@ -63,7 +68,8 @@ FileSpecifications sentinelPlan()
 {
     FileSpecifications plan;
     plan.deleteList.append(QStringLiteral("sentinel"));
-    plan.downloadList.append({ QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1 });
+    plan.downloadList.append(
+        { QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1, QString() });
     return plan;
 }
 }
@@ -84,6 +90,8 @@ private slots:
     void unsafePathsStopThePlan();
     void linksOnTheWay_data();
     void linksOnTheWay();
+    void fileList_data();
+    void fileList();
     void productIniFromReleaseTool();
     void checksEndingOutOfOrderKeepTheIniOrder();
     void statCache_data();
@@ -601,6 +609,72 @@ void tst_MakeDownloadReplaceList::linksOnTheWay()
     QCOMPARE(plan.deleteList, deletes);
 }
 
+void tst_MakeDownloadReplaceList::fileList_data()
+{
+    QTest::addColumn<QString>("ini"); // the sections; the key of the list is added before them
+    QTest::addColumn<QString>("sums"); // the list the ini names
+    QTest::addColumn<QString>("sessionSums"); // the list in the session; null: sums
+    QTest::addColumn<QStringList>("downloaded"); // name=content in the session directory
+    QTest::addColumn<QStringList>("downloads"); // section/fileName=sha256
+    QTest::addColumn<QString>("failure"); // the last message of a failed plan
+
+    const QString ini = QStringLiteral(
+        "[files]\ninst\\a.txt={md5:a}::1\ninst\\b.txt={md5:b}::1\n[delete]\ninst\\c=1\n");
+    const QString sums
+        = QStringLiteral("{sha256:a}  files/inst/a.txt\n{sha256:b}  files/inst/b.txt\n");
+    QTest::newRow("each download gets its listed digest")
+        << ini << sums << QString() << QStringList()
+        << QStringList { "files/inst/a.txt=" + expand("{sha256:a}"),
+               "files/inst/b.txt=" + expand("{sha256:b}") }
+        << QString();
+    QTest::newRow("a download left behind whose SHA-256 differs is fetched again")
+        << ini << QStringLiteral("{sha256:a}  files/inst/a.txt\n{sha256:B}  files/inst/b.txt\n")
+        << QString() << QStringList { "inst/a.txt=a", "inst/b.txt=b" }
+        << QStringList { "files/inst/b.txt=" + expand("{sha256:B}") } << QString();
+    QTest::newRow("a file the list does not name refuses the ini")
+        << ini << QStringLiteral("{sha256:a}  files/inst/a.txt\n") << QString() << QStringList()
+        << QStringList()
+        << "Warning: the file list does not name inst/b.txt in section files; refusing the "
+           "product ini";
+    QTest::newRow("a list the ini does not name refuses the ini")
+        << ini << sums << sums + QStringLiteral("{sha256:c}  files/inst/c\n") << QStringList()
+        << QStringList()
+        << "The file list of the product ini could not be verified; refusing the product ini";
+}
+
+void tst_MakeDownloadReplaceList::fileList()
+{
+    QFETCH(QString, ini);
+    QFETCH(QString, sums);
+    QFETCH(QString, sessionSums);
+    QFETCH(QStringList, downloaded);
+    QFETCH(QStringList, downloads);
+    QFETCH(QString, failure);
+    const QByteArray list = expand(sums).toUtf8();
+    writeIni(QStringLiteral("version=7\nsha256sums=")
+        + QString::fromLatin1(QCryptographicHash::hash(list, QCryptographicHash::Sha256).toHex())
+        + QLatin1Char('\n') + ini);
+    QVERIFY(writeFile(session->filePath(clientType + QStringLiteral(".ini.sha256")),
+        sessionSums.isNull() ? list : expand(sessionSums).toUtf8()));
+    QVERIFY(writeFiles(session->path(), downloaded));
+
+    FileSpecifications plan = sentinelPlan();
+    const Result result = runPlan(plan);
+    if (!failure.isEmpty()) {
+        QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
+        QCOMPARE(result.messages.last(), failure);
+        QCOMPARE(plan.downloadList.size(), 1);
+        return;
+    }
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
+    QStringList actual;
+    for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList))
+        actual.append(
+            entry.section + QLatin1Char('/') + entry.fileName + QLatin1Char('=') + entry.sha256);
+    actual.sort();
+    QCOMPARE(actual, downloads);
+}
+
 // A release published by the release tool, against the previous version as installed.
 void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
 {
@@ -628,6 +702,8 @@ void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
     QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
     QVERIFY(QFile::copy(mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini"),
         session->filePath(clientType + QStringLiteral(".ini"))));
+    QVERIFY(QFile::copy(mirror + QStringLiteral("/7/") + clientType + QStringLiteral(".ini.sha256"),
+        session->filePath(clientType + QStringLiteral(".ini.sha256"))));
 
     FileSpecifications plan;
     QCOMPARE(runPlan(plan).state, qint32(TaskSpecification::TaskFinished));
@@ -643,6 +719,14 @@ void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
     QCOMPARE(
         replaces, QStringList({ "inst/added/new.txt", "inst/changed.txt", "inst/lib/libx.dylib" }));
     QCOMPARE(plan.downloadList.size(), 3);
+    for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList)) {
+        QFile served(
+            mirror + QStringLiteral("/7/") + entry.section + QLatin1Char('/') + entry.fileName);
+        QVERIFY(served.open(QIODevice::ReadOnly));
+        QCOMPARE(entry.sha256,
+            QString::fromLatin1(
+                QCryptographicHash::hash(served.readAll(), QCryptographicHash::Sha256).toHex()));
+    }
     QCOMPARE(plan.deleteList, QStringList { "inst/gone.txt" });
 }
 

@@ -1,9 +1,11 @@
 #include "releasepublisher.h"
 
+#include "cryptexception.h"
 #include "ed25519signer.h"
 #include "filedigest.h"
 #include "releasefilewriter.h"
 #include "releasesigner.h"
+#include "sha256sums.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -143,12 +145,8 @@ bool ReleasePublisher::publish()
         return false;
     if (!options.binDir.isEmpty() && !publishTree(options.binDir, binSection, signer))
         return false;
-    if (!collectDeletes() || !writeIni())
+    if (!collectDeletes())
         return false;
-    if (!signer.signFile(QDir(stageDir).filePath(iniName)))
-        return fail(signer.errorString());
-    if (!ed25519Signer.isEmpty() && !ed25519Signer.signFile(QDir(stageDir).filePath(iniName)))
-        return fail(ed25519Signer.errorString());
     if (!options.changelogFile.isEmpty()) {
         const QString changelog = QDir(stageDir).filePath(QStringLiteral("changelog_client.txt"));
         QByteArray md5;
@@ -156,6 +154,15 @@ bool ReleasePublisher::publish()
         if (!writer.copy(options.changelogFile, changelog, md5))
             return fail(writer.errorString());
     }
+    // The file list must hold every other published file, and the ini its digest, before the
+    // ini is signed.
+    QByteArray fileListSha256;
+    if (!writeFileList(fileListSha256) || !writeIni(fileListSha256))
+        return false;
+    if (!signer.signFile(QDir(stageDir).filePath(iniName)))
+        return fail(signer.errorString());
+    if (!ed25519Signer.isEmpty() && !ed25519Signer.signFile(QDir(stageDir).filePath(iniName)))
+        return fail(ed25519Signer.errorString());
 
     // QTemporaryDir makes its directory private; the mirror's web server must read it.
     QFile::setPermissions(stageDir,
@@ -309,7 +316,49 @@ bool ReleasePublisher::collectDeletes()
     return true;
 }
 
-bool ReleasePublisher::writeIni()
+// The SHA-256 of every published file beside the ini, in sha256sum's format and sorted by
+// path, so that "sha256sum -c" checks a mirror's copy as well as the updater does. The ini and
+// its signatures are left out: they are checked by the signatures, which cover the list.
+bool ReleasePublisher::writeFileList(QByteArray& fileListSha256)
+{
+    const QString iniName = options.clientType + QStringLiteral(".ini");
+    const QSet<QString> excluded = { iniName, iniName + QStringLiteral(".sig"),
+        iniName + QStringLiteral(".sig2"), iniName + QLatin1String(Sha256Sums::suffix) };
+    const QDir stage(stageDir);
+    QStringList paths;
+    QDirIterator it(
+        stageDir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = stage.relativeFilePath(it.next());
+        if (!excluded.contains(relative))
+            paths.append(relative);
+    }
+    std::sort(paths.begin(), paths.end());
+    QByteArray list;
+    try {
+        for (const QString& path : std::as_const(paths)) {
+            // sha256sum would escape such a name; the updater could not store the file anyway.
+            if (path.contains(QLatin1Char('\\')) || path.contains(QLatin1Char('\n'))
+                || path.contains(QLatin1Char('\r')))
+                return fail(
+                    QStringLiteral("the file name %1 cannot be stored in the file list").arg(path));
+            QByteArray sha256;
+            if (FileDigest::sha256(stage.filePath(path), sha256) != FileBlockReader::Ok)
+                return fail(QStringLiteral("cannot read back %1").arg(stage.filePath(path)));
+            list += sha256 + "  " + path.toUtf8() + '\n';
+        }
+        fileListSha256 = FileDigest::sha256(list);
+    } catch (const crypt_exception& e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+    const QString listPath = stage.filePath(iniName + QLatin1String(Sha256Sums::suffix));
+    QFile file(listPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size() || !file.flush())
+        return fail(QStringLiteral("cannot write %1").arg(listPath));
+    return true;
+}
+
+bool ReleasePublisher::writeIni(const QByteArray& fileListSha256)
 {
     const QString path = QDir(stageDir).filePath(options.clientType + QStringLiteral(".ini"));
     {
@@ -332,18 +381,18 @@ bool ReleasePublisher::writeIni()
     if (!file.open(QIODevice::ReadWrite))
         return fail(QStringLiteral("cannot write %1").arg(path));
     const QByteArray sections = file.readAll();
-    const QByteArray identity = "version=" + QByteArray::number(options.version)
-        + "\ntype=" + options.clientType.toUtf8() + "\n";
+    const QByteArray identity = "version=" + QByteArray::number(options.version) + "\ntype="
+        + options.clientType.toUtf8() + "\n" + Sha256Sums::iniKey + "=" + fileListSha256 + "\n";
     if (!file.seek(0) || file.write(identity + sections) != identity.size() + sections.size()
         || !file.flush())
         return fail(QStringLiteral("cannot write %1").arg(path));
     file.close();
-    return iniReadsBack(path);
+    return iniReadsBack(path, fileListSha256);
 }
 
 // Some file names do not survive the INI format (a backslash reads back as "/"); such a file
 // would be installed under another name, so the release is refused instead.
-bool ReleasePublisher::iniReadsBack(const QString& path)
+bool ReleasePublisher::iniReadsBack(const QString& path, const QByteArray& fileListSha256)
 {
     QSettings ini(path, QSettings::IniFormat);
     int expected = int(entries.size() + deletes.size());
@@ -359,8 +408,10 @@ bool ReleasePublisher::iniReadsBack(const QString& path)
                             .arg(entry.key));
     }
     if (ini.value(QStringLiteral("version")).toString() != QString::number(options.version)
-        || ini.value(QStringLiteral("type")).toString() != options.clientType)
-        return fail(QStringLiteral("the product ini does not read back its version and type"));
+        || ini.value(QStringLiteral("type")).toString() != options.clientType
+        || Sha256Sums::digestInIni(path) != QString::fromLatin1(fileListSha256))
+        return fail(QStringLiteral("the product ini does not read back its version, type and "
+                                   "file list digest"));
     if (found != expected)
         return fail(QStringLiteral("the product ini does not read back as written; check the "
                                    "file names for backslashes"));

@@ -9,8 +9,9 @@ class ReleaseSigner;
 
 // Turns the files of one client version into the directory a mirror serves for it:
 // outputDir/<version>/ with the signed product ini <clientType>.ini (+ .sig, and + .sig2 when
-// Ed25519 keys are given), every file under
-// <section>/<key>, gzip-packed files as <install path>.gz, and changelog_client.txt when given.
+// Ed25519 keys are given), every file under <section>/<key>, gzip-packed files as
+// <install path>.gz, changelog_client.txt when given, and the file list <clientType>.ini.sha256
+// whose SHA-256 the ini names.
 // Everything is written into a hidden staging directory beside the result and renamed into
 // place at the end, so a failed or interrupted run leaves no version directory behind. An
 // existing version directory is never touched.
@@ -60,8 +61,9 @@ private:
         ReleaseSigner& signer);
     bool claimStagedName(const QString& key);
     bool collectDeletes();
-    bool writeIni();
-    bool iniReadsBack(const QString& path);
+    bool writeFileList(QByteArray& fileListSha256);
+    bool writeIni(const QByteArray& fileListSha256);
+    bool iniReadsBack(const QString& path, const QByteArray& fileListSha256);
 
     Options options;
     QString error;
