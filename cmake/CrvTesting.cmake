@@ -13,7 +13,7 @@ function(crv_add_qtest name)
     set_tests_properties(${name} PROPERTIES
         WORKING_DIRECTORY "${_dir}"
         TIMEOUT 120
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;${ARG_ENVIRONMENT}")
     if(ARG_RESOURCE_LOCK)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
     endif()
