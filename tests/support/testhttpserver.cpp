@@ -248,7 +248,7 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path, const QByt
         headers = statusLine(206) + "Connection: close\r\nContent-Range: bytes "
             + QByteArray::number(claimed) + '-' + QByteArray::number(size - 1) + '/'
             + QByteArray::number(size) + "\r\n";
-        body = body.mid(int(start));
+        body = body.mid(int(claimed));
     }
     const QByteArray length = "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     bodyBytes += body.size();

@@ -30,7 +30,7 @@ public:
     enum Fault {
         Serve, // the file with its Content-Length, or the asked range of it
         IgnoreRange, // the whole file with 200 even when a range was asked for
-        WrongContentRange, // 206 for an asked range, with a Content-Range one byte off
+        WrongContentRange, // 206 for an asked range: the bytes from one past its start, so labelled
         NotFound, // 404
         MovedPermanently, // 301 with a Location header pointing back at the same path
         Unauthorized, // 401 with a Basic challenge
