@@ -79,6 +79,8 @@ void DownloadFileTaskSpecification::onSigCheckDone(
         QFile::remove(check->signaturePath);
     if (pass)
         return;
+    // The next download would otherwise continue from bytes that are known to be wrong.
+    QFile::remove(check->filePath);
     emit message(
         QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileName));
     if (signatureTask)

@@ -85,7 +85,7 @@ void DownloadTaskSpecification::startDownload()
     }
     holdsMirrorUse = true;
 
-    if (!localFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!openLocalFile()) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(localFile.fileName()));
         resetDownload();
         errorCancel();
@@ -100,6 +100,8 @@ void DownloadTaskSpecification::startDownload()
     // that labels them "Content-Encoding: gzip" would otherwise have them unpacked on the way;
     // asking for the identity encoding also turns the network layer's unpacking off.
     request.setRawHeader("Accept-Encoding", "identity");
+    if (resumeOffset > 0)
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeOffset) + '-');
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
@@ -118,6 +120,24 @@ void DownloadTaskSpecification::startDownload()
     connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);
     connect(reply, &QNetworkReply::metaDataChanged, this,
         &DownloadTaskSpecification::onMetaDataChanged);
+}
+
+bool DownloadTaskSpecification::openLocalFile()
+{
+    resumeOffset = 0;
+    // Files of unknown size are small, and there is nothing to measure a prefix of one against.
+    // A file as long as expected or longer is no prefix: it is fetched again whole.
+    const qint64 found = initialExpectedSize > 0 && localFile.exists() ? localFile.size() : 0;
+    if (found > 0 && found < initialExpectedSize) {
+        if (localFile.open(QIODevice::ReadWrite) && localFile.seek(found)) {
+            resumeOffset = found;
+            bytesWritten = found;
+            lastTickBytes = found;
+            return true;
+        }
+        localFile.close();
+    }
+    return localFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
@@ -142,7 +162,11 @@ void DownloadTaskSpecification::onMetaDataChanged()
 bool DownloadTaskSpecification::rejectStatus()
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() || status.toInt() == 200)
+    if (!status.isValid())
+        return false;
+    if (resumeOffset > 0 && rejectRange(status.toInt()))
+        return true;
+    if (status.toInt() == 200 || (status.toInt() == 206 && resumeOffset > 0))
         return false;
     if (mayBeAbsent && status.toInt() == 404) {
         finishAbsent();
@@ -152,6 +176,43 @@ bool DownloadTaskSpecification::rejectStatus()
     // One multi-argument arg(): a URL may hold "%2"-like escapes.
     errorRetry(QStringLiteral("%1 returned %2").arg(attemptUrl(), QString::number(status.toInt())));
     return true;
+}
+
+bool DownloadTaskSpecification::rejectRange(int status)
+{
+    // Mirrors that do not serve ranges, or not this one, are healthy: they cost nothing.
+    if (status == 206 && !contentRangeMatches()) {
+        startOver(QStringLiteral("file %1: mirror %2 sent another range than bytes %3-, "
+                                 "starting over")
+                      .arg(remotePath, currentMirror.name, QString::number(resumeOffset)));
+        return true;
+    }
+    if (status == 416) {
+        startOver(QStringLiteral("file %1: mirror %2 cannot continue at byte %3, starting over")
+                      .arg(remotePath, currentMirror.name, QString::number(resumeOffset)));
+        return true;
+    }
+    if (status != 200)
+        return false;
+    // The whole file follows; it replaces the prefix.
+    if (!localFile.resize(0) || !localFile.seek(0)) {
+        errorRetry(localFile.errorString(), false);
+        return true;
+    }
+    resumeOffset = 0;
+    bytesWritten = 0;
+    lastTickBytes = 0;
+    recentTickBytes.clear();
+    setProgress(0.0);
+    return false;
+}
+
+bool DownloadTaskSpecification::contentRangeMatches() const
+{
+    const QByteArray range = "bytes " + QByteArray::number(resumeOffset) + '-'
+        + QByteArray::number(initialExpectedSize - 1) + '/'
+        + QByteArray::number(initialExpectedSize);
+    return reply->rawHeader("Content-Range").trimmed() == range;
 }
 
 bool DownloadTaskSpecification::rejectHeaders()
@@ -194,20 +255,24 @@ bool DownloadTaskSpecification::readData()
         // A mirror that sends more than the file can hold is faulty or hostile; nothing past
         // the limit reaches the disk.
         if (bytesWritten + bytesRead > sizeLimit()) {
+            // What it sent before is suspect too.
             errorRetry(QStringLiteral("file %1 is larger than expected on mirror %2")
-                           .arg(remotePath, currentMirror.name));
+                           .arg(remotePath, currentMirror.name),
+                false);
             return false;
         }
         const qint64 written = localFile.write(buffer, bytesRead);
+        // A failed write leaves the file's length uncertain: no prefix to continue.
         if (written < 0) {
-            errorRetry(localFile.errorString());
+            errorRetry(localFile.errorString(), false);
             return false;
         }
         if (written < bytesRead) {
             errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote "
                                       "%3 bytes")
                            .arg(localFile.fileName(), QString::number(bytesRead),
-                               QString::number(written)));
+                               QString::number(written)),
+                false);
             return false;
         }
         bytesWritten += written;
@@ -249,7 +314,7 @@ void DownloadTaskSpecification::onDownloadFinished()
     }
     // Buffered writes fail only here, for example on a full disk.
     if (!localFile.flush()) {
-        errorRetry(localFile.errorString());
+        errorRetry(localFile.errorString(), false);
         return;
     }
     reply->disconnect(this);
@@ -279,10 +344,20 @@ void DownloadTaskSpecification::finishAbsent()
     finish();
 }
 
-void DownloadTaskSpecification::errorRetry(const QString& text)
+void DownloadTaskSpecification::errorRetry(const QString& text, bool keepPartial)
 {
     mirrors->addMirrorError(currentMirror.name);
-    resetDownload();
+    retry(text, keepPartial);
+}
+
+void DownloadTaskSpecification::startOver(const QString& text)
+{
+    retry(text, false);
+}
+
+void DownloadTaskSpecification::retry(const QString& text, bool keepPartial)
+{
+    resetDownload(keepPartial);
     emit message(text);
     startDownload();
 }
@@ -295,7 +370,7 @@ void DownloadTaskSpecification::releaseMirrorUse()
     holdsMirrorUse = false;
 }
 
-void DownloadTaskSpecification::resetDownload()
+void DownloadTaskSpecification::resetDownload(bool keepPartial)
 {
     releaseMirrorUse();
     currentMirror.name.clear();
@@ -316,9 +391,16 @@ void DownloadTaskSpecification::resetDownload()
     absent = false;
     recentTickBytes.clear();
     if (localFile.isOpen()) {
+        // Kept bytes are a prefix no longer than the file (the size limit saw to that), handed
+        // to the system before the next attempt measures them. They are not synced: a prefix
+        // that a crash of the machine spoils fails the file's check, and that starts over.
+        const bool keep = keepPartial && initialExpectedSize > 0 && bytesWritten > 0
+            && localFile.flush();
         localFile.close();
-        localFile.remove();
+        if (!keep)
+            localFile.remove();
     }
+    resumeOffset = 0;
     lastTickBytes = 0;
     expectedSize = initialExpectedSize;
     bytesWritten = 0;

@@ -16,14 +16,21 @@ class QNetworkReply;
 // to disk in chunks. Every mirror problem (status other than 200, redirect, network or disk
 // error, more bytes than expected, no data for more than the mirror's timeoutTicks ticks, less
 // than 1 KiB per tick averaged over 30 ticks) is
-// charged to that mirror and the download starts again from byte 0 on a freshly chosen one;
+// charged to that mirror and the download starts again on a freshly chosen one;
 // a mirror that answers with a bad status, asks for authentication, sends more than
 // maxHeaderBytes of headers or has not completed its headers within its timeoutTicks is
 // removed at once. Each download counts its own ticks, so a hostile reply costs no other
 // download any time;
 // the task fails only when no mirror is left, the local file cannot be created or the manager
 // gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
-// A failed attempt never leaves its partial file behind.
+//
+// A file of known size continues where it stopped: the bytes of an attempt that failed
+// mid-body, or a shorter file found at the local path (left by a killed run), are taken as a
+// prefix and the rest is asked for with "Range: bytes=N-". Only a 206 whose Content-Range is
+// exactly "bytes N-(size-1)/size" continues the file; a 200 replaces it, and a 416 or any
+// other range starts over without one, neither costing the mirror. The bytes of an attempt
+// that brought more than expected or failed to write are dropped. Whether a prefix was right
+// is for the file's check to tell; whoever runs it removes a file that fails.
 //
 // The manager and the mirror list are shared and not owned. Main thread only; timeTick is
 // expected about once a second and drives the time-out.
@@ -66,6 +73,8 @@ public:
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 bytesWritten = 0;
+    // Where the attempt's Range starts; 0 when it asks for the whole file.
+    qint64 resumeOffset = 0;
     // Still names the serving mirror after success, so a failed check can blame it.
     FTPSiteAccessData currentMirror;
 
@@ -88,10 +97,17 @@ private:
     void releaseMirrorUse();
     void finishAbsent();
     void startDownload();
-    void errorRetry(const QString& message);
-    void resetDownload();
+    // Charges the mirror; the bytes so far stay for the next attempt unless keepPartial is off.
+    void errorRetry(const QString& message, bool keepPartial = true);
+    // Drops the partial file and asks for the whole file, charging no one.
+    void startOver(const QString& message);
+    void retry(const QString& message, bool keepPartial);
+    void resetDownload(bool keepPartial = false);
+    bool openLocalFile();
     bool readData();
     bool rejectStatus();
+    bool rejectRange(int status);
+    bool contentRangeMatches() const;
     bool rejectHeaders();
     int chooseMirror();
     qint64 sizeLimit() const;

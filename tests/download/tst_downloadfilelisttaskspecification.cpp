@@ -61,6 +61,8 @@ private slots:
     void cleanup();
     void streamsStartInListOrder();
     void badFileCostsItsMirror();
+    void partialFileLeftBehind_data();
+    void partialFileLeftBehind();
     void md5TwinCostsItsMirror_data();
     void md5TwinCostsItsMirror();
     void signedFileBringsItsSignature_data();
@@ -216,6 +218,38 @@ void TestDownloadFileListTaskSpecification::badFileCostsItsMirror()
     for (const FileDownloadSpecification& spec : std::as_const(downloadList))
         QCOMPARE(TestFiles::read(session->path() + QLatin1Char('/') + spec.fileName),
             TestFiles::read(served.path() + QStringLiteral("/9/bin/") + spec.fileName));
+}
+
+void TestDownloadFileListTaskSpecification::partialFileLeftBehind_data()
+{
+    QTest::addColumn<bool>("rightPrefix");
+    QTest::newRow("right prefix: only the rest is fetched") << true;
+    QTest::newRow("wrong prefix: the check fails, fetched again whole") << false;
+}
+
+// As a killed run leaves it: the first bytes of a file in the session directory.
+void TestDownloadFileListTaskSpecification::partialFileLeftBehind()
+{
+    QFETCH(bool, rightPrefix);
+    addMirrors(QStringLiteral("m"), server, 2);
+    DownloadFileListTaskSpecification* list = makeListTask(1);
+    const QByteArray data = contentFor(0);
+    QByteArray prefix = data.left(5000);
+    if (!rightPrefix)
+        prefix[100] = char(~prefix.at(100));
+    const QString local = session->path() + QLatin1Char('/') + plan.at(0).fileName;
+    QVERIFY(TestFiles::write(local, prefix));
+    QSignalSpy finished(list, &TaskSpecification::finished);
+    QSignalSpy messages(list, &TaskSpecification::message);
+    list->execute();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(TestFiles::read(local), data);
+    const QList<QByteArray> fromPrefix { "bytes=5000-" };
+    QCOMPARE(server->rangeLog(), rightPrefix ? fromPrefix : fromPrefix + QList<QByteArray> { "" });
+    QCOMPARE(TestSpies::texts(messages).filter(QStringLiteral("invalidating mirror")).size(),
+        rightPrefix ? 0 : 1);
+    QCOMPARE(net->mirrors.mirrorList.size(), rightPrefix ? 2 : 1);
 }
 
 void TestDownloadFileListTaskSpecification::md5TwinCostsItsMirror_data()

@@ -50,6 +50,8 @@ private slots:
     void uncreatableLocalFileCancels();
     void optionalFile_data();
     void optionalFile();
+    void continuesWhereItStopped_data();
+    void continuesWhereItStopped();
 
 private:
     DownloadTaskSpecification* makeTask(qint64 expectedSize);
@@ -620,6 +622,100 @@ void TestDownloadTaskSpecification::slowMirrorFailsTheAttempt()
     bad->setTrickle(64 * 1024, 1);
     QVERIFY(finished.wait());
     QVERIFY(TestFiles::read(localPath) == content);
+}
+
+void TestDownloadTaskSpecification::continuesWhereItStopped_data()
+{
+    QTest::addColumn<QByteArray>("leftBehind"); // in the local file at the start; null: none
+    QTest::addColumn<TestHttpServer::Fault>("firstFault");
+    QTest::addColumn<TestHttpServer::Fault>("rangeFault"); // for the first request with a range
+    QTest::addColumn<QList<QByteArray>>("ranges");
+    QTest::addColumn<qint64>("bodyBytes"); // on the wire, over all requests
+    QTest::addColumn<int>("errors"); // counted against the mirror
+
+    const QByteArray file = fileContent();
+    const qint64 size = file.size();
+    const qint64 half = size / 2;
+    const QByteArray fromHalf = "bytes=" + QByteArray::number(half) + '-';
+    const QByteArray prefix = file.left(100000);
+    const QByteArray fromPrefix = "bytes=100000-";
+    using Ranges = QList<QByteArray>;
+    const TestHttpServer::Fault serve = TestHttpServer::Serve;
+
+    QTest::newRow("body cut short, continued")
+        << QByteArray() << TestHttpServer::ShortBody << serve << Ranges { "", fromHalf } << size
+        << 1;
+    QTest::newRow("reset mid-body, continued")
+        << QByteArray() << TestHttpServer::ResetMidBody << serve << Ranges { "", fromHalf } << size
+        << 1;
+    QTest::newRow("body cut short, Range ignored: whole again")
+        << QByteArray() << TestHttpServer::ShortBody << TestHttpServer::IgnoreRange
+        << Ranges { "", fromHalf } << half + size << 1;
+    QTest::newRow("body cut short, wrong Content-Range: whole again")
+        << QByteArray() << TestHttpServer::ShortBody << TestHttpServer::WrongContentRange
+        << Ranges { "", fromHalf, "" } << half + (size - half - 1) + size << 1;
+    QTest::newRow("left by a killed run, continued")
+        << prefix << serve << serve << Ranges { fromPrefix } << size - 100000 << 0;
+    QTest::newRow("left by a killed run, Range ignored")
+        << prefix << serve << TestHttpServer::IgnoreRange << Ranges { fromPrefix } << size << 0;
+    QTest::newRow("left by a killed run, wrong Content-Range")
+        << prefix << serve << TestHttpServer::WrongContentRange << Ranges { fromPrefix, "" }
+        << (size - 100000 - 1) + size << 0;
+    QTest::newRow("left behind whole: no prefix")
+        << file << serve << serve << Ranges { "" } << size << 0;
+    QTest::newRow("left behind longer: no prefix")
+        << file + "x" << serve << serve << Ranges { "" } << size << 0;
+}
+
+// One mirror that tolerates errors, so that every attempt goes to it.
+void TestDownloadTaskSpecification::continuesWhereItStopped()
+{
+    QFETCH(QByteArray, leftBehind);
+    QFETCH(TestHttpServer::Fault, firstFault);
+    QFETCH(TestHttpServer::Fault, rangeFault);
+    QFETCH(QList<QByteArray>, ranges);
+    QFETCH(qint64, bodyBytes);
+    QFETCH(int, errors);
+
+    if (!leftBehind.isNull())
+        QVERIFY(TestFiles::write(localPath, leftBehind));
+    net->mirrors.mirrorList.clear();
+    net->add(QStringLiteral("only"), good);
+    // A rule of the path's own comes first; once used up, the rule for any path applies.
+    if (firstFault != TestHttpServer::Serve)
+        good->setFault(servedPath, firstFault, 1);
+    good->setFault(QStringLiteral("*"), rangeFault, 1);
+
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(content.size()));
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    task->execute();
+    QVERIFY(finished.wait(20000));
+
+    QVERIFY(TestFiles::read(localPath) == content);
+    QList<QByteArray> seen = good->rangeLog();
+    // A reset may lose some of the bytes sent before it: the continuation starts earlier.
+    if (firstFault == TestHttpServer::ResetMidBody) {
+        for (QByteArray& range : seen) {
+            if (!range.startsWith("bytes="))
+                continue;
+            const qint64 start = range.mid(6).chopped(1).toLongLong();
+            QVERIFY2(start > 0 && start <= content.size() / 2, range.constData());
+            bodyBytes += content.size() / 2 - start;
+            range = ranges.at(1);
+        }
+    }
+    // The network layer itself may send a request again whose connection closed before any
+    // of its answer was read; only the requests with a range are then certain.
+    const auto withRange = [](QList<QByteArray> list) {
+        list.removeAll(QByteArray());
+        return list;
+    };
+    QCOMPARE(withRange(seen), withRange(ranges));
+    if (seen == ranges)
+        QCOMPARE(good->bodyBytesSent(), bodyBytes);
+    QCOMPARE(net->mirrors.mirrorList.size(), 1);
+    QCOMPARE(net->mirrors.mirrorList.at(0).errorCount, errors);
+    QCOMPARE(net->mirrors.mirrorList.at(0).useCount, 0);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadTaskSpecification)

@@ -31,15 +31,39 @@ QByteArray statusLine(int status)
     switch (status) {
     case 200:
         return "HTTP/1.1 200 OK\r\n";
+    case 206:
+        return "HTTP/1.1 206 Partial Content\r\n";
     case 301:
         return "HTTP/1.1 301 Moved Permanently\r\n";
     case 401:
         return "HTTP/1.1 401 Unauthorized\r\n";
     case 404:
         return "HTTP/1.1 404 Not Found\r\n";
+    case 416:
+        return "HTTP/1.1 416 Range Not Satisfiable\r\n";
     default:
         return "HTTP/1.1 500 Internal Server Error\r\n";
     }
+}
+// The header's value in a request head, empty when absent.
+QByteArray headerValue(const QByteArray& head, const QByteArray& name)
+{
+    for (const QByteArray& line : head.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+            return line.mid(colon + 1).trimmed();
+    }
+    return QByteArray();
+}
+
+// The N of "bytes=N-", or -1 for no range of that form.
+qint64 rangeStart(const QByteArray& range)
+{
+    if (!range.startsWith("bytes=") || !range.endsWith('-'))
+        return -1;
+    bool ok = false;
+    const qint64 start = range.mid(6, range.size() - 7).toLongLong(&ok);
+    return ok && start >= 0 ? start : -1;
 }
 } // namespace
 
@@ -119,6 +143,16 @@ QStringList TestHttpServer::requestLog() const
     return log;
 }
 
+QList<QByteArray> TestHttpServer::rangeLog() const
+{
+    return ranges;
+}
+
+qint64 TestHttpServer::bodyBytesSent() const
+{
+    return bodyBytes;
+}
+
 void TestHttpServer::onNewConnection()
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
@@ -153,10 +187,12 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket)
     if (query >= 0)
         target.truncate(query);
     const QString path = QUrl::fromPercentEncoding(target);
+    const QByteArray range = headerValue(exchange->request.left(headerEnd), "Range");
     counts[path] += 1;
     log.append(path);
+    ranges.append(range);
     emit requestReceived(path);
-    respond(socket, path);
+    respond(socket, path, range);
 }
 
 TestHttpServer::Fault TestHttpServer::takeFault(const QString& path)
@@ -171,7 +207,7 @@ TestHttpServer::Fault TestHttpServer::takeFault(const QString& path)
     return fault;
 }
 
-void TestHttpServer::respond(QTcpSocket* socket, const QString& path)
+void TestHttpServer::respond(QTcpSocket* socket, const QString& path, const QByteArray& range)
 {
     Exchange* exchange = exchanges.value(socket);
     const Fault fault = takeFault(path);
@@ -201,7 +237,21 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path)
     }
     QByteArray body = file.readAll();
     QByteArray headers = statusLine(200) + "Connection: close\r\n";
+    const qint64 start = fault == IgnoreRange ? -1 : rangeStart(range);
+    if (start >= body.size()) {
+        sendStatus(socket, 416, "Content-Range: bytes */" + QByteArray::number(body.size()) + "\r\n");
+        return;
+    }
+    if (start >= 0) {
+        const qint64 size = body.size();
+        const qint64 claimed = fault == WrongContentRange ? start + 1 : start;
+        headers = statusLine(206) + "Connection: close\r\nContent-Range: bytes "
+            + QByteArray::number(claimed) + '-' + QByteArray::number(size - 1) + '/'
+            + QByteArray::number(size) + "\r\n";
+        body = body.mid(int(claimed));
+    }
     const QByteArray length = "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    bodyBytes += body.size();
 
     switch (fault) {
     case StallAfterHeaders:
@@ -209,10 +259,12 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path)
         return;
     case StallMidBody:
     case ResetMidBody:
+        bodyBytes -= body.size() - body.size() / 2;
         socket->write(headers + length + "\r\n" + body.left(body.size() / 2));
         exchange->resetWhenFlushed = fault == ResetMidBody;
         return;
     case ShortBody:
+        bodyBytes -= body.size() - body.size() / 2;
         socket->write(headers + length + "\r\n" + body.left(body.size() / 2));
         socket->disconnectFromHost();
         return;

@@ -12,6 +12,7 @@ class QTcpSocket;
 // files below a root folder (URL path "/a/b" is root + "/a/b"; a missing file is a 404) and
 // can be told to misbehave, per path or for any path, for a number of requests. Every answer
 // closes its connection. It counts requests per URL path (percent-decoded, without query).
+// Like nginx, it answers "Range: bytes=N-" with 206 and a Content-Range (416 past the end).
 //
 //     TestHttpServer server(dir.path());
 //     QVERIFY(server.start());
@@ -27,7 +28,9 @@ class TestHttpServer : public QObject
     Q_OBJECT
 public:
     enum Fault {
-        Serve, // the file with its Content-Length
+        Serve, // the file with its Content-Length, or the asked range of it
+        IgnoreRange, // the whole file with 200 even when a range was asked for
+        WrongContentRange, // 206 for an asked range: the bytes from one past its start, so labelled
         NotFound, // 404
         MovedPermanently, // 301 with a Location header pointing back at the same path
         Unauthorized, // 401 with a Basic challenge
@@ -72,6 +75,10 @@ public:
     int totalRequestCount() const;
     // Every requested path, in arrival order.
     QStringList requestLog() const;
+    // The Range header of every request (empty without one), in arrival order.
+    QList<QByteArray> rangeLog() const;
+    // The file bytes put on the wire so far, over all answers (the endless filler not counted).
+    qint64 bodyBytesSent() const;
 
 signals:
     void requestReceived(const QString& path);
@@ -87,7 +94,7 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
-    void respond(QTcpSocket* socket, const QString& path);
+    void respond(QTcpSocket* socket, const QString& path, const QByteArray& range);
     Fault takeFault(const QString& path);
     void sendStatus(QTcpSocket* socket, int status, const QByteArray& extraHeaders);
     void startTrickle(QTcpSocket* socket, const QByteArray& data);
@@ -100,6 +107,8 @@ private:
     QHash<QString, Rule> rules;
     QHash<QString, int> counts;
     QStringList log;
+    QList<QByteArray> ranges;
+    qint64 bodyBytes = 0;
     int trickleBytes = 64;
     int trickleIntervalMs = 5;
 };
