@@ -1,6 +1,7 @@
 #include "ed25519signer.h"
 
 #include "ed25519signaturefile.h"
+#include "wholefilereader.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -45,16 +46,9 @@ bool Ed25519Signer::loadKeys(const QStringList& privateKeyPaths)
 
 bool Ed25519Signer::signFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1").arg(path);
+    QByteArray content;
+    if (!WholeFileReader::read(path, content, error))
         return false;
-    }
-    const QByteArray content = file.readAll();
-    if (content.size() != file.size()) {
-        error = QStringLiteral("cannot read %1 completely").arg(path);
-        return false;
-    }
     QByteArray lines;
     for (const Ed25519Key& key : std::as_const(keys)) {
         const QByteArray line = Ed25519SignatureFile::line(key, content);

@@ -2,6 +2,7 @@
 
 #include "ed25519signaturefile.h"
 #include "trustedkeys.h"
+#include "wholefilereader.h"
 
 #include <QFile>
 
@@ -28,27 +29,12 @@ bool Ed25519Verifier::loadKey(const QString& publicKeyPath)
 
 bool Ed25519Verifier::verifyFile(const QString& path)
 {
-    const QString signaturePath = path + QStringLiteral(".sig2");
-    QFile signatureFile(signaturePath);
-    if (!signatureFile.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1").arg(signaturePath);
+    QByteArray signatures;
+    QByteArray content;
+    if (!WholeFileReader::read(
+            path + QStringLiteral(".sig2"), signatures, error, Ed25519SignatureFile::maxSize)
+        || !WholeFileReader::read(path, content, error))
         return false;
-    }
-    if (signatureFile.size() > Ed25519SignatureFile::maxSize) {
-        error = QStringLiteral("%1 is far too large for a signature list").arg(signaturePath);
-        return false;
-    }
-    const QByteArray signatures = signatureFile.readAll();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1").arg(path);
-        return false;
-    }
-    const QByteArray content = file.readAll();
-    if (content.size() != file.size()) {
-        error = QStringLiteral("cannot read %1 completely").arg(path);
-        return false;
-    }
     if (Ed25519SignatureFile::verifies(signatures, content, TrustedKeys({ key.publicPem() })))
         return true;
     error = QStringLiteral("no signature of key %1 matches").arg(key.keyId());

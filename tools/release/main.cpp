@@ -146,6 +146,21 @@ int sign(const QStringList& arguments)
     return status;
 }
 
+// One line per file, as the verifier found it; 0 only when every file verifies.
+template <typename Verifier> int reportChecks(Verifier& verifier, const QStringList& files)
+{
+    int status = 0;
+    for (const QString& file : files) {
+        if (verifier.verifyFile(file)) {
+            out() << "OK      " << file << Qt::endl;
+        } else {
+            out() << "FAILED  " << file << ": " << verifier.errorString() << Qt::endl;
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int verify(const QStringList& arguments)
 {
     QString key;
@@ -159,16 +174,7 @@ int verify(const QStringList& arguments)
     ReleaseVerifier verifier;
     if (!verifier.loadKey(key))
         return fail(verifier.errorString());
-    int status = 0;
-    for (const QString& file : files) {
-        if (verifier.verifyFile(file)) {
-            out() << "OK      " << file << Qt::endl;
-        } else {
-            out() << "FAILED  " << file << ": " << verifier.errorString() << Qt::endl;
-            status = 1;
-        }
-    }
-    return status;
+    return reportChecks(verifier, files);
 }
 
 int verifyEd25519(const QStringList& arguments)
@@ -185,16 +191,7 @@ int verifyEd25519(const QStringList& arguments)
     Ed25519Verifier verifier;
     if (!verifier.loadKey(key))
         return fail(verifier.errorString());
-    int status = 0;
-    for (const QString& file : files) {
-        if (verifier.verifyFile(file)) {
-            out() << "OK      " << file << Qt::endl;
-        } else {
-            out() << "FAILED  " << file << ": " << verifier.errorString() << Qt::endl;
-            status = 1;
-        }
-    }
-    return status;
+    return reportChecks(verifier, files);
 }
 
 int publish(const QStringList& arguments)
