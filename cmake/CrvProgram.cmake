@@ -5,7 +5,7 @@
 # them as <root>/<three levels>/update and <root>/translations/, the root being the install
 # prefix.
 add_executable(update
-    src/config/main.cpp
+    src/app/main.cpp
     resources/resources.qrc
 )
 target_link_libraries(update PRIVATE crv_ui crv_engine crv_config)
