@@ -13,6 +13,9 @@
 #       $work/stdout. A failing run ends the script.
 #   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS
 #       One line with both figures and the time ratio updater / tool.
+#   row FIGURE OURS PEER PEER_NAME TARGET
+#       One row of the summary table bench/run gathers: "| FIGURE | OURS | PEER_NAME PEER |
+#       ours / peer | TARGET |" (PEER may be empty, for a figure with a target but no peer).
 #   free_ports N
 #       Sets ports to N free loopback TCP ports.
 #   start_nginx CONF
@@ -93,4 +96,10 @@ report() {
     awk -v l="$1" -v ow="$2" -v or="$3" -v tn="$4" -v tw="$5" -v tr="$6" 'BEGIN {
         printf "%-18s updater %6.2f s %7.1f MiB | %-8s %6.2f s %7.1f MiB | time ratio %.2f\n",
                l, ow, or / 1024, tn, tw, tr / 1024, (tw > 0 ? ow / tw : 0) }'
+}
+
+row() {
+    awk -v f="$1" -v o="$2" -v p="$3" -v n="$4" -v t="$5" 'BEGIN {
+        ratio = (p != "" && p > 0) ? sprintf("%.2f", o / p) : ""
+        printf "| %s | %s | %s | %s | %s |\n", f, o, (p == "" ? "" : n " " p), ratio, t }'
 }
