@@ -52,37 +52,8 @@ release() {
 release 2 "$pristine"
 release 3 "$work/v2"
 
-free_ports 3
-mkdir -p "$work/nginx"
-{
-    echo "daemon off; worker_processes 2; pid $work/nginx/nginx.pid;"
-    [ "$(id -u)" -ne 0 ] || echo "user root;"
-    echo "error_log $work/nginx/error.log;"
-    echo "events { worker_connections 512; }"
-    echo "http { client_body_temp_path $work/nginx/body; proxy_temp_path $work/nginx/proxy;"
-    for port in "${ports[@]}"; do
-        echo "  server { listen 127.0.0.1:$port; root $work/mirror; access_log off;"
-        echo "           include $root/deploy/nginx/corvanta-mirror.conf; }"
-    done
-    echo "}"
-} >"$work/nginx/nginx.conf"
-start_nginx "$work/nginx/nginx.conf"
-
-# The installation: root three levels above the program, and its mirror list.
-install="$work/install"
-tmp="$work/tmp"
-mkdir -p "$install/Updater.app/Contents/MacOS" "$tmp" && mkdir -m 700 "$work/runtime"
-cp "$build/bin/update" "$install/Updater.app/Contents/MacOS/"
-# After the update it starts the client through the opener in PATH: one that does nothing.
-opener=$(sed -n 's/^CRV_CLIENT_OPENER:[A-Z]*=//p' "$build/CMakeCache.txt")
-mkdir -p "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/$(basename "$opener")"
-chmod 755 "$work/bin/$(basename "$opener")"
-{
-    echo "[mirrors]"
-    for i in 1 2 3; do echo "$i\\mirror=m$i"; done
-    echo "size=3"
-    for i in 1 2 3; do printf '[m%s]\nurl=http://127.0.0.1:%s\n' "$i" "${ports[$((i - 1))]}"; done
-} >"$install/mirrors.ini"
+start_mirrors "$work/mirror"
+make_installation
 # The peers' download lists, spread over the three mirrors in turn.
 for version in 2 3; do
     n=0
@@ -124,12 +95,7 @@ timed() {
     /usr/bin/time -f "%e %M" -o "$work/time" "$@" || { echo "failed: $*" >&2; exit 1; }
     read -r wall_ref rss_ref <"$work/time"
 }
-ours() {
-    TMPDIR="$tmp" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" PATH="$work/bin:$PATH" \
-        "$install/Updater.app/Contents/MacOS/update" --nouser client_macosx "$target" 2>"$work/ours.err" \
-        | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >"$work/ours.log"
-    [ "${PIPESTATUS[0]}" -eq 0 ]
-}
+ours() { run_updater "$target"; }
 fetch_and_place() {
     curl -s --no-progress-meter -f --parallel --parallel-max 6 --create-dirs -K "$work/curl$target.cfg" \
         && rsync -a "$work/staging/" "$install/" \
@@ -143,7 +109,7 @@ quick_check_peer() {
     (cd "$install" && find . -path ./Updater.app -prune -o -type f \
         -printf '%s %T@ %C@ %i %p\n' >"$work/stats") && fetch_and_place
 }
-export -f ours fetch_and_place md5sum_peer quick_check_peer
+export -f ours run_updater fetch_and_place md5sum_peer quick_check_peer
 export install tmp work
 
 # updated: the installation holds version $target.
