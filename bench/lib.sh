@@ -11,8 +11,8 @@
 #       example `prepare=restore measure cp ...`). Leaves the best wall seconds in best, the peak
 #       resident memory (KiB) of that run in rss, and the output of the last run in
 #       $work/stdout. A failing run ends the script.
-#   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS
-#       One line with both figures and the time ratio updater / tool.
+#   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS [TARGET]
+#       One line with both figures and the time ratio updater / tool, then its row (see row).
 #   row FIGURE OURS PEER PEER_NAME TARGET
 #       One row of the summary table bench/run gathers: "| FIGURE | OURS | PEER_NAME PEER |
 #       ours / peer | TARGET |" (PEER may be empty, for a figure with a target but no peer).
@@ -106,6 +106,7 @@ report() {
     awk -v l="$1" -v ow="$2" -v or="$3" -v tn="$4" -v tw="$5" -v tr="$6" 'BEGIN {
         printf "%-18s updater %6.2f s %7.1f MiB | %-8s %6.2f s %7.1f MiB | time ratio %.2f\n",
                l, ow, or / 1024, tn, tw, tr / 1024, (tw > 0 ? ow / tw : 0) }'
+    row "$1 (s)" "$2" "$5" "$4" "${7:-}"
 }
 
 row() {
