@@ -137,6 +137,12 @@ void MainWindow::onFatalError(QString errorMessage)
 void MainWindow::onError(QString errorMessage)
 {
     onAppendText(errorMessage);
+    // During a run the error is the reason the run then fails with; it goes into that one box.
+    if (engine->busy()) {
+        if (unattended())
+            std::fprintf(stderr, "%s\n", qPrintable(errorMessage));
+        return;
+    }
     showErrorBox(this, errorMessage, 0);
 }
 
@@ -192,10 +198,12 @@ void MainWindow::onDownloadProgress(
 void MainWindow::onUpdateFinished()
 {
     updateDone = true;
-    // The run completed before the abort the user asked for took hold; they still want to
-    // leave, and the installation is whole.
+    // The abort came after the new version was committed: the update completed, so the user
+    // learns it and gets the client as after any success.
     if (closeRequested) {
-        close();
+        onAppendText(
+            tr("The update was already installed when you asked to abort; it is complete."));
+        QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
     // An open changelog viewer means the user is reading; the client then waits for them.
@@ -223,23 +231,45 @@ void MainWindow::onUpdateCanceled()
         return;
     }
     updateDone = false;
+    const QString failure = failureText();
     engine->reset();
-    startButton->setText(tr("Restart"));
+    startButton->setText(tr("Try again"));
     startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
     totalProgressBar->setValue(0);
     if (unattended()) {
         // A failed unattended run ends the program, so that its caller sees the failure.
-        std::fprintf(stderr, "%s\n", qPrintable(tr("Update cancelled")));
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(tr("Update cancelled")), qPrintable(failure));
         QCoreApplication::exit(exitRunCanceled);
         return;
     }
 
-    auto* box = new QMessageBox(QMessageBox::Critical, tr("Update"),
-        tr("Update cancelled. Push \"Details\" to check reasons."), QMessageBox::Ok, this);
+    auto* box
+        = new QMessageBox(QMessageBox::Critical, tr("Update"), failure, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
+}
+
+QString MainWindow::failureText() const
+{
+    QString state;
+    switch (engine->installation()) {
+    case UpdateEngine::OldVersion:
+        state = tr("The update failed; your installation is unchanged.");
+        break;
+    case UpdateEngine::NewVersion:
+        state = tr("The new version is installed, but the update did not finish.");
+        break;
+    case UpdateEngine::NotRestored:
+        state = tr("The update failed and could not be undone completely; start the updater "
+                   "again to restore your installation.");
+        break;
+    }
+    const QString reason = engine->failureReason();
+    return state + QLatin1Char('\n')
+        + (reason.isEmpty() ? tr("Push \"Details\" for the reason, then try again.")
+                            : tr("Reason: %1").arg(reason));
 }
 
 void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
@@ -283,7 +313,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     closeQuestion = new QMessageBox(QMessageBox::Question, tr("Question"),
         tr("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"),
         QMessageBox::Yes | QMessageBox::No, this);
-    closeQuestion->setDefaultButton(QMessageBox::NoButton);
+    // Enter must not abort: the answer that keeps the run going is the default.
+    closeQuestion->setDefaultButton(QMessageBox::No);
     closeQuestion->setAttribute(Qt::WA_DeleteOnClose);
     closeQuestion->setWindowModality(Qt::ApplicationModal);
     connect(closeQuestion, &QMessageBox::finished, this, &MainWindow::onCloseAnswered);

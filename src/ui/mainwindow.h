@@ -61,6 +61,8 @@ private:
     // to the error output and the loop ends at once.
     void showErrorBox(QWidget* parent, const QString& text, int exitCode);
     bool unattended() const;
+    // What a failed run left and why, for its box and the error output.
+    QString failureText() const;
     void onCloseAnswered();
 
     Configuration* configuration;

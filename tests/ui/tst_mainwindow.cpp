@@ -184,7 +184,7 @@ void TestMainWindow::buttonStates_data()
     QTest::newRow("done, unattended") << 1 << u"finish"_s << u"Start Update"_s << false << true;
     QTest::newRow("done, unattended, viewer open")
         << 1 << u"finish with viewer"_s << u"Start Corvanta"_s << true << false;
-    QTest::newRow("cancelled") << 0 << u"cancel"_s << u"Restart"_s << true << false;
+    QTest::newRow("cancelled") << 0 << u"cancel"_s << u"Try again"_s << true << false;
 }
 
 void TestMainWindow::buttonStates()
@@ -211,8 +211,10 @@ void TestMainWindow::buttonStates()
         window.onUpdateFinished();
     if (event == u"cancel"_s) {
         window.onUpdateCanceled();
+        // Nothing was installed and no error came: the box says so and where to look.
         QCOMPARE(openBoxes(),
-            QStringList { u"Update: Update cancelled. Push \"Details\" to check reasons."_s });
+            QStringList { u"Update: The update failed; your installation is unchanged.\nPush "
+                          "\"Details\" for the reason, then try again."_s });
         QVERIFY(child<QTextEdit>(window, "outputTextEdit")
                     ->toPlainText()
                     .endsWith(u"Update cancelled"_s));
@@ -399,7 +401,8 @@ void TestMainWindow::closeDuringRun()
         = u"Question: <p>Update in progress.</p><p>Are you sure you want to abort?</p>"_s;
     window.close();
     QCOMPARE(openBoxes(), QStringList { question });
-    QCOMPARE(modalBox()->defaultButton(), nullptr);
+    // Enter keeps the run going.
+    QCOMPARE(modalBox()->defaultButton(), modalBox()->button(QMessageBox::No));
     answer(QMessageBox::No);
     QTRY_VERIFY(openBoxes().isEmpty());
     QVERIFY(window.isVisible());
@@ -442,11 +445,11 @@ void TestMainWindow::runStates_data()
     const QString ready = u"Start Update"_s;
     QTest::newRow("cancelled run")
         << 0 << QStringList { u"start"_s, u"request"_s, u"run ends"_s }
-        << QStringList { u"Update"_s } << u"Restart"_s << true << true << false << -1;
+        << QStringList { u"Update"_s } << u"Try again"_s << true << true << false << -1;
     QTest::newRow("restarted run") << 0
                                    << QStringList { u"start"_s, u"request"_s, u"run ends"_s,
                                           u"ok"_s, u"start"_s, u"request"_s }
-                                   << QStringList() << u"Restart"_s << false << true << true << -1;
+                                   << QStringList() << u"Try again"_s << false << true << true << -1;
     // The abort is asked for before the run's first task has started, so the cancellation
     // completes in the event loop.
     QTest::newRow("abort confirmed") << 0 << QStringList { u"start"_s, u"close"_s, u"yes"_s }
@@ -461,7 +464,7 @@ void TestMainWindow::runStates_data()
                                     << QStringList() << ready << false << true << true << -1;
     QTest::newRow("yes after the run ended closes the window")
         << 0 << QStringList { u"start"_s, u"request"_s, u"close"_s, u"run ends"_s, u"yes"_s }
-        << QStringList { u"Update"_s } << u"Restart"_s << true << false << false << -1;
+        << QStringList { u"Update"_s } << u"Try again"_s << true << false << false << -1;
 }
 
 void TestMainWindow::runStates()
