@@ -25,6 +25,8 @@ constexpr int clientStartDelayMs = 1000;
 constexpr int exitConfigError = 1;
 constexpr int exitEngineError = 2;
 constexpr int exitRunCanceled = 3;
+// How often an unattended run logs the download's progress, in ticks of a second.
+constexpr int reportEveryTicks = 10;
 
 QString smallText(const QString& text)
 {
@@ -162,6 +164,7 @@ void MainWindow::on_startButton_clicked()
         return;
     if (engine->initialize()) {
         startButton->setEnabled(false);
+        timeLeft.reset();
         engine->startUpdate();
     }
 }
@@ -192,7 +195,33 @@ void MainWindow::onDownloadProgress(
     downloadSizeLabel->setText(smallText(
         tr("%1 KB / %2 KB")
             .arg(QString::number(downloadDone / 1000), QString::number(downloadTotal / 1000))));
-    downloadSpeedLabel->setText(smallText(tr("%1 KB/s").arg(QString::number(speed / 1000))));
+    timeLeft.addTick(speed, downloadTotal > downloadDone ? downloadTotal - downloadDone : 0);
+    // Nothing arrived in the last second: a mirror is being asked or has not answered yet.
+    if (speed == 0) {
+        downloadSpeedLabel->setText(smallText(tr("Waiting for the mirrors...")));
+        return;
+    }
+    QString rate = tr("%1 KB/s").arg(QString::number(speed / 1000));
+    const qint64 seconds = timeLeft.secondsLeft();
+    if (seconds >= 0)
+        rate = tr("%1, %2 left").arg(rate, timeText(seconds));
+    downloadSpeedLabel->setText(smallText(rate));
+    // Unattended, the log tells the caller now and then how far the download is.
+    if (unattended() && seconds >= 0 && ++ticksSinceReport >= reportEveryTicks) {
+        ticksSinceReport = 0;
+        onAppendText(tr("Downloaded %1 KB of %2 KB, %3 left")
+                         .arg(QString::number(downloadDone / 1000),
+                             QString::number(downloadTotal / 1000), timeText(seconds)));
+    }
+}
+
+QString MainWindow::timeText(qint64 seconds)
+{
+    if (seconds < 60)
+        return tr("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return tr("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    return tr("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
 }
 
 void MainWindow::onUpdateFinished()
@@ -211,6 +240,11 @@ void MainWindow::onUpdateFinished()
         QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
+    const QString name = configuration->clientVersionName.toHtmlEscaped();
+    versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
+        + (name.isEmpty() ? tr("Corvanta is up to date") : tr("Corvanta %1 is installed").arg(name))
+        + QStringLiteral("</div><div style=\"margin-top:8px\">")
+        + tr("The update finished successfully.") + QStringLiteral("</div>"));
     startButton->setText(tr("Start Corvanta"));
     startButton->setFocus();
     startButton->setEnabled(true);
@@ -236,6 +270,10 @@ void MainWindow::onUpdateCanceled()
     startButton->setText(tr("Try again"));
     startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
+    versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
+        + failure.section(QLatin1Char('\n'), 0, 0).toHtmlEscaped()
+        + QStringLiteral("</div><div style=\"margin-top:8px\">")
+        + failure.section(QLatin1Char('\n'), 1).toHtmlEscaped() + QStringLiteral("</div>"));
     totalProgressBar->setValue(0);
     if (unattended()) {
         // A failed unattended run ends the program, so that its caller sees the failure.

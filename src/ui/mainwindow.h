@@ -1,5 +1,6 @@
 #pragma once
 
+#include "timeleftestimate.h"
 #include "ui_mainwindow.h"
 
 #include <QPointer>
@@ -63,6 +64,7 @@ private:
     bool unattended() const;
     // What a failed run left and why, for its box and the error output.
     QString failureText() const;
+    static QString timeText(qint64 seconds);
     void onCloseAnswered();
 
     Configuration* configuration;
@@ -71,4 +73,6 @@ private:
     bool closeRequested = false;
     // The abort question while it is open, so that a second close does not ask again.
     QPointer<QMessageBox> closeQuestion;
+    TimeLeftEstimate timeLeft;
+    int ticksSinceReport = 0;
 };

@@ -38,6 +38,8 @@ private slots:
     void versionLabel();
     void downloadFigures_data();
     void downloadFigures();
+    void timeLeft_data();
+    void timeLeft();
     void progress_data();
     void progress();
     void errorBoxes_data();
@@ -287,6 +289,10 @@ void TestMainWindow::downloadFigures_data()
     QTest::newRow("beyond 32 bits")
         << quint64(8000000000000) << quint64(9000000000000) << quint64(5000000000) << true
         << u"8000000000 KB / 9000000000 KB"_s << u"5000000 KB/s"_s;
+    // A mirror that accepted the request but sends nothing is no download at 0 KB/s.
+    QTest::newRow("nothing this second is waiting")
+        << quint64(0) << quint64(1000000) << quint64(0) << true << u"0 KB / 1000 KB"_s
+        << u"Waiting for the mirrors..."_s;
     QTest::newRow("not downloading hides both")
         << quint64(5000) << quint64(6000) << quint64(7000) << false << QString() << QString();
 }
@@ -313,6 +319,36 @@ void TestMainWindow::downloadFigures()
         QCOMPARE(plain(sizeLabel->text()), size);
         QCOMPARE(plain(speedLabel->text()), rate);
     }
+}
+
+void TestMainWindow::timeLeft_data()
+{
+    // Bytes per tick, one tick a second, of a download of 10 MB.
+    QTest::addColumn<QList<quint64>>("ticks");
+    QTest::addColumn<QString>("rate");
+
+    QTest::newRow("too early to tell") << QList<quint64> { 100000, 100000, 100000 } << u"100 KB/s"_s;
+    // 600 kB done after six steady ticks: 9.4 MB left at 100 kB/s.
+    QTest::newRow("steady")
+        << QList<quint64> { 100000, 100000, 100000, 100000, 100000, 100000 }
+        << u"100 KB/s, 1 min 34 s left"_s;
+    QTest::newRow("erratic rate stays hidden")
+        << QList<quint64> { 1000000, 1000, 1000000, 1000, 1000000, 1000 } << u"1 KB/s"_s;
+}
+
+void TestMainWindow::timeLeft()
+{
+    QFETCH(QList<quint64>, ticks);
+    QFETCH(QString, rate);
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    quint64 done = 0;
+    for (const quint64 bytes : std::as_const(ticks)) {
+        done += bytes;
+        window.onDownloadProgress(done, 10000000, bytes, true);
+    }
+    QCOMPARE(plain(child<QLabel>(window, "downloadSpeedLabel")->text()), rate);
 }
 
 void TestMainWindow::progress_data()
