@@ -28,6 +28,9 @@
 #   make_installation
 #       An installation in $install (root three levels above the program, a mirrors.ini naming
 #       the three mirrors), a temp folder $tmp and a client opener in $work/bin that does nothing.
+#   one_big_file BYTES [DIRECTIVE...]
+#       An installation (make_installation) of version 1, a 1 MiB big.bin, and mirrors (with the
+#       directives, see start_mirrors) serving version 2, whose big.bin of BYTES is in $work/v2.
 #   run_updater VERSION
 #       `update --nouser` of $install to VERSION; its log, each line prefixed with the time it
 #       came, in $work/ours.log, its errors in $work/ours.err. Export install, tmp and work first.
@@ -160,4 +163,18 @@ run_updater() {
         "$install/Updater.app/Contents/MacOS/update" --nouser client_macosx "$1" 2>"$work/ours.err" \
         | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >"$work/ours.log"
     [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
+one_big_file() {
+    local bytes=$1
+    shift
+    chmod 755 "$work"
+    mkdir -p "$work/v1" "$work/v2"
+    head -c 1M /dev/urandom >"$work/v1/big.bin"
+    head -c "$bytes" /dev/urandom >"$work/v2/big.bin"
+    "$build/bin/crv-release" publish --key "$root/keys/demo-private.key" --input "$work/v2" \
+        --version 2 --output "$work/mirror" >/dev/null
+    start_mirrors "$work/mirror" "$@"
+    make_installation
+    cp -a "$work/v1/." "$install/"
 }

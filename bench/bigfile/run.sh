@@ -8,16 +8,7 @@
 source "$(dirname "$0")/../lib.sh"
 bench_setup 1 "${1:-}" update crv-release
 size_mib="${SIZE_MIB:-2048}"
-chmod 755 "$work"
-
-mkdir -p "$work/v1" "$work/v2"
-head -c 1M /dev/urandom >"$work/v1/big.bin"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/v2/big.bin"
-"$build/bin/crv-release" publish --key "$root/keys/demo-private.key" --input "$work/v2" \
-    --version 2 --output "$work/mirror" >/dev/null
-start_mirrors "$work/mirror"
-make_installation
-cp -a "$work/v1/." "$install/"
+one_big_file "$((size_mib * 1024 * 1024))"
 export install tmp work
 export -f run_updater
 
