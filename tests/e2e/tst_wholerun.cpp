@@ -1,15 +1,13 @@
 #include "nginxmirrors.h"
 #include "programenvironment.h"
+#include "releasefixture.h"
 #include "testfiles.h"
 #include "testsigning.h"
 #include "updateserverprocess.h"
 #include "xvfbdisplay.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
-#include <QMap>
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
@@ -19,7 +17,6 @@
 #include <memory>
 
 #include <signal.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -30,72 +27,6 @@ const QString clientType = QStringLiteral("client_macosx");
 const QString bigFile = QStringLiteral("data/big.bin");
 const QString packedFile = QStringLiteral("lib/libhuge.dylib");
 constexpr int packedSize = 96 * 1024 * 1024;
-
-struct Entry
-{
-    QByteArray md5;
-    uint mode;
-    bool operator==(const Entry& other) const { return md5 == other.md5 && mode == other.mode; }
-};
-// Install-relative path below the bundle -> content and mode.
-using Snapshot = QMap<QString, Entry>;
-
-Snapshot snapshot(const QString& dir, const QStringList& skipped)
-{
-    Snapshot files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(dir).relativeFilePath(path);
-        bool skip = false;
-        for (const QString& prefix : skipped)
-            skip = skip || relative.startsWith(prefix);
-        if (skip)
-            continue;
-        QFile file(path);
-        QCryptographicHash md5(QCryptographicHash::Md5);
-        if (file.open(QIODevice::ReadOnly))
-            md5.addData(&file);
-        struct stat st;
-        ::lstat(QFile::encodeName(path).constData(), &st);
-        files.insert(relative, { md5.result().toHex(), uint(st.st_mode & 07777) });
-    }
-    return files;
-}
-
-QString describe(const Snapshot& actual, const Snapshot& expected)
-{
-    QStringList lines;
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-        if (!actual.contains(it.key()))
-            lines << QStringLiteral("missing ") + it.key();
-        else if (!(actual.value(it.key()) == it.value()))
-            lines << QStringLiteral("differs ") + it.key()
-                    + QStringLiteral(" (mode %1, expected %2)")
-                          .arg(actual.value(it.key()).mode, 0, 8)
-                          .arg(it.value().mode, 0, 8);
-    }
-    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
-        if (!expected.contains(it.key()))
-            lines << QStringLiteral("extra ") + it.key();
-    }
-    return lines.join(QStringLiteral("; "));
-}
-
-// Installs a release tree (files/ and bin/MacOS/) into a bundle the way the installer would.
-bool layOut(const QString& release, const QString& bundle)
-{
-    QProcess copy;
-    copy.start(QStringLiteral("sh"),
-        { QStringLiteral("-c"),
-            QStringLiteral("mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && "
-                           "cp -a \"$1/files/.\" \"$2/Contents/Resources/\" && "
-                           "cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
-            QStringLiteral("sh"), release, bundle });
-    return copy.waitForFinished(30000) && copy.exitStatus() == QProcess::NormalExit
-        && copy.exitCode() == 0;
-}
 
 } // namespace
 
@@ -131,8 +62,6 @@ private:
     // fills expected with the installation it makes.
     bool publish(
         const QString& version, const QString& previous, bool packedHuge, Snapshot* expected);
-    void installOldVersion();
-    bool publish(bool packedHuge);
     // The signed version list that "crv-release versions" prints, in a file for the update server.
     QString signedVersionsFile(const QString& list);
     void writeMirrorList(const QStringList& urls);
@@ -230,30 +159,10 @@ void TestWholeRun::installVersion(const QString& version)
 bool TestWholeRun::publish(
     const QString& version, const QString& previous, bool packedHuge, Snapshot* expected)
 {
-    const QString release = work->filePath(QStringLiteral("release/"));
-    QProcess tool;
-    QStringList arguments { QStringLiteral("publish"), QStringLiteral("--key"),
-        QStringLiteral(CRV_TEST_PRIVATE_KEY_FILE), QStringLiteral("--input"),
-        release + version + QStringLiteral("/files"), QStringLiteral("--bin-dir"),
-        release + version + QStringLiteral("/bin"), QStringLiteral("--previous"),
-        release + previous + QStringLiteral("/files"), QStringLiteral("--version"), version,
-        QStringLiteral("--output"), work->filePath(QStringLiteral("mirror")),
-        QStringLiteral("--pack"), QStringLiteral("libcore.dylib") };
-    arguments << QStringLiteral("--ed25519-key")
-              << QStringLiteral(CRV_SOURCE_DIR "/keys/demo-ed25519-release-private.pem");
+    QStringList packed { QStringLiteral("libcore.dylib") };
     if (packedHuge)
-        arguments << QStringLiteral("--pack") << QStringLiteral("libhuge.dylib");
-    tool.start(QStringLiteral(CRV_RELEASE_TOOL), arguments);
-    if (!tool.waitForFinished(60000) || tool.exitCode() != 0) {
-        qWarning("crv-release: %s", tool.readAllStandardError().constData());
-        return false;
-    }
-    // What the installation must be afterwards: the trees of the version with their modes.
-    const QString tree = work->filePath(QStringLiteral("expected-") + version);
-    if (!layOut(release + version, tree))
-        return false;
-    *expected = snapshot(tree, {});
-    return true;
+        packed << QStringLiteral("libhuge.dylib");
+    return ::publish(work->path(), version, previous, packed, expected);
 }
 
 QString TestWholeRun::signedVersionsFile(const QString& list)
@@ -272,16 +181,7 @@ QString TestWholeRun::signedVersionsFile(const QString& list)
 
 void TestWholeRun::writeMirrorList(const QStringList& urls)
 {
-    QFile::remove(root + QStringLiteral("/mirrors.ini"));
-    QSettings settings(root + QStringLiteral("/mirrors.ini"), QSettings::IniFormat);
-    settings.beginWriteArray(QStringLiteral("mirrors"));
-    for (int i = 0; i < urls.size(); ++i) {
-        settings.setArrayIndex(i);
-        settings.setValue(QStringLiteral("mirror"), QStringLiteral("mirror%1").arg(i));
-    }
-    settings.endArray();
-    for (int i = 0; i < urls.size(); ++i)
-        settings.setValue(QStringLiteral("mirror%1/url").arg(i), urls.at(i));
+    ::writeMirrorList(root, urls);
 }
 
 std::unique_ptr<NginxMirrors> TestWholeRun::startMirrors(
