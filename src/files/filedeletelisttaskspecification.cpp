@@ -4,6 +4,8 @@
 #include "filedeletetaskspecification.h"
 #include "rollbackjournalfile.h"
 
+#include <QFileInfo>
+
 FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
     QList<QString>* deleteList, QObject* parent, double progressRange)
     : ComposedTaskSpecification(1, progressRange, parent)
@@ -29,8 +31,19 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 void FileDeleteListTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() == TaskFinished) {
+        // The update stands either way; an old file left in it is deleted by the next start,
+        // which completes the committed journal, so the journal stays while one is left.
+        bool allGone = true;
+        for (const QString& entry : std::as_const(*deleteList)) {
+            const QFileInfo left(Configuration::getAppRootFilePath(entry));
+            if (!left.exists() && !left.isSymLink())
+                continue;
+            allGone = false;
+            emit message(QStringLiteral("warning: Could not delete '%1'; the next start tries again")
+                             .arg(left.filePath()));
+        }
         RollbackJournalFile journal(Configuration::getAppRootPath());
-        if (!journal.remove())
+        if (allGone && !journal.remove())
             emit message(QStringLiteral("warning: %1").arg(journal.errorString()));
     }
     ComposedTaskSpecification::subtasksDone();

@@ -5,8 +5,9 @@
 // Deletes the install-relative paths of the plan's delete list, one at a time, once the
 // replacement has committed the rollback journal with the list (a run killed from there on is
 // completed by the next start). The list is read when the task executes, so it includes the
-// "_old_" copies the replacement added. Failures to delete are ignored. The journal is removed
-// when the step ends well. Runs on the main thread.
+// "_old_" copies the replacement added. A failure to delete does not fail the step (the update
+// stands): it is reported, and the journal is kept for the next start to complete the deletion;
+// otherwise the journal is removed when the step ends well. Runs on the main thread.
 class FileDeleteListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
