@@ -115,9 +115,20 @@ QString injectedCall(const QString& traceFile, const QString& dir)
     const QList<QByteArray> lines = TestFiles::read(traceFile).split('\n');
     // The kill comes after the failure it follows.
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        const QString line = QString::fromUtf8(*it);
+        QString line = QString::fromUtf8(*it);
         if (!line.endsWith(QLatin1String("= ?")) && !line.endsWith(QLatin1String("(INJECTED)")))
             continue;
+        // "1234 <... unlink resumed>) = ?": the call began on the thread's "<unfinished ...>".
+        if (line.contains(QLatin1String(" resumed>"))) {
+            const QString thread = line.section(QLatin1Char(' '), 0, 0) + QLatin1Char(' ');
+            for (auto begun = it; begun != lines.crend(); ++begun) {
+                const QString earlier = QString::fromUtf8(*begun);
+                if (earlier.startsWith(thread) && earlier.endsWith(QLatin1String("<unfinished ...>"))) {
+                    line = earlier;
+                    break;
+                }
+            }
+        }
         QRegularExpressionMatch match = onFile.match(line);
         if (!match.hasMatch())
             match = onPath.match(line);
@@ -545,8 +556,12 @@ Row TestKillMatrix::runPoint(const Point& point, const QString& dir) const
     };
 
     const QString trace = dir + QStringLiteral(".trace");
-    const RunResult broken = runUpdater(dir,
-        QStringList { QStringLiteral("-y"), QStringLiteral("-o"), trace } + point.fault);
+    // A file a point names (strace -P) is the probe's: the same file in this installation.
+    QStringList fault = point.fault;
+    for (QString& option : fault)
+        option.replace(work.filePath(QStringLiteral("probe/")), dir + QLatin1Char('/'));
+    const RunResult broken = runUpdater(
+        dir, QStringList { QStringLiteral("-y"), QStringLiteral("-o"), trace } + fault);
     row.killed = broken.killed;
     const QString hit = injectedCall(trace, dir);
     row.happened = (hit.isEmpty() ? QStringLiteral("not hit") : hit) + QStringLiteral(", ")
@@ -675,20 +690,16 @@ void TestKillMatrix::failedCalls()
     const QList<Failure> failures {
         { findWrite(Phase::Download, session + QStringLiteral("data/big.bin")), "ENOSPC" },
         { findWrite(Phase::Replacement, QStringLiteral("\"dir ")), "ENOSPC" },
-        { findWrite(Phase::Replacement, QStringLiteral("\"rename data/many/f3")), "ENOSPC" },
         { findWrite(Phase::Commit, QStringLiteral("\"commit")), "ENOSPC" },
         { findWrite(Phase::Commit, QStringLiteral("update.statcache.new")), "EIO" },
         { findWrite(Phase::Finish, QStringLiteral("update.ini.lock")), "ENOSPC" },
         { find(Phase::Replacement, QStringLiteral("fsync"), journal), "EIO" },
         { find(Phase::Commit, QStringLiteral("syncfs"), QString()), "EIO" },
         { find(Phase::Commit, QStringLiteral("fsync"), journal), "EIO" },
-        { find(Phase::Replacement, QStringLiteral("rename"), QStringLiteral("many/.new_f2")), "EIO" },
         { find(Phase::Replacement, QStringLiteral("linkat"), QStringLiteral("libcore"), true),
             "EIO" },
         { find(Phase::Download, QStringLiteral("mkdir"), session + QStringLiteral("data")),
             "EACCES" },
-        { find(Phase::Replacement, QStringLiteral("mkdir"), QStringLiteral("fresh")), "EACCES" },
-        { find(Phase::Replacement, QStringLiteral("renameat2"), QString()), "EACCES" },
         { find(Phase::Deletion, QStringLiteral("unlink"), QStringLiteral("_old_")), "EACCES" },
         { find(Phase::Download, QStringLiteral("openat"), session + QStringLiteral("data/added")),
             "EMFILE" },
@@ -727,7 +738,7 @@ void TestKillMatrix::killedWhileRecovering()
         QList<Call> recovering;
         QVERIFY(probe(QStringLiteral("recovery-probe%1").arg(probes++),
             {}, &recovering, killed));
-        const QList<Call> chosen = pick(Phase::Recovery, 4, [&](const Call& call) {
+        const QList<Call> chosen = pick(Phase::Recovery, 3, [&](const Call& call) {
             return recoveryCalls.split(QLatin1Char(',')).contains(call.name);
         }, recovering);
         for (const Call& call : chosen) {
@@ -755,7 +766,7 @@ void TestKillMatrix::killedWhileUndoing()
     QVERIFY(probe(QStringLiteral("undo-probe"),
         injectionOnly(QStringLiteral("linkat"), QStringLiteral("error=EIO"), last.ordinal),
         &undoing));
-    const QList<Call> chosen = pick(Phase::Undo, 6, [](const Call& call) {
+    const QList<Call> chosen = pick(Phase::Undo, 4, [](const Call& call) {
         return call.name.startsWith(QLatin1String("rename"))
             || call.name.startsWith(QLatin1String("unlink"))
             || call.name == QLatin1String("fsync") || call.name == QLatin1String("syncfs");
