@@ -11,13 +11,29 @@
 #       example `prepare=restore measure cp ...`). Leaves the best wall seconds in best, the peak
 #       resident memory (KiB) of that run in rss, and the output of the last run in
 #       $work/stdout. A failing run ends the script.
-#   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS
-#       One line with both figures and the time ratio updater / tool.
+#   report LABEL OURS_WALL OURS_RSS TOOL TOOL_WALL TOOL_RSS [TARGET]
+#       One line with both figures and the time ratio updater / tool, then its row (see row).
+#   row FIGURE OURS PEER PEER_NAME TARGET
+#       One row of the summary table bench/run gathers: "| FIGURE | OURS | PEER_NAME PEER |
+#       ours / peer | TARGET |" (PEER may be empty, for a figure with a target but no peer).
 #   free_ports N
 #       Sets ports to N free loopback TCP ports.
 #   start_nginx CONF
 #       Starts nginx in the foreground mode of CONF (prefix: CONF's folder) in the background and
 #       waits until every port in ports answers; it is stopped on exit.
+#   start_mirrors MIRROR_DIR [DIRECTIVE...]
+#       Three nginx mirrors on free ports (in ports) serving MIRROR_DIR as the deployed mirror
+#       configuration does, plus the given server directives; each request's body bytes go to
+#       $work/nginx/access.log, one number per line.
+#   make_installation
+#       An installation in $install (root three levels above the program, a mirrors.ini naming
+#       the three mirrors), a temp folder $tmp and a client opener in $work/bin that does nothing.
+#   one_big_file BYTES [DIRECTIVE...]
+#       An installation (make_installation) of version 1, a 1 MiB big.bin, and mirrors (with the
+#       directives, see start_mirrors) serving version 2, whose big.bin of BYTES is in $work/v2.
+#   run_updater VERSION
+#       `update --nouser` of $install to VERSION; its log, each line prefixed with the time it
+#       came, in $work/ours.log, its errors in $work/ours.err. Export install, tmp and work first.
 set -euo pipefail
 
 bench_setup() {
@@ -93,4 +109,72 @@ report() {
     awk -v l="$1" -v ow="$2" -v or="$3" -v tn="$4" -v tw="$5" -v tr="$6" 'BEGIN {
         printf "%-18s updater %6.2f s %7.1f MiB | %-8s %6.2f s %7.1f MiB | time ratio %.2f\n",
                l, ow, or / 1024, tn, tw, tr / 1024, (tw > 0 ? ow / tw : 0) }'
+    row "$1 (s)" "$2" "$5" "$4" "${7:-}"
+}
+
+row() {
+    awk -v f="$1" -v o="$2" -v p="$3" -v n="$4" -v t="$5" 'BEGIN {
+        ratio = (p != "" && p > 0) ? sprintf("%.2f", o / p) : ""
+        printf "| %s | %s | %s | %s | %s |\n", f, o, (p == "" ? "" : n " " p), ratio, t }'
+}
+
+start_mirrors() {
+    local mirror=$1 port
+    shift
+    free_ports 3
+    mkdir -p "$work/nginx"
+    {
+        echo "daemon off; worker_processes 2; pid $work/nginx/nginx.pid;"
+        [ "$(id -u)" -ne 0 ] || echo "user root;"
+        echo "error_log $work/nginx/error.log;"
+        echo "events { worker_connections 512; }"
+        echo "http { client_body_temp_path $work/nginx/body; proxy_temp_path $work/nginx/proxy;"
+        echo "  log_format bytes \$body_bytes_sent;"
+        for port in "${ports[@]}"; do
+            echo "  server { listen 127.0.0.1:$port; root $mirror;"
+            echo "           access_log $work/nginx/access.log bytes; $*"
+            echo "           include $root/deploy/nginx/corvanta-mirror.conf; }"
+        done
+        echo "}"
+    } >"$work/nginx/nginx.conf"
+    start_nginx "$work/nginx/nginx.conf"
+}
+
+make_installation() {
+    local opener i
+    install="$work/install"
+    tmp="$work/tmp"
+    mkdir -p "$install/Updater.app/Contents/MacOS" "$tmp" && mkdir -m 700 "$work/runtime"
+    cp "$build/bin/update" "$install/Updater.app/Contents/MacOS/"
+    # After the update it starts the client through the opener in PATH.
+    opener=$(sed -n 's/^CRV_CLIENT_OPENER:[A-Z]*=//p' "$build/CMakeCache.txt")
+    mkdir -p "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/$(basename "$opener")"
+    chmod 755 "$work/bin/$(basename "$opener")"
+    {
+        echo "[mirrors]"
+        for i in 1 2 3; do echo "$i\\mirror=m$i"; done
+        echo "size=3"
+        for i in 1 2 3; do printf '[m%s]\nurl=http://127.0.0.1:%s\n' "$i" "${ports[$((i - 1))]}"; done
+    } >"$install/mirrors.ini"
+}
+
+run_updater() {
+    TMPDIR="$tmp" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" PATH="$work/bin:$PATH" \
+        "$install/Updater.app/Contents/MacOS/update" --nouser client_macosx "$1" 2>"$work/ours.err" \
+        | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >"$work/ours.log"
+    [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
+one_big_file() {
+    local bytes=$1
+    shift
+    chmod 755 "$work"
+    mkdir -p "$work/v1" "$work/v2"
+    head -c 1M /dev/urandom >"$work/v1/big.bin"
+    head -c "$bytes" /dev/urandom >"$work/v2/big.bin"
+    "$build/bin/crv-release" publish --key "$root/keys/demo-private.key" --input "$work/v2" \
+        --version 2 --output "$work/mirror" >/dev/null
+    start_mirrors "$work/mirror" "$@"
+    make_installation
+    cp -a "$work/v1/." "$install/"
 }

@@ -98,6 +98,70 @@
         <source>&lt;p&gt;Update in progress.&lt;/p&gt;&lt;p&gt;Are you sure you want to abort?&lt;/p&gt;</source>
         <translation>&lt;p&gt;Die Aktualisierung läuft.&lt;/p&gt;&lt;p&gt;Soll sie wirklich abgebrochen werden?&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>The update was already installed when you asked to abort; it is complete.</source>
+        <translation>Die Aktualisierung war bereits installiert, als Sie den Abbruch verlangten; sie ist vollständig.</translation>
+    </message>
+    <message>
+        <source>Try again</source>
+        <translation>Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>The update failed; your installation is unchanged.</source>
+        <translation>Die Aktualisierung ist fehlgeschlagen; Ihre Installation ist unverändert.</translation>
+    </message>
+    <message>
+        <source>The new version is installed, but the update did not finish.</source>
+        <translation>Die neue Version ist installiert, aber die Aktualisierung wurde nicht abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>The update failed and could not be undone completely; start the updater again to restore your installation.</source>
+        <translation>Die Aktualisierung ist fehlgeschlagen und konnte nicht vollständig rückgängig gemacht werden; starten Sie das Aktualisierungsprogramm erneut, um Ihre Installation wiederherzustellen.</translation>
+    </message>
+    <message>
+        <source>Push &quot;Details&quot; for the reason, then try again.</source>
+        <translation>Den Grund zeigt „Details“; versuchen Sie es dann erneut.</translation>
+    </message>
+    <message>
+        <source>Reason: %1</source>
+        <translation>Grund: %1</translation>
+    </message>
+    <message>
+        <source>Waiting for the mirrors...</source>
+        <translation>Warte auf die Spiegelserver …</translation>
+    </message>
+    <message>
+        <source>%1, %2 left</source>
+        <translation>%1, noch %2</translation>
+    </message>
+    <message>
+        <source>Downloaded %1 KB of %2 KB, %3 left</source>
+        <translation>%1 KB von %2 KB heruntergeladen, noch %3</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation>%1 min %2 s</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>Corvanta is up to date</source>
+        <translation>Corvanta ist auf dem neuesten Stand</translation>
+    </message>
+    <message>
+        <source>Corvanta %1 is installed</source>
+        <translation>Corvanta %1 ist installiert</translation>
+    </message>
+    <message>
+        <source>The update finished successfully.</source>
+        <translation>Die Aktualisierung wurde erfolgreich abgeschlossen.</translation>
+    </message>
 </context>
 <context>
     <name>Mirrors</name>

@@ -67,11 +67,11 @@ run_case() {
     median updater
     ours_wall=$wall ours_rss=$rss
     median rsync
-    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "rsync -a" "$wall" "$rss"
+    report "apply $files x $file_kib KiB" "$ours_wall" "$ours_rss" "rsync -a" "$wall" "$rss" "<= 1.0"
     median cp
-    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp -a" "$wall" "$rss"
+    report "apply $files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp -a" "$wall" "$rss" "unsafe floor"
     median cpsync
-    report "$files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp+sync" "$wall" "$rss"
+    report "apply $files x $file_kib KiB" "$ours_wall" "$ours_rss" "cp+sync" "$wall" "$rss" "<= 2.0"
 }
 
 echo "replacing $files files (the plan's installation, $size_mib MiB, and $small_file_kib KiB each),"

@@ -89,3 +89,6 @@ awk -v o="$best_ours" -v r="$ours_rss" -v c="$best_curl" -v a="$best_aria2" 'BEG
     printf "aria2c -j 6, 3 mirrors, MD5      %7.2f s\n", a
     printf "time ratio updater / curl        %7.2f   (target <= 1.10; memory target < 100 MiB)\n", o / c
     printf "time ratio updater / aria2c      %7.2f\n", o / a }'
+row "download $total_mib MiB, 6 streams (s)" "$best_ours" "$best_curl" "curl --parallel" "<= 1.10"
+row "download $total_mib MiB, 6 streams (s)" "$best_ours" "$best_aria2" "aria2c" "-"
+row "download peak RSS (MiB)" "$(awk -v r="$ours_rss" 'BEGIN { printf "%.1f", r / 1024 }')" "" "" "< 100"

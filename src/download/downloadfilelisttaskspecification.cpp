@@ -2,6 +2,7 @@
 
 #include "configuration.h"
 #include "downloadfiletaskspecification.h"
+#include "planwork.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,11 +62,15 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
     if (!makeSubDirs())
         return;
     emit message(QStringLiteral("Downloading files"));
-    const double share = 1.0 / double(downloadList->size());
+    // Each file's share is its part of the work, so one large file among many small ones does
+    // not leave the bar standing while it downloads.
+    double work = 0.0;
+    for (const FileDownloadSpecification& file : std::as_const(*downloadList))
+        work += PlanWork::download(file);
     QSet<QString> taken = sessionNames();
     for (const FileDownloadSpecification& file : std::as_const(*downloadList)) {
         auto* task = new DownloadFileTaskSpecification(
-            file, networkManager, mirrors, configuration, this, share);
+            file, networkManager, mirrors, configuration, this, PlanWork::download(file) / work);
         if (file.md5.isEmpty())
             task->signatureName = privateSignatureName(file.fileName, taken);
         addSubTask(task);

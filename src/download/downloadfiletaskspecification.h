@@ -3,6 +3,8 @@
 #include "composedtaskspecification.h"
 #include "filedownloadspecification.h"
 
+#include <QStringList>
+
 class CheckSignatureTaskSpecification;
 class Configuration;
 class DownloadTaskSpecification;
@@ -15,9 +17,10 @@ class QNetworkAccessManager;
 // the other; the ".sig" comes from the file's mirror while that
 // mirror is listed. A file that fails its check is blamed on the mirror that served it (and its
 // ".sig"): the mirror is removed and the file fetched and checked again elsewhere, so retries
-// end when the mirrors do. A signed file whose halves came from two mirrors (the first failed
-// the ".sig" transfer, which costs it an error) blames neither and is fetched again. Shared
-// objects are not owned.
+// end when the mirrors do; the check that leaves no mirror is reported as an error naming the
+// file and the mirrors whose copies failed. A signed file whose halves came from two mirrors (the
+// first failed the ".sig" transfer, which costs it an error) blames neither and is fetched again.
+// Shared objects are not owned.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -55,4 +58,6 @@ public slots:
 private:
     // Set when a sibling's cancellation reached this task: a failed check then ends it.
     bool siblingCanceled = false;
+    // The mirrors whose copy of the file failed its check in this run.
+    QStringList failedOn;
 };

@@ -7,6 +7,7 @@
 #include "inidownloadtaskspecification.h"
 #include "installedrecord.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "planwork.h"
 #include "sha256sumsdownloadtaskspecification.h"
 #include "targetversioncheck.h"
 
@@ -35,22 +36,38 @@ void MainTaskSpecification::execute()
 
 void MainTaskSpecification::makeSubtasksAndStart()
 {
+    // The first three steps fetch a few kilobytes and compare the installation; the rest of the
+    // bar is shared out by the plan once it is known.
     auto* ini
-        = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.08);
+        = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.02);
     addSubTask(ini);
     addSubTask(new Sha256SumsDownloadTaskSpecification(
-        networkManager, mirrors, configuration, ini, this, 0.02));
-    addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.05));
-    addSubTask(new DownloadFileListTaskSpecification(
-        &plan.downloadList, networkManager, mirrors, configuration, this, 0.4));
+        networkManager, mirrors, configuration, ini, this, 0.01));
+    auto* planning = new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.02);
+    addSubTask(planning);
+    connect(planning, &TaskSpecification::finished, this, &MainTaskSpecification::onPlanMade);
+    downloads = new DownloadFileListTaskSpecification(
+        &plan.downloadList, networkManager, mirrors, configuration, this, 0.4);
+    addSubTask(downloads);
     replacement = new FileReplaceListTaskSpecification(
-        &plan.replaceList, &plan.deleteList, &plan.statCache, configuration, this, 0.4);
+        &plan.replaceList, &plan.deleteList, &plan.statCache, configuration, this, 0.45);
     addSubTask(replacement);
     connect(replacement, &TaskSpecification::finished, this,
         &MainTaskSpecification::onReplacementFinished);
-    addSubTask(new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05));
+    deletion = new FileDeleteListTaskSpecification(&plan.deleteList, this, 0.05);
+    addSubTask(deletion);
     state = TaskRunning;
     executeSubTasks();
+}
+
+void MainTaskSpecification::onPlanMade()
+{
+    // Neither step has started, so their progress is still 0 and nothing jumps.
+    const double range = 1.0 - planSteps;
+    const PlanWork::Shares shares = PlanWork::shares(plan);
+    downloads->setParentProgressRange(range * shares.download);
+    replacement->setParentProgressRange(range * shares.replace);
+    deletion->setParentProgressRange(range * shares.deletion);
 }
 
 void MainTaskSpecification::onReplacementFinished()
@@ -69,9 +86,14 @@ void MainTaskSpecification::onReplacementFinished()
         emit message(QStringLiteral("Could not record the installed version in update.ini"));
 }
 
+bool MainTaskSpecification::committed() const
+{
+    return replacement && replacement->committed;
+}
+
 void MainTaskSpecification::userCanceled()
 {
-    if (replacement && replacement->committed) {
+    if (committed()) {
         emit message(QStringLiteral("The new version is already installed; finishing the update"));
         return;
     }
@@ -81,7 +103,9 @@ void MainTaskSpecification::userCanceled()
 void MainTaskSpecification::reset()
 {
     clearSubTasks();
+    downloads = nullptr;
     replacement = nullptr;
+    deletion = nullptr;
     plan.clear();
     // With no subtasks left this only clears the composite's end-of-run flags and the state, so
     // a reset task can be executed again.

@@ -212,10 +212,13 @@ bool UpdateEngine::startUpdate()
     mainTask = new MainTaskSpecification(networkManager, mirrors, configuration, this, 1.0);
     connect(mainTask, &TaskSpecification::finished, this, &UpdateEngine::onTaskFinished);
     connect(mainTask, &TaskSpecification::canceled, this, &UpdateEngine::onTaskCanceled);
-    connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::error);
-    connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::updateProgress);
+    connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::onTaskError);
+    connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::onTaskProgress);
     connect(mainTask, &TaskSpecification::message, this, &UpdateEngine::message);
     state = Running;
+    runProgress = 0.0;
+    runInstallation = OldVersion;
+    runFailure.clear();
     progressTimer->start();
     mainTask->execute();
     return true;
@@ -224,6 +227,33 @@ bool UpdateEngine::startUpdate()
 bool UpdateEngine::busy() const
 {
     return state == Initialized || state == Running;
+}
+
+UpdateEngine::Installation UpdateEngine::installation() const
+{
+    return runInstallation;
+}
+
+QString UpdateEngine::failureReason() const
+{
+    return runFailure;
+}
+
+void UpdateEngine::onTaskProgress(qreal doneFrac)
+{
+    // A retry resets its download to zero; the user sees the run's work, which does not shrink.
+    if (doneFrac <= runProgress)
+        return;
+    runProgress = doneFrac;
+    emit updateProgress(doneFrac);
+}
+
+void UpdateEngine::onTaskError(const QString& errorMessage)
+{
+    // The first error is the cause; later ones are usually its consequences.
+    if (runFailure.isEmpty())
+        runFailure = errorMessage;
+    emit error(errorMessage);
 }
 
 void UpdateEngine::cancelUpdate()
@@ -249,6 +279,8 @@ void UpdateEngine::onTaskFinished()
     progressTimer->stop();
     cleanup();
     state = Finished;
+    runInstallation = NewVersion;
+    runFailure.clear();
     emit message(QStringLiteral("Update successfully finished"));
     endRun();
     emit downloadProgress(0, 0, 0, false);
@@ -261,6 +293,20 @@ void UpdateEngine::onTaskCanceled()
     state = Canceled;
     if (mainTask->state == TaskSpecification::TaskUserCanceled)
         emit message(QStringLiteral("User aborted update"));
+    if (mainTask->committed())
+        runInstallation = NewVersion;
+    else if (QFile::exists(RollbackJournalFile(Configuration::getAppRootPath()).filePath()))
+        // An undo that completed removes its journal; one that stopped half-way keeps it.
+        runInstallation = NotRestored;
+    else
+        runInstallation = OldVersion;
+    if (runFailure.isEmpty()) {
+        if (mainTask->state == TaskSpecification::TaskUserCanceled)
+            runFailure = QStringLiteral("The update was aborted.");
+        else if (mirrors && mirrors->noMirrorsReported)
+            runFailure = QStringLiteral("No mirror could deliver the update; check the network "
+                                        "connection.");
+    }
     // The session directory and its record stay: the next run of this version resumes.
     endRun();
     emit downloadProgress(0, 0, 0, false);

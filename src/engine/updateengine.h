@@ -19,7 +19,9 @@ class QTimer;
 // MainTaskSpecification and relays its progress, messages and errors, plus the download figures
 // once a second. A run ends with exactly one of updateFinished() (after the session's temporary
 // files are removed) or updateCanceled() (the session is kept for a resume); each is preceded by
-// downloadProgress(0, 0, 0, false). fatalError means the program must end; it never changes the
+// downloadProgress(0, 0, 0, false), and once it has ended installation() and failureReason() say
+// what it left. The progress of a run only ever grows: a download that starts over elsewhere does
+// not move it back. fatalError means the program must end; it never changes the
 // state. The engine also fetches the banner image through the same network manager (and proxy).
 // Main thread only. The configuration must outlive the engine; everything else it uses (timer,
 // network manager, mirror lists, banner queries, the run's task) is its child. A run's task is
@@ -30,6 +32,17 @@ class UpdateEngine : public QObject
     Q_OBJECT
 public:
     enum EngineState { Idle = 0, Initialized = 1, Running = 2, Finished = 3, Canceled = 4 };
+    // What the installation holds after the last run.
+    enum Installation {
+        // The old version: nothing was replaced, or every replacement was undone.
+        OldVersion = 0,
+        // The new version: the replacement committed (a run cancelled after that still ends
+        // with it in place).
+        NewVersion = 1,
+        // A mix: the undo of a failed replacement stopped half-way; its journal stays for the
+        // next start to finish the undo.
+        NotRestored = 2,
+    };
 
     // An invalid proxy specification is reported by fatalError from the event loop, so that a
     // receiver connected right after construction gets it.
@@ -54,6 +67,11 @@ public:
     // Only after initialize() returned true. Always true.
     bool startUpdate();
     bool busy() const;
+    // Valid once a run has ended, until the next startUpdate().
+    Installation installation() const;
+    // Why the last run was cancelled, in one sentence: the first error it reported, or what is
+    // known without one; empty after a run that finished.
+    QString failureReason() const;
     // Forgets a finished or cancelled run; its task is deleted later and reports nothing more.
     // Does nothing while Running: a run must end through cancelUpdate(), which undoes its
     // replacements, and must not be deleted in the middle of them.
@@ -105,4 +123,10 @@ private:
     void onBannerDownloadProgress(qint64 bytesReceived);
     void dropBannerReply();
     void endRun();
+    void onTaskProgress(qreal doneFrac);
+    void onTaskError(const QString& errorMessage);
+
+    qreal runProgress = 0.0;
+    Installation runInstallation = OldVersion;
+    QString runFailure;
 };

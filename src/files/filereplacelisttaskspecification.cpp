@@ -134,10 +134,9 @@ void FileReplaceListTaskSpecification::rememberWrittenFiles()
         return;
     const QString root = Configuration::getAppRootPath();
     statCache->recordWritten(root);
-    // Only time is lost without it: the next plan hashes what it cannot trust.
-    if (!statCache->save(root))
-        emit message(
-            QStringLiteral("Could not write the stat cache; the next run hashes every file"));
+    QString problem;
+    if (!statCache->save(root, &problem))
+        emit message(problem);
 }
 
 void FileReplaceListTaskSpecification::reset()

@@ -125,9 +125,9 @@ bool MakeDownloadReplaceListFunc::run()
     }
     checkEntries(entries, total);
     leaveSignaturesToTheirFiles();
-    if (!plan.statCache.save(root))
-        emit message(
-            QStringLiteral("Could not write the stat cache; the next run hashes every file"));
+    QString problem;
+    if (!plan.statCache.save(root, &problem))
+        emit message(problem);
     return true;
 }
 

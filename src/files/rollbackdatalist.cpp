@@ -1,5 +1,6 @@
 #include "rollbackdatalist.h"
 
+#include "pathstat.h"
 #include "rollbackjournalfile.h"
 
 bool RollbackDataList::writeAhead(RollbackData& entry, QObject* reporter)
@@ -45,7 +46,13 @@ bool RollbackDataList::undo(bool readBack, QObject* reporter)
         const qsizetype aside = keptAsideFor(entry);
         if (aside >= 0) {
             const RollbackData keptAside = entries.takeAt(aside);
-            if (RollbackData::undoReplacement(entry, keptAside, readBack, reporter)) {
+            if (readBack && leftOverStillInPlace(keptAside)) {
+                // The kept name still holds the left-over copy: neither step took effect, and
+                // undoing them would put that copy over the installed file.
+                markUndone(entry, reporter);
+                markUndone(keptAside, reporter);
+                ok = undoCreation(entry.previousPath, reporter) && ok;
+            } else if (RollbackData::undoReplacement(entry, keptAside, readBack, reporter)) {
                 markUndone(entry, reporter);
                 markUndone(keptAside, reporter);
                 ok = undoCreation(entry.previousPath, reporter) && ok;
@@ -60,6 +67,19 @@ bool RollbackDataList::undo(bool readBack, QObject* reporter)
             ok = false;
     }
     return ok;
+}
+
+// A left-over "_old_" copy is moved out of the way before the installed file takes that name;
+// when the move is journalled but its target is not there, the move never happened (or was
+// undone), and so did nothing that came after it.
+bool RollbackDataList::leftOverStillInPlace(const RollbackData& keptAside) const
+{
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const RollbackData& moved = entries.at(i);
+        if (moved.operation == RollbackData::Rename && moved.previousPath == keptAside.path)
+            return !PathStat::exists(moved.path);
+    }
+    return false;
 }
 
 bool RollbackDataList::undoCreation(const QString& path, QObject* reporter)

@@ -46,6 +46,9 @@ private:
     // The entry that kept the installed file aside for the one that put a new file in its
     // place (install): the entry right before it, or -1.
     qsizetype keptAsideFor(const RollbackData& install) const;
+    // For a read-back journal: the left-over copy that had to leave the kept-aside name first
+    // never left it, so the replacement that follows it never began.
+    bool leftOverStillInPlace(const RollbackData& keptAside) const;
     // Undoes (and takes off) the creation of the temporary file a replacement put in place.
     bool undoCreation(const QString& path, QObject* reporter);
     void markUndone(const RollbackData& entry, QObject* reporter);

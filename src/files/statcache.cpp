@@ -17,24 +17,6 @@ qint64 nanoseconds(const struct timespec& time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-qint64 modifiedNs(const struct stat& status)
-{
-#ifdef __APPLE__
-    return nanoseconds(status.st_mtimespec);
-#else
-    return nanoseconds(status.st_mtim);
-#endif
-}
-
-qint64 changedNs(const struct stat& status)
-{
-#ifdef __APPLE__
-    return nanoseconds(status.st_ctimespec);
-#else
-    return nanoseconds(status.st_ctim);
-#endif
-}
-
 bool rootIdentity(const QString& root, quint64* device, quint64* inode)
 {
     struct stat status;
@@ -78,8 +60,13 @@ StatCache::Entry StatCache::entryFor(const struct stat& status)
 {
     Entry entry;
     entry.size = qint64(status.st_size);
-    entry.modified = modifiedNs(status);
-    entry.changed = changedNs(status);
+#ifdef __APPLE__
+    entry.modified = nanoseconds(status.st_mtimespec);
+    entry.changed = nanoseconds(status.st_ctimespec);
+#else
+    entry.modified = nanoseconds(status.st_mtim);
+    entry.changed = nanoseconds(status.st_ctim);
+#endif
     entry.inode = quint64(status.st_ino);
     entry.device = quint64(status.st_dev);
     return entry;
@@ -148,7 +135,7 @@ void StatCache::load(const QString& root, QString* problem)
             at = lines.at(i).indexOf(' ', at) + 1;
         m_loaded.insert(QString::fromUtf8(lines.at(i).mid(at)), entry);
     }
-    m_writtenAt = modifiedNs(own);
+    m_writtenAt = entryFor(own).modified;
 }
 
 QByteArray StatCache::lookup(const QString& relativePath, const struct stat& status) const
@@ -196,7 +183,16 @@ void StatCache::recordWritten(const QString& root)
     m_expected.clear();
 }
 
-bool StatCache::save(const QString& root)
+bool StatCache::save(const QString& root, QString* problem)
+{
+    if (writeFile(root))
+        return true;
+    if (problem)
+        *problem = QStringLiteral("Could not write the stat cache; the next run hashes every file");
+    return false;
+}
+
+bool StatCache::writeFile(const QString& root) const
 {
     quint64 device = 0, inode = 0;
     if (!rootIdentity(root, &device, &inode))

@@ -46,9 +46,12 @@ public:
     void expectWritten(const QString& relativePath, const QByteArray& md5);
     // Records every expected file as it is now, after the update was committed.
     void recordWritten(const QString& root);
-    bool save(const QString& root);
+    // Only time is lost without it: the next plan hashes what it cannot trust. problem (when
+    // given) says so.
+    bool save(const QString& root, QString* problem = nullptr);
 
 private:
+    bool writeFile(const QString& root) const;
     struct Entry
     {
         qint64 size = 0;

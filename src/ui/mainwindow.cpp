@@ -25,6 +25,8 @@ constexpr int clientStartDelayMs = 1000;
 constexpr int exitConfigError = 1;
 constexpr int exitEngineError = 2;
 constexpr int exitRunCanceled = 3;
+// How often an unattended run logs the download's progress, in ticks of a second.
+constexpr int reportEveryTicks = 10;
 
 QString smallText(const QString& text)
 {
@@ -137,6 +139,12 @@ void MainWindow::onFatalError(QString errorMessage)
 void MainWindow::onError(QString errorMessage)
 {
     onAppendText(errorMessage);
+    // During a run the error is the reason the run then fails with; it goes into that one box.
+    if (engine->busy()) {
+        if (unattended())
+            std::fprintf(stderr, "%s\n", qPrintable(errorMessage));
+        return;
+    }
     showErrorBox(this, errorMessage, 0);
 }
 
@@ -156,6 +164,7 @@ void MainWindow::on_startButton_clicked()
         return;
     if (engine->initialize()) {
         startButton->setEnabled(false);
+        timeLeft.reset();
         engine->startUpdate();
     }
 }
@@ -186,16 +195,44 @@ void MainWindow::onDownloadProgress(
     downloadSizeLabel->setText(smallText(
         tr("%1 KB / %2 KB")
             .arg(QString::number(downloadDone / 1000), QString::number(downloadTotal / 1000))));
-    downloadSpeedLabel->setText(smallText(tr("%1 KB/s").arg(QString::number(speed / 1000))));
+    timeLeft.addTick(speed, downloadTotal > downloadDone ? downloadTotal - downloadDone : 0);
+    // Nothing arrived in the last second: a mirror is being asked or has not answered yet.
+    if (speed == 0) {
+        downloadSpeedLabel->setText(smallText(tr("Waiting for the mirrors...")));
+        return;
+    }
+    QString rate = tr("%1 KB/s").arg(QString::number(speed / 1000));
+    const qint64 seconds = timeLeft.secondsLeft();
+    if (seconds >= 0)
+        rate = tr("%1, %2 left").arg(rate, timeText(seconds));
+    downloadSpeedLabel->setText(smallText(rate));
+    // Unattended, the log tells the caller now and then how far the download is.
+    if (unattended() && seconds >= 0 && ++ticksSinceReport >= reportEveryTicks) {
+        ticksSinceReport = 0;
+        onAppendText(tr("Downloaded %1 KB of %2 KB, %3 left")
+                         .arg(QString::number(downloadDone / 1000),
+                             QString::number(downloadTotal / 1000), timeText(seconds)));
+    }
+}
+
+QString MainWindow::timeText(qint64 seconds)
+{
+    if (seconds < 60)
+        return tr("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return tr("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    return tr("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
 }
 
 void MainWindow::onUpdateFinished()
 {
     updateDone = true;
-    // The run completed before the abort the user asked for took hold; they still want to
-    // leave, and the installation is whole.
+    // The abort came after the new version was committed: the update completed, so the user
+    // learns it and gets the client as after any success.
     if (closeRequested) {
-        close();
+        onAppendText(
+            tr("The update was already installed when you asked to abort; it is complete."));
+        QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
     // An open changelog viewer means the user is reading; the client then waits for them.
@@ -203,6 +240,11 @@ void MainWindow::onUpdateFinished()
         QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
+    const QString name = configuration->clientVersionName.toHtmlEscaped();
+    versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
+        + (name.isEmpty() ? tr("Corvanta is up to date") : tr("Corvanta %1 is installed").arg(name))
+        + QStringLiteral("</div><div style=\"margin-top:8px\">")
+        + tr("The update finished successfully.") + QStringLiteral("</div>"));
     startButton->setText(tr("Start Corvanta"));
     startButton->setFocus();
     startButton->setEnabled(true);
@@ -223,23 +265,49 @@ void MainWindow::onUpdateCanceled()
         return;
     }
     updateDone = false;
+    const QString failure = failureText();
     engine->reset();
-    startButton->setText(tr("Restart"));
+    startButton->setText(tr("Try again"));
     startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
+    versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
+        + failure.section(QLatin1Char('\n'), 0, 0).toHtmlEscaped()
+        + QStringLiteral("</div><div style=\"margin-top:8px\">")
+        + failure.section(QLatin1Char('\n'), 1).toHtmlEscaped() + QStringLiteral("</div>"));
     totalProgressBar->setValue(0);
     if (unattended()) {
         // A failed unattended run ends the program, so that its caller sees the failure.
-        std::fprintf(stderr, "%s\n", qPrintable(tr("Update cancelled")));
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(tr("Update cancelled")), qPrintable(failure));
         QCoreApplication::exit(exitRunCanceled);
         return;
     }
 
-    auto* box = new QMessageBox(QMessageBox::Critical, tr("Update"),
-        tr("Update cancelled. Push \"Details\" to check reasons."), QMessageBox::Ok, this);
+    auto* box
+        = new QMessageBox(QMessageBox::Critical, tr("Update"), failure, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
+}
+
+QString MainWindow::failureText() const
+{
+    QString state;
+    switch (engine->installation()) {
+    case UpdateEngine::OldVersion:
+        state = tr("The update failed; your installation is unchanged.");
+        break;
+    case UpdateEngine::NewVersion:
+        state = tr("The new version is installed, but the update did not finish.");
+        break;
+    case UpdateEngine::NotRestored:
+        state = tr("The update failed and could not be undone completely; start the updater "
+                   "again to restore your installation.");
+        break;
+    }
+    const QString reason = engine->failureReason();
+    return state + QLatin1Char('\n')
+        + (reason.isEmpty() ? tr("Push \"Details\" for the reason, then try again.")
+                            : tr("Reason: %1").arg(reason));
 }
 
 void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
@@ -283,7 +351,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     closeQuestion = new QMessageBox(QMessageBox::Question, tr("Question"),
         tr("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"),
         QMessageBox::Yes | QMessageBox::No, this);
-    closeQuestion->setDefaultButton(QMessageBox::NoButton);
+    // Enter must not abort: the answer that keeps the run going is the default.
+    closeQuestion->setDefaultButton(QMessageBox::No);
     closeQuestion->setAttribute(Qt::WA_DeleteOnClose);
     closeQuestion->setWindowModality(Qt::ApplicationModal);
     connect(closeQuestion, &QMessageBox::finished, this, &MainWindow::onCloseAnswered);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "timeleftestimate.h"
 #include "ui_mainwindow.h"
 
 #include <QPointer>
@@ -61,6 +62,9 @@ private:
     // to the error output and the loop ends at once.
     void showErrorBox(QWidget* parent, const QString& text, int exitCode);
     bool unattended() const;
+    // What a failed run left and why, for its box and the error output.
+    QString failureText() const;
+    static QString timeText(qint64 seconds);
     void onCloseAnswered();
 
     Configuration* configuration;
@@ -69,4 +73,6 @@ private:
     bool closeRequested = false;
     // The abort question while it is open, so that a second close does not ask again.
     QPointer<QMessageBox> closeQuestion;
+    TimeLeftEstimate timeLeft;
+    int ticksSinceReport = 0;
 };

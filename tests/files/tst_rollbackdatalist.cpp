@@ -157,6 +157,18 @@ void tst_RollbackDataList::recoverJournal_data()
         << true << QStringList { "a=old" };
     QTest::newRow("killed between the link and the rename") << QStringList { "a=old", "_old_a>a",
         ".new_a.1=new" } << install << true << QStringList { "a=old" };
+    // A left-over copy moves out of the way first; the whole replacement may be journalled
+    // before any of it takes effect.
+    const QByteArray leftOver = "rename _old_a _old_a.9\n" + install;
+    QTest::newRow("left-over copy journalled, nothing done: the installed file stays")
+        << QStringList { "a=old", "_old_a=left" } << leftOver << true
+        << QStringList { "_old_a=left", "a=old" };
+    QTest::newRow("left-over copy moved, killed before the copy")
+        << QStringList { "a=old", "_old_a.9=left" } << leftOver << true
+        << QStringList { "_old_a=left", "a=old" };
+    QTest::newRow("left-over copy moved, killed after the rename")
+        << QStringList { "a=new", "_old_a=old", "_old_a.9=left" } << leftOver << true
+        << QStringList { "_old_a=left", "a=old" };
     QTest::newRow("killed after the rename")
         << QStringList { "a=new", "_old_a=old" } << install << true << QStringList { "a=old" };
     QTest::newRow("renamed aside without a link, then killed") << QStringList { "_old_a=old",

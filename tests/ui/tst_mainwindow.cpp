@@ -38,6 +38,8 @@ private slots:
     void versionLabel();
     void downloadFigures_data();
     void downloadFigures();
+    void timeLeft_data();
+    void timeLeft();
     void progress_data();
     void progress();
     void errorBoxes_data();
@@ -184,7 +186,7 @@ void TestMainWindow::buttonStates_data()
     QTest::newRow("done, unattended") << 1 << u"finish"_s << u"Start Update"_s << false << true;
     QTest::newRow("done, unattended, viewer open")
         << 1 << u"finish with viewer"_s << u"Start Corvanta"_s << true << false;
-    QTest::newRow("cancelled") << 0 << u"cancel"_s << u"Restart"_s << true << false;
+    QTest::newRow("cancelled") << 0 << u"cancel"_s << u"Try again"_s << true << false;
 }
 
 void TestMainWindow::buttonStates()
@@ -211,8 +213,10 @@ void TestMainWindow::buttonStates()
         window.onUpdateFinished();
     if (event == u"cancel"_s) {
         window.onUpdateCanceled();
+        // Nothing was installed and no error came: the box says so and where to look.
         QCOMPARE(openBoxes(),
-            QStringList { u"Update: Update cancelled. Push \"Details\" to check reasons."_s });
+            QStringList { u"Update: The update failed; your installation is unchanged.\nPush "
+                          "\"Details\" for the reason, then try again."_s });
         QVERIFY(child<QTextEdit>(window, "outputTextEdit")
                     ->toPlainText()
                     .endsWith(u"Update cancelled"_s));
@@ -285,6 +289,10 @@ void TestMainWindow::downloadFigures_data()
     QTest::newRow("beyond 32 bits")
         << quint64(8000000000000) << quint64(9000000000000) << quint64(5000000000) << true
         << u"8000000000 KB / 9000000000 KB"_s << u"5000000 KB/s"_s;
+    // A mirror that accepted the request but sends nothing is no download at 0 KB/s.
+    QTest::newRow("nothing this second is waiting")
+        << quint64(0) << quint64(1000000) << quint64(0) << true << u"0 KB / 1000 KB"_s
+        << u"Waiting for the mirrors..."_s;
     QTest::newRow("not downloading hides both")
         << quint64(5000) << quint64(6000) << quint64(7000) << false << QString() << QString();
 }
@@ -311,6 +319,36 @@ void TestMainWindow::downloadFigures()
         QCOMPARE(plain(sizeLabel->text()), size);
         QCOMPARE(plain(speedLabel->text()), rate);
     }
+}
+
+void TestMainWindow::timeLeft_data()
+{
+    // Bytes per tick, one tick a second, of a download of 10 MB.
+    QTest::addColumn<QList<quint64>>("ticks");
+    QTest::addColumn<QString>("rate");
+
+    QTest::newRow("too early to tell") << QList<quint64> { 100000, 100000, 100000 } << u"100 KB/s"_s;
+    // 600 kB done after six steady ticks: 9.4 MB left at 100 kB/s.
+    QTest::newRow("steady")
+        << QList<quint64> { 100000, 100000, 100000, 100000, 100000, 100000 }
+        << u"100 KB/s, 1 min 34 s left"_s;
+    QTest::newRow("erratic rate stays hidden")
+        << QList<quint64> { 1000000, 1000, 1000000, 1000, 1000000, 1000 } << u"1 KB/s"_s;
+}
+
+void TestMainWindow::timeLeft()
+{
+    QFETCH(QList<quint64>, ticks);
+    QFETCH(QString, rate);
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    quint64 done = 0;
+    for (const quint64 bytes : std::as_const(ticks)) {
+        done += bytes;
+        window.onDownloadProgress(done, 10000000, bytes, true);
+    }
+    QCOMPARE(plain(child<QLabel>(window, "downloadSpeedLabel")->text()), rate);
 }
 
 void TestMainWindow::progress_data()
@@ -399,7 +437,8 @@ void TestMainWindow::closeDuringRun()
         = u"Question: <p>Update in progress.</p><p>Are you sure you want to abort?</p>"_s;
     window.close();
     QCOMPARE(openBoxes(), QStringList { question });
-    QCOMPARE(modalBox()->defaultButton(), nullptr);
+    // Enter keeps the run going.
+    QCOMPARE(modalBox()->defaultButton(), modalBox()->button(QMessageBox::No));
     answer(QMessageBox::No);
     QTRY_VERIFY(openBoxes().isEmpty());
     QVERIFY(window.isVisible());
@@ -442,11 +481,11 @@ void TestMainWindow::runStates_data()
     const QString ready = u"Start Update"_s;
     QTest::newRow("cancelled run")
         << 0 << QStringList { u"start"_s, u"request"_s, u"run ends"_s }
-        << QStringList { u"Update"_s } << u"Restart"_s << true << true << false << -1;
+        << QStringList { u"Update"_s } << u"Try again"_s << true << true << false << -1;
     QTest::newRow("restarted run") << 0
                                    << QStringList { u"start"_s, u"request"_s, u"run ends"_s,
                                           u"ok"_s, u"start"_s, u"request"_s }
-                                   << QStringList() << u"Restart"_s << false << true << true << -1;
+                                   << QStringList() << u"Try again"_s << false << true << true << -1;
     // The abort is asked for before the run's first task has started, so the cancellation
     // completes in the event loop.
     QTest::newRow("abort confirmed") << 0 << QStringList { u"start"_s, u"close"_s, u"yes"_s }
@@ -461,7 +500,7 @@ void TestMainWindow::runStates_data()
                                     << QStringList() << ready << false << true << true << -1;
     QTest::newRow("yes after the run ended closes the window")
         << 0 << QStringList { u"start"_s, u"request"_s, u"close"_s, u"run ends"_s, u"yes"_s }
-        << QStringList { u"Update"_s } << u"Restart"_s << true << false << false << -1;
+        << QStringList { u"Update"_s } << u"Try again"_s << true << false << false << -1;
 }
 
 void TestMainWindow::runStates()
