@@ -87,15 +87,15 @@ bool sendRequest(int fd, char request)
 // Receives one datagram, keeping at most `limit` bytes of it; the text ends at the first NUL.
 bool receiveText(int fd, size_t limit, QString* text)
 {
-    QByteArray buffer(int(limit) + 1, '\0');
+    QByteArray buffer(int(limit), '\0');
     ssize_t received;
     do {
         received = ::recv(fd, buffer.data(), limit, 0);
     } while (received < 0 && errno == EINTR);
     if (received < 0)
         return false;
-    buffer[int(received)] = '\0';
-    *text = QString::fromLatin1(buffer.constData(), int(qstrlen(buffer.constData())));
+    buffer.truncate(int(received));
+    *text = UpdateChecker::replyText(buffer);
     return true;
 }
 
@@ -163,6 +163,12 @@ bool UpdateChecker::readFromServer()
     if (!sendRequest(socket.fd(), '*'))
         return false;
     return receiveText(socket.fd(), NewsLimit, &news);
+}
+
+QString UpdateChecker::replyText(const QByteArray& datagram)
+{
+    const qsizetype nul = datagram.indexOf('\0');
+    return QString::fromLatin1(nul < 0 ? datagram : datagram.left(nul));
 }
 
 void UpdateChecker::parseVersionList(const QString& text)

@@ -36,8 +36,12 @@ public:
     static QString defaultHost();
     static quint16 defaultPort();
 
-private:
+    // The text of one received datagram: Latin-1, ending at its first NUL.
+    static QString replyText(const QByteArray& datagram);
+    // Fills versionList and versionEntries from the version-list reply's text.
     void parseVersionList(const QString& text);
+
+private:
 
     QString m_host;
     quint16 m_port;

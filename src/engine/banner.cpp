@@ -92,12 +92,22 @@ void Banner::onReadyRead()
         // The answer ends the query; nothing later can start a second banner download.
         finish();
         datagram.truncate(size);
-        const QStringList parts
-            = QString::fromLatin1(datagram).split(QLatin1Char(','), Qt::KeepEmptyParts);
-        if (parts.size() == 2)
-            emit bannerFound(parts.at(0), parts.at(1));
+        QString bannerUrl, clickUrl;
+        if (parseReply(datagram, &bannerUrl, &clickUrl))
+            emit bannerFound(bannerUrl, clickUrl);
         return;
     }
+}
+
+bool Banner::parseReply(const QByteArray& datagram, QString* bannerUrl, QString* clickUrl)
+{
+    const QStringList parts
+        = QString::fromLatin1(datagram).split(QLatin1Char(','), Qt::KeepEmptyParts);
+    if (parts.size() != 2)
+        return false;
+    *bannerUrl = parts.at(0);
+    *clickUrl = parts.at(1);
+    return true;
 }
 
 void Banner::onError(QAbstractSocket::SocketError)

@@ -28,6 +28,9 @@ public:
 
     void run();
 
+    // The server's answer "imageUrl,clickUrl" (Latin-1); false for anything else.
+    static bool parseReply(const QByteArray& datagram, QString* bannerUrl, QString* clickUrl);
+
 signals:
     void bannerFound(QString bannerUrl, QString clickUrl);
 

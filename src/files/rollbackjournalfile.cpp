@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
@@ -47,7 +48,11 @@ bool decodePath(const QByteArray& field, const QString& root, QString& path)
     if (!PlanPathCheck::isContainedOrOneUp(relative))
         return false;
     path = QDir::cleanPath(root + QLatin1Char('/') + relative);
-    return true;
+    // A symbolic link on the way (put there after the plan looked) would let an undo or a
+    // deletion reach past the installation. The entry itself may be a link: only the folders
+    // that lead to it count.
+    const QString folder = PlanPathCheck::realPath(QFileInfo(path).path());
+    return PlanPathCheck::isWithin(folder, PlanPathCheck::realPath(root + QStringLiteral("/..")));
 }
 
 bool dropUndone(const QByteArray& field, Journal& journal)
@@ -77,11 +82,16 @@ bool parseLine(const QByteArray& line, const QString& root, Journal& journal)
         return false;
     if (fields.size() > 2 && !decodePath(fields.at(2), root, second))
         return false;
+    // The commit and its deletions are no entries: undo marks count entry lines only.
     if (word == commitWord && fields.size() == 1 && !journal.committed) {
         journal.committed = true;
-    } else if (word == deleteWord && fields.size() == 2 && journal.committed) {
+        return true;
+    }
+    if (word == deleteWord && fields.size() == 2 && journal.committed) {
         journal.deletions.append(first);
-    } else if (journal.committed || fields.size() > 3) {
+        return true;
+    }
+    if (journal.committed || fields.size() > 3) {
         return false;
     } else if (word == createDirWord && fields.size() == 2) {
         journal.entries.append(RollbackData(RollbackData::CreateDir, first));

@@ -2,6 +2,7 @@
 #include "rollbackdatalist.h"
 #include "rollbackjournalfile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -24,6 +25,7 @@ private slots:
     void createDirUndo();
     void recoverJournal_data();
     void recoverJournal();
+    void recoveryNeverFollowsLinksOut();
     void headerlessJournalIsRemoved_data();
     void headerlessJournalIsRemoved();
 
@@ -216,6 +218,9 @@ void tst_RollbackDataList::recoverJournal_data()
     QTest::newRow("unknown entry: nothing touched")
         << QStringList { "a=new", "_old_a=old" } << QByteArray("chmod a 777\n") << false
         << QStringList { "_old_a=old", "a=new", "update.journal.damaged" };
+    QTest::newRow("committed before any entry: the deletions are completed")
+        << QStringList { "a=new", "_old_a=old" } << QByteArray("commit\ndelete _old_a\n") << true
+        << QStringList { "a=new" };
     QTest::newRow("path outside the installation: nothing touched")
         << QStringList { "a=new" } << QByteArray("file ../../a\n") << false
         << QStringList { "a=new", "update.journal.damaged" };
@@ -262,6 +267,31 @@ void tst_RollbackDataList::recoverJournal()
     QCOMPARE(QFile::exists(path(RollbackJournalFile::fileName())), kept);
     // A kept journal: the failed step and the note that it is kept.
     QCOMPARE(log.size(), journal.isNull() ? 0 : kept ? 3 : 1);
+}
+
+// A symbolic link put into the installation after the plan looked must not carry an undo or a
+// deletion to files elsewhere: such a journal is set aside, nothing touched.
+void tst_RollbackDataList::recoveryNeverFollowsLinksOut()
+{
+    // Not beside the installation: the level above it is the installation's too.
+    QTemporaryDir elsewhere(QCoreApplication::applicationDirPath() + QStringLiteral("/elsewhere-XXXXXX"));
+    QVERIFY(elsewhere.isValid());
+    QDir().mkpath(elsewhere.filePath(QStringLiteral("d")));
+    for (const char* name : { "c", "d/c" }) {
+        QFile file(elsewhere.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not ours");
+    }
+    QVERIFY(QFile::link(elsewhere.path(), path(QStringLiteral("out"))));
+    for (const QByteArray& journal :
+        { QByteArray("file out/c\n"), QByteArray("commit\ndelete out/c\ndelete out/d\n") }) {
+        QFile::remove(path(RollbackJournalFile::fileName() + QStringLiteral(".damaged")));
+        write(RollbackJournalFile::fileName(), "crv-rollback-journal 1\n" + journal);
+        QVERIFY(!RollbackJournalFile::recover(dir->path(), reporter.get()));
+        QVERIFY(QFile::exists(elsewhere.filePath(QStringLiteral("c"))));
+        QVERIFY(QFile::exists(elsewhere.filePath(QStringLiteral("d/c"))));
+        QVERIFY(QFile::exists(path(RollbackJournalFile::fileName() + QStringLiteral(".damaged"))));
+    }
 }
 
 // A run that died (or hit a full disk) while creating its journal left no more than a part of
