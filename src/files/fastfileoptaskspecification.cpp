@@ -26,6 +26,11 @@ bool FastFileOpTaskSpecification::writeAhead(RollbackData& entry)
     return !rollbackList || rollbackList->writeAhead(entry, this);
 }
 
+bool FastFileOpTaskSpecification::writeAhead(const QList<RollbackData*>& entries)
+{
+    return !rollbackList || rollbackList->writeAhead(entries, this);
+}
+
 void FastFileOpTaskSpecification::addRollbackOp(const RollbackData& entry)
 {
     if (rollbackList)

@@ -23,6 +23,7 @@ public:
     // Writes the entry to the journal file before the operation; false (reported) when that
     // failed, and the operation must then not be done.
     bool writeAhead(RollbackData& entry);
+    bool writeAhead(const QList<RollbackData*>& entries);
     void addRollbackOp(const RollbackData& entry);
     void forgetRollbackOp(const RollbackData& entry);
     // Renames under the journal: written ahead, then recorded or forgotten; reports a failure.

@@ -23,16 +23,32 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 
 bool FileInstallTaskSpecification::doOp()
 {
-    if (!oldPath.isEmpty() && PathStat::isDirectory(path))
+    if (oldPath.isEmpty()) {
+        RollbackData install(RollbackData::Rename, newPath, path);
+        return writeAhead(install) && putInPlace(install);
+    }
+    if (PathStat::isDirectory(path))
         return swapWithDirectory();
-    return (oldPath.isEmpty() || keepOldAside()) && putInPlace();
+    return replaceKeepingOld();
 }
 
-bool FileInstallTaskSpecification::putInPlace()
+bool FileInstallTaskSpecification::replaceKeepingOld()
 {
-    RollbackData entry(RollbackData::Rename, newPath, path);
-    if (!writeAhead(entry))
+    // Both steps in one journal write, the kept copy first: a replay tells by the kept name
+    // which of them took effect, so naming the second before the first has happened is safe.
+    RollbackData aside(RollbackData::Rename, path, oldPath);
+    RollbackData install(RollbackData::Rename, newPath, path);
+    if (!writeAhead({ &aside, &install }))
         return false;
+    if (!keepOldAside(aside)) {
+        forgetRollbackOp(install);
+        return false;
+    }
+    return putInPlace(install);
+}
+
+bool FileInstallTaskSpecification::putInPlace(const RollbackData& entry)
+{
     // Over the installed file in one step; a new file must not take a name that appeared
     // meanwhile, which QFile::rename refuses.
     const bool renamed = oldPath.isEmpty()
@@ -57,7 +73,7 @@ bool FileInstallTaskSpecification::swapWithDirectory()
         forgetRollbackOp(swap);
         if (!NameSwap::isUnsupported(error))
             return fail(swap);
-        return keepOldAside() && putInPlace();
+        return replaceKeepingOld();
     }
     addRollbackOp(swap);
     RollbackData aside(RollbackData::Rename, newPath, oldPath);
@@ -69,11 +85,8 @@ bool FileInstallTaskSpecification::swapWithDirectory()
     return true;
 }
 
-bool FileInstallTaskSpecification::keepOldAside()
+bool FileInstallTaskSpecification::keepOldAside(const RollbackData& entry)
 {
-    RollbackData entry(RollbackData::Rename, path, oldPath);
-    if (!writeAhead(entry))
-        return false;
     const QByteArray from = QFile::encodeName(path);
     const QByteArray to = QFile::encodeName(oldPath);
     // No flag: a symbolic link is kept as the link it is.

@@ -25,8 +25,11 @@ public:
     bool doOp() override;
 
 private:
-    bool keepOldAside();
-    bool putInPlace();
+    // The installed file keeps its "_old_" name and the new one takes its place.
+    bool replaceKeepingOld();
+    // The steps of the entries, which are in the journal already.
+    bool keepOldAside(const RollbackData& entry);
+    bool putInPlace(const RollbackData& entry);
     bool swapWithDirectory();
     bool fail(const RollbackData& entry);
 };

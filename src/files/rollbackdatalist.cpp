@@ -5,7 +5,12 @@
 
 bool RollbackDataList::writeAhead(RollbackData& entry, QObject* reporter)
 {
-    if (!journalFile || journalFile->append(entry))
+    return writeAhead(QList<RollbackData*> { &entry }, reporter);
+}
+
+bool RollbackDataList::writeAhead(const QList<RollbackData*>& entries, QObject* reporter)
+{
+    if (!journalFile || journalFile->append(entries))
         return true;
     RollbackData::message(reporter,
         QStringLiteral("Could not write the rollback journal %1").arg(journalFile->errorString()));

@@ -25,6 +25,8 @@ struct RollbackDataList
     // failure is reported through reporter and the operation must not be done. True when there
     // is no journal file.
     bool writeAhead(RollbackData& entry, QObject* reporter);
+    // The same for entries whose operations follow one another, in one write.
+    bool writeAhead(const QList<RollbackData*>& entries, QObject* reporter);
     // The operation of an entry written ahead failed: it is marked in the journal as never
     // having taken effect.
     void forget(const RollbackData& entry, QObject* reporter);

@@ -210,26 +210,33 @@ QByteArray RollbackJournalFile::encode(const QString& path) const
     return QDir(root).relativeFilePath(path).toUtf8().toPercentEncoding("/");
 }
 
-bool RollbackJournalFile::append(RollbackData& entry)
+QByteArray RollbackJournalFile::line(const RollbackData& entry) const
 {
-    QByteArray line;
     switch (entry.operation) {
     case RollbackData::CreateDir:
-        line = createDirWord + ' ' + encode(entry.path);
-        break;
+        return createDirWord + ' ' + encode(entry.path);
     case RollbackData::CreateFile:
-        line = createFileWord + ' ' + encode(entry.path);
-        break;
+        return createFileWord + ' ' + encode(entry.path);
     case RollbackData::Rename:
-        line = renameWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
-        break;
+        return renameWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
     case RollbackData::Exchange:
-        line = exchangeWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
-        break;
+        return exchangeWord + ' ' + encode(entry.previousPath) + ' ' + encode(entry.path);
     }
-    if (!writeLine(line))
+    qFatal("Should not reach here");
+}
+
+bool RollbackJournalFile::append(const QList<RollbackData*>& entries)
+{
+    QByteArray text;
+    for (const RollbackData* entry : entries)
+        text += line(*entry) + '\n';
+    text.chop(1);
+    // A kill in the middle of the write leaves whole lines and at most one cut one, which a
+    // replay ignores: the operations of the lines written have not begun.
+    if (!writeLine(text))
         return false;
-    entry.journalIndex = ++entryCount;
+    for (RollbackData* entry : entries)
+        entry->journalIndex = ++entryCount;
     return true;
 }
 

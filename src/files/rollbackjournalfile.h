@@ -60,9 +60,10 @@ public:
     // Starts a new journal and syncs it. Refuses to replace one that an interrupted run left,
     // which only recover() may consume. A journal it could not complete is removed again.
     bool create();
-    // Writes one entry before its operation takes effect and sets its journalIndex. Paths are
-    // absolute or relative to the working directory, as the file operations use them.
-    bool append(RollbackData& entry);
+    // Writes entries, in one write, before their operations take effect and sets their
+    // journalIndex. Paths are absolute or relative to the working directory, as the file
+    // operations use them.
+    bool append(const QList<RollbackData*>& entries);
     // Records, synced, that the entry numbered index was undone or never took effect.
     bool markUndone(int index);
     // Marks the replacement as done and lists what the delete step removes (install-relative
@@ -90,6 +91,7 @@ private:
     bool sync();
     bool syncRoot();
     QByteArray encode(const QString& path) const;
+    QByteArray line(const RollbackData& entry) const;
 
     QString root;
     int fd = -1;

@@ -23,7 +23,7 @@ void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
     subTasks.append(subTask);
     pendingTasks.append(subTask);
     connectSignals(subTask);
-    onUpdateProgress(0.0);
+    countProgress(subTask, subTask->progress);
 }
 
 void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
@@ -59,6 +59,8 @@ void ComposedTaskSpecification::clearSubTasks()
         sub->deleteLater();
     }
     subTasks.clear();
+    countedProgress.clear();
+    progressSum = 0.0;
     pendingTasks.clear();
     runningTasks.clear();
     doneTasks.clear();
@@ -146,12 +148,19 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* sub)
     }
 }
 
-void ComposedTaskSpecification::onUpdateProgress(qreal)
+void ComposedTaskSpecification::onUpdateProgress(qreal scaledProgress)
 {
-    double sum = 0.0;
-    for (const TaskSpecification* sub : std::as_const(subTasks))
-        sum += sub->progress;
-    setProgress(sum);
+    if (const auto* sub = qobject_cast<const TaskSpecification*>(sender()))
+        countProgress(sub, scaledProgress);
+}
+
+void ComposedTaskSpecification::countProgress(const TaskSpecification* sub, double scaledProgress)
+{
+    double& counted = countedProgress[sub];
+    progressSum += scaledProgress - counted;
+    counted = scaledProgress;
+    // Rounding must not show a task that has done nothing as a little behind its start.
+    setProgress(qMax(0.0, progressSum));
 }
 
 void ComposedTaskSpecification::userCanceled()

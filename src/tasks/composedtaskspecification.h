@@ -2,6 +2,7 @@
 
 #include "taskspecification.h"
 
+#include <QHash>
 #include <QList>
 
 // A task made of subtasks. Subtasks start in the order they were added, each from its own
@@ -67,12 +68,19 @@ signals:
 
 private slots:
     void onStartNextTask(quint64 run);
-    void onUpdateProgress(qreal doneFrac);
+    void onUpdateProgress(qreal scaledProgress);
     void onSubTaskFinished(TaskSpecification* subTask);
     void onSubTaskCanceled(TaskSpecification* subTask);
 
 private:
     bool startsStopped() const;
+    // Moves the sum from what sub last counted for to scaledProgress, and reports it.
+    void countProgress(const TaskSpecification* sub, double scaledProgress);
 
     quint64 runNumber = 0;
+    // The subtasks' progress as last reported, and its sum: kept up to date on every report,
+    // since summing every subtask on each would cost a replacement of thousands of files a
+    // time quadratic in their number.
+    QHash<const TaskSpecification*, double> countedProgress;
+    double progressSum = 0.0;
 };

@@ -157,6 +157,8 @@ void tst_RollbackDataList::recoverJournal_data()
     QTest::newRow("killed before the link")
         << QStringList { "a=old", ".new_a.1=new" } << QByteArray("file .new_a.1\nrename a _old_a\n")
         << true << QStringList { "a=old" };
+    QTest::newRow("both renames journalled, killed before the link")
+        << QStringList { "a=old", ".new_a.1=new" } << install << true << QStringList { "a=old" };
     QTest::newRow("killed between the link and the rename") << QStringList { "a=old", "_old_a>a",
         ".new_a.1=new" } << install << true << QStringList { "a=old" };
     // A left-over copy moves out of the way first; the whole replacement may be journalled

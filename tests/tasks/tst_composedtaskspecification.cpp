@@ -202,11 +202,17 @@ void TestComposedTaskSpecification::progressIsTheSumOfScaledSubtasks()
     root.addLeaf(QStringLiteral("c"), 0.2);
     QSignalSpy progress(&root, &TaskSpecification::updateProgress);
 
+    a->setProgress(0.4);
     a->setProgress(1.0);
     b->setProgress(0.5);
 
+    // A subtask that reports again counts with its latest figure only.
     QCOMPARE(root.progress, 0.65);
     QCOMPARE(progress.last().at(0).toReal(), 0.65);
+
+    a->setProgress(0.0);
+    b->setProgress(0.0);
+    QCOMPARE(root.progress, 0.0);
 }
 
 void TestComposedTaskSpecification::timeTickSumsOnlySubtasksWithATotal()
