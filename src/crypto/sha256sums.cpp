@@ -59,10 +59,20 @@ bool Sha256Sums::isDigest(const QString& text)
 Sha256Sums::Result Sha256Sums::load(const QString& path, const QString& expectedSha256)
 {
     digests.clear();
+    QByteArray text;
+    const Result read = readPinned(path, expectedSha256, text);
+    if (read != Ok)
+        return read;
+    return parse(text) ? Ok : Malformed;
+}
+
+Sha256Sums::Result Sha256Sums::readPinned(
+    const QString& path, const QString& expectedSha256, QByteArray& text)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Unreadable;
-    const QByteArray text = file.read(maxFileSize + 1);
+    text = file.read(maxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
         return Unreadable;
     if (text.size() > maxFileSize)
@@ -75,7 +85,7 @@ Sha256Sums::Result Sha256Sums::load(const QString& path, const QString& expected
     } catch (const std::exception&) {
         return Unreadable;
     }
-    return parse(text) ? Ok : Malformed;
+    return Ok;
 }
 
 bool Sha256Sums::parse(const QByteArray& text)

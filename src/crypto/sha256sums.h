@@ -28,6 +28,9 @@ public:
     // Reads the list at path (at most maxFileSize bytes), requires its SHA-256 to be
     // expectedSha256 and parses it. On any result but Ok the list is left empty.
     Result load(const QString& path, const QString& expectedSha256);
+    // Reads the file at path (at most maxFileSize bytes) into text when its SHA-256 is
+    // expectedSha256: how every list the product ini pins is read. Never Malformed.
+    static Result readPinned(const QString& path, const QString& expectedSha256, QByteArray& text);
     // False, and the list left empty, on the first malformed line or a path listed twice with
     // two digests.
     bool parse(const QByteArray& text);

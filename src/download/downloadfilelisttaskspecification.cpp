@@ -74,7 +74,6 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         if (file.md5.isEmpty())
             task->signatureName = privateSignatureName(file.fileName, taken);
         addSubTask(task);
-        totalBytes += qint64(file.size);
     }
     state = TaskRunning;
     executeSubTasks();
@@ -111,5 +110,9 @@ void DownloadFileListTaskSpecification::timeTick(
     quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading)
 {
     ComposedTaskSpecification::timeTick(bytesDone, bytesTotal, bytesSinceLastTick, downloading);
+    // Tasks not yet started count too; a delta that falls back adds its file's size.
+    totalBytes = 0;
+    for (const TaskSpecification* task : std::as_const(subTasks))
+        totalBytes += static_cast<const DownloadFileTaskSpecification*>(task)->plannedBytes();
     bytesTotal = quint64(totalBytes);
 }

@@ -13,7 +13,8 @@ class QNetworkAccessManager;
 // Downloads and checks every file of the plan's download list into the session directory,
 // downloadStreams (read at construction) at a time, starting them in list order. The list is
 // read only when the task executes, because the step before fills it. The download figures
-// report the listed size of the whole list as their total. No two of its tasks write one file,
+// report what the whole list downloads as their total: the listed sizes, a delta's where a file
+// comes as one. No two of its tasks write one file,
 // even when the list holds a signature-checked file and its ".sig". Shared objects are not
 // owned.
 class DownloadFileListTaskSpecification : public ComposedTaskSpecification

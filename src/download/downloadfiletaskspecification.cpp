@@ -3,6 +3,7 @@
 #include "checksigfunc.h"
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
+#include "deltaapplytaskspecification.h"
 #include "downloadtaskspecification.h"
 #include "mirrors.h"
 #include "planwork.h"
@@ -22,13 +23,31 @@ DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadS
     , networkManager(manager)
     , mirrors(mirrors)
     , configuration(configuration)
+    , tryingDelta(file.hasDelta())
+    , file(file)
 {
 }
 
 void DownloadFileTaskSpecification::execute()
 {
     failedOn.clear();
+    tryingDelta = file.hasDelta();
+    deltaBytesDone = 0;
     makeSubtasksAndStart();
+}
+
+qint64 DownloadFileTaskSpecification::plannedBytes() const
+{
+    return tryingDelta ? qint64(file.deltaSize) : deltaBytesDone + size;
+}
+
+void DownloadFileTaskSpecification::timeTick(
+    quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick, bool& downloading)
+{
+    ComposedTaskSpecification::timeTick(bytesDone, bytesTotal, bytesSinceLastTick, downloading);
+    // The delta's bytes were downloaded too; the file's come on top of them.
+    if (!tryingDelta)
+        bytesDone += quint64(deltaBytesDone);
 }
 
 void DownloadFileTaskSpecification::reset()
@@ -48,6 +67,10 @@ void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* 
 
 void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
+    if (tryingDelta) {
+        makeDeltaSubtasksAndStart();
+        return;
+    }
     const QString remotePath = section + QLatin1Char('/') + fileName;
     const QString localPath = configuration->tempDir + QLatin1Char('/') + fileName;
     // A file without an MD5 is checked against the ".sig" beside it, which must be here first.
@@ -104,6 +127,62 @@ void DownloadFileTaskSpecification::onSigCheckDone(
     // A task told to stop must not start over; the check task still ends after this slot, so
     // it is cut off first.
     if (userCancelRequested || siblingCanceled || damaged) {
+        clearSubTasks();
+        if (userCancelRequested)
+            userCancel();
+        else
+            errorCancel();
+        return;
+    }
+    reset();
+    makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::makeDeltaSubtasksAndStart()
+{
+    const QString deltaPath = configuration->tempDir + QLatin1Char('/') + file.deltaFileName();
+    const double applyShare = PlanWork::applyShare(file);
+    downloadTask = new DownloadTaskSpecification(networkManager, mirrors, file.deltaRemotePath,
+        deltaPath, qint64(file.deltaSize), this, 1.0 - applyShare);
+    // A mirror that lacks the delta still serves the file.
+    downloadTask->mayBeAbsent = true;
+    addSubTask(downloadTask);
+    auto* apply = new DeltaApplyTaskSpecification(file, configuration->tempDir, this, applyShare);
+    connect(apply, &DeltaApplyTaskSpecification::applied, this,
+        &DownloadFileTaskSpecification::onDeltaApplied, Qt::DirectConnection);
+    addSubTask(apply);
+    state = TaskRunning;
+    executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::onDeltaApplied(bool ok)
+{
+    if (ok) {
+        emit message(QStringLiteral("%1 arrived as a delta (%2 of %3 bytes)")
+                         .arg(fileName, QString::number(file.deltaSize), QString::number(size)));
+        return;
+    }
+    downloadWholeFile();
+}
+
+// The delta's download failed for good (no mirror would serve it, or its file could not be
+// written): the whole file may still come.
+void DownloadFileTaskSpecification::subtasksDone()
+{
+    if (tryingDelta && getStateFromSubTasks() == TaskErrorCanceled && !userCancelRequested
+        && !siblingCanceled && !mirrors->mirrorList.isEmpty()) {
+        QFile::remove(configuration->tempDir + QLatin1Char('/') + file.deltaFileName());
+        downloadWholeFile();
+        return;
+    }
+    ComposedTaskSpecification::subtasksDone();
+}
+
+void DownloadFileTaskSpecification::downloadWholeFile()
+{
+    tryingDelta = false;
+    deltaBytesDone = downloadTask ? downloadTask->bytesWritten : 0;
+    if (userCancelRequested || siblingCanceled) {
         clearSubTasks();
         if (userCancelRequested)
             userCancel();

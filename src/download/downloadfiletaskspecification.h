@@ -20,7 +20,12 @@ class QNetworkAccessManager;
 // end when the mirrors do; the check that leaves no mirror is reported as an error naming the
 // file and the mirrors whose copies failed. A signed file whose halves came from two mirrors (the
 // first failed the ".sig" transfer, which costs it an error) blames neither and is fetched again.
-// Shared objects are not owned.
+//
+// A file with a delta first tries that: the delta comes through the same mirrors and checks as
+// any download (a 404 costs no mirror), is applied to the installed file and the result checked
+// like the file itself (DeltaApplyTaskSpecification). A delta that is absent, damaged, made from
+// another base or makes a wrong file blames no mirror: the whole file is downloaded instead, as
+// for a file without a delta. Shared objects are not owned.
 class DownloadFileTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -50,12 +55,26 @@ public:
     void execute() override;
     void reset() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
+    void subtasksDone() override;
+    void timeTick(quint64& bytesDone, quint64& bytesTotal, quint64& bytesSinceLastTick,
+        bool& downloading) override;
     void makeSubtasksAndStart();
+    // What this task downloads: the delta's size while it tries the delta, the file's after.
+    qint64 plannedBytes() const;
 
 public slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
 
 private:
+    void makeDeltaSubtasksAndStart();
+    void onDeltaApplied(bool ok);
+    void downloadWholeFile();
+    // True when the file still has its delta to try.
+    bool tryingDelta = false;
+    // The bytes of this run's delta attempt, which stay downloaded after a fallback.
+    qint64 deltaBytesDone = 0;
+    // The whole file as planned, delta included.
+    FileDownloadSpecification file;
     // Set when a sibling's cancellation reached this task: a failed check then ends it.
     bool siblingCanceled = false;
     // The mirrors whose copy of the file failed its check in this run.

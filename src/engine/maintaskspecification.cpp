@@ -1,6 +1,7 @@
 #include "maintaskspecification.h"
 
 #include "configuration.h"
+#include "deltalistdownloadtaskspecification.h"
 #include "downloadfilelisttaskspecification.h"
 #include "filedeletelisttaskspecification.h"
 #include "filereplacelisttaskspecification.h"
@@ -42,7 +43,9 @@ void MainTaskSpecification::makeSubtasksAndStart()
         = new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.02);
     addSubTask(ini);
     addSubTask(new Sha256SumsDownloadTaskSpecification(
-        networkManager, mirrors, configuration, ini, this, 0.01));
+        networkManager, mirrors, configuration, ini, this, 0.005));
+    addSubTask(new DeltaListDownloadTaskSpecification(
+        networkManager, mirrors, configuration, ini, this, 0.005));
     auto* planning = new MakeDownloadReplaceListTaskSpecification(configuration, plan, this, 0.02);
     addSubTask(planning);
     connect(planning, &TaskSpecification::finished, this, &MainTaskSpecification::onPlanMade);

@@ -2,6 +2,7 @@
 
 #include "checksigfunc.h"
 #include "configuration.h"
+#include "deltalist.h"
 #include "escapedforlog.h"
 #include "filedigest.h"
 #include "filereplacetaskspecification.h"
@@ -36,7 +37,15 @@ namespace {
 const QString deleteSection = QStringLiteral("delete");
 const QString fieldSeparator = QStringLiteral("::");
 
-enum Finding { NothingToDo, Delete, Current, CurrentWithOldCopy, Replace, ReplaceAndDownload };
+enum Finding {
+    NothingToDo,
+    Delete,
+    Current,
+    CurrentWithOldCopy,
+    Replace,
+    ReplaceAndDownload,
+    ReplaceAndDownloadDelta
+};
 
 // Only a regular file can be current or complete: a release holds no links, a link is replaced
 // rather than written through, and reading a FIFO or a device planted there might never end.
@@ -60,6 +69,17 @@ bool isCurrent(const QString& path, const QString& relativePath, const QByteArra
         return false;
     cache.record(relativePath, status, found);
     return found == md5.toLower();
+}
+
+// A delta applies only to the very file it was made from; the digest is taken only for files
+// that have a delta, as the plan compares installed files by MD5 alone.
+bool isDeltaBase(const FileDownloadSpecification& download, const QString& installed)
+{
+    const QFileInfo info(installed);
+    QByteArray sha256;
+    return info.isFile() && !info.isSymLink()
+        && FileDigest::sha256(installed, sha256) == FileBlockReader::Ok
+        && QString::fromLatin1(sha256) == download.deltaBaseSha256;
 }
 
 bool isOneUp(const QString& installPath)
@@ -113,7 +133,10 @@ bool MakeDownloadReplaceListFunc::run()
 
     QList<Entry> entries;
     if (!refuseEscapes(iniPath) || !readEntries(settings, entries)
-        || !attachFileList(iniPath, entries) || !refuseLinksOut(entries)
+        || !attachFileList(iniPath, entries))
+        return false;
+    attachDeltas(iniPath, entries);
+    if (!refuseLinksOut(entries)
         || !refuseCollisions(entries))
         return false;
     const QString root = Configuration::getAppRootPath();
@@ -240,9 +263,11 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         cache.expectWritten(relativePath, md5.toLower());
         // A complete download left by an interrupted run is reused; it is downloaded bytes, so
         // the file list's SHA-256 holds for it too.
-        return matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5,
-                   entry.download.sha256)
-            ? Replace
+        if (matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5,
+                entry.download.sha256))
+            return Replace;
+        return entry.download.hasDelta() && isDeltaBase(entry.download, installed)
+            ? ReplaceAndDownloadDelta
             : ReplaceAndDownload;
     };
 
@@ -273,10 +298,17 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         case Replace:
             plan.replaceList.append(entry.replace);
             break;
-        case ReplaceAndDownload:
+        case ReplaceAndDownloadDelta:
             plan.replaceList.append(entry.replace);
             plan.downloadList.append(entry.download);
             break;
+        case ReplaceAndDownload: {
+            plan.replaceList.append(entry.replace);
+            FileDownloadSpecification whole = entry.download;
+            whole.deltaRemotePath.clear();
+            plan.downloadList.append(whole);
+            break;
+        }
         }
     }
 }
@@ -311,6 +343,48 @@ bool MakeDownloadReplaceListFunc::attachFileList(const QString& iniPath, QList<E
         }
     }
     return true;
+}
+
+// Deltas only save bytes: a list that is missing, altered or unreadable means whole files, never
+// a refused plan. A delta is taken for a file checked by MD5 and installed as downloaded (a
+// packed file's delta would have to rebuild the ".gz"), whose result is the file the file list
+// names, and whose session names no other file of the release uses.
+void MakeDownloadReplaceListFunc::attachDeltas(const QString& iniPath, QList<Entry>& entries)
+{
+    const QString listed = DeltaList::digestInIni(iniPath);
+    if (listed.isEmpty())
+        return;
+    DeltaList deltas;
+    if (deltas.load(iniPath + QLatin1String(DeltaList::suffix), listed) != Sha256Sums::Ok) {
+        emit message(QStringLiteral("No usable delta list; downloading whole files"));
+        return;
+    }
+    // Lower case, as macOS file systems ignore case; every prefix, as a name may be a folder.
+    QSet<QString> sessionNames;
+    for (const Entry& entry : std::as_const(entries)) {
+        const QStringList parts = entry.download.fileName.toLower().split(QLatin1Char('/'));
+        for (int i = 1; i <= parts.size(); ++i)
+            sessionNames.insert(parts.mid(0, i).join(QLatin1Char('/')));
+        if (entry.download.md5.isEmpty())
+            sessionNames.insert(entry.download.fileName.toLower() + QStringLiteral(".sig"));
+    }
+    for (Entry& entry : entries) {
+        FileDownloadSpecification& download = entry.download;
+        if (!entry.deletePath.isEmpty() || download.md5.isEmpty() || entry.replace.hasUnzip())
+            continue;
+        const QString path = download.section + QLatin1Char('/') + download.fileName;
+        const DeltaList::Delta* delta = deltas.find(path);
+        if (!delta || (!download.sha256.isEmpty() && delta->resultSha256 != download.sha256)
+            || sessionNames.contains(download.deltaFileName().toLower())
+            || sessionNames.contains(download.deltaResultFileName().toLower()))
+            continue;
+        download.deltaRemotePath = DeltaList::remotePath(path);
+        download.deltaSize = quint64(delta->size);
+        download.deltaSha256 = delta->sha256;
+        download.deltaBaseSha256 = delta->baseSha256;
+        download.deltaBasePath
+            = Configuration::getAppRootFilePath(entry.replace.destFileName(QString()));
+    }
 }
 
 // The settings reader turns a backslash in a value into an escape ("lib\libfoo.dylib" would
@@ -371,6 +445,8 @@ bool MakeDownloadReplaceListFunc::refuseLinksOut(QList<Entry>& entries)
         QStringList sessionFiles { entry.download.fileName };
         if (entry.download.md5.isEmpty())
             sessionFiles.append(entry.download.fileName + QStringLiteral(".sig"));
+        if (entry.download.hasDelta())
+            sessionFiles << entry.download.deltaFileName() << entry.download.deltaResultFileName();
         for (const QString& sessionFile : std::as_const(sessionFiles)) {
             const QString real
                 = PlanPathCheck::realPath(configuration->tempDir + QLatin1Char('/') + sessionFile);

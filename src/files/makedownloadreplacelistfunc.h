@@ -15,7 +15,8 @@ struct FileSpecifications;
 // name really leads, and a symbolic link that takes a file out of the installation (or a
 // download out of the session directory) refuses the whole plan. The files are then
 // checked on a pool of its own, several at a time, while the plan, the progress (once per key)
-// and the lists keep the order of the ini. On failure the plan must not be used.
+// and the lists keep the order of the ini. A download keeps the delta the release lists for it
+// only when the installed file is that delta's base. On failure the plan must not be used.
 class MakeDownloadReplaceListFunc : public ASyncFunc
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ private:
     bool readDeleteSection(QSettings& settings, QList<Entry>& entries);
     bool readFileSection(QSettings& settings, const QString& section, QList<Entry>& entries);
     bool attachFileList(const QString& iniPath, QList<Entry>& entries);
+    void attachDeltas(const QString& iniPath, QList<Entry>& entries);
     bool refuseLinksOut(QList<Entry>& entries);
     bool refuseCollisions(QList<Entry>& entries);
     void checkEntries(const QList<Entry>& entries, int total);

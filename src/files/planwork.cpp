@@ -18,7 +18,14 @@ constexpr double deleteCost = 16 * 1024;
 
 double PlanWork::download(const FileDownloadSpecification& file)
 {
+    if (file.hasDelta())
+        return requestCost + double(file.deltaSize) + double(file.size) * (copyCost + hashCost);
     return requestCost + double(file.size) * (1.0 + hashCost);
+}
+
+double PlanWork::applyShare(const FileDownloadSpecification& file)
+{
+    return double(file.size) * (copyCost + hashCost) / download(file);
 }
 
 double PlanWork::checkShare(quint64 size)

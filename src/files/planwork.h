@@ -16,10 +16,13 @@ struct FileSpecifications;
 class PlanWork
 {
 public:
-    // Downloading a file and checking it.
+    // Downloading a file and checking it; for a file with a delta, downloading the delta and
+    // writing and checking the file it makes.
     static double download(const FileDownloadSpecification& file);
     // The share of a file's download task that its check takes.
     static double checkShare(quint64 size);
+    // The share of a delta's download task that applying it and checking the result take.
+    static double applyShare(const FileDownloadSpecification& file);
     // Putting one file in place; packedSize is what was downloaded for it.
     static double replace(const FileReplaceSpecification& file, quint64 packedSize);
     // Deleting one file.

@@ -98,6 +98,8 @@ private slots:
     void signRefuses_data();
     void signRefuses();
     void publish();
+    void publishDeltas_data();
+    void publishDeltas();
     void publishRefuses_data();
     void publishRefuses();
     void versionsRefuses_data();
@@ -351,6 +353,96 @@ void TestReleaseTool::publish()
     QVERIFY(CheckSigFunc(version + QStringLiteral("/files/data/config.xml"), QString()).run());
 }
 
+void TestReleaseTool::publishDeltas_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("before"); // empty: the file is new
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("delta");
+
+    const QByteArray big = randomBytes(256 * 1024);
+    QByteArray edited = big;
+    // One per cent of the bytes, spread over the file.
+    for (int i = 0; i < edited.size(); i += 100)
+        edited[i] = char(~edited.at(i));
+    QTest::newRow("changed little") << "lib/engine.bin" << big << edited << true;
+    QTest::newRow("name with spaces") << "Contents/a b c.bin" << big << edited << true;
+    QTest::newRow("grown") << "grown.bin" << big << big + randomBytes(4096) << true;
+    QTest::newRow("unchanged") << "same.bin" << big << big << false;
+    QTest::newRow("new") << "new.bin" << QByteArray() << edited << false;
+    QTest::newRow("changed wholly") << "other.bin" << big << randomBytes(big.size()) << false;
+    // Below 64 KiB a delta saves less than its request costs.
+    const QByteArray small = big.left(64 * 1024 - 1);
+    QTest::newRow("below the threshold")
+        << "small.bin" << small << QByteArray(small).replace(0, 1, "!") << false;
+    QTest::newRow("packed") << "lib/libpacked.dylib" << big << edited << false;
+    QTest::newRow("signed") << "data/signed.xml" << big << edited << false;
+}
+
+// The release tool alone decides which files get a delta; what it writes must be what the zstd
+// command line restores, so that deltas are checked with other tools than ours.
+void TestReleaseTool::publishDeltas()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, delta);
+
+    const QString root = path(QStringLiteral("deltas-") + QTest::currentDataTag());
+    QVERIFY(TestFiles::write(root + QStringLiteral("/new/") + name, after));
+    QVERIFY(TestFiles::write(root + QStringLiteral("/old/other"), "keeps the tree"));
+    if (!before.isEmpty())
+        QVERIFY(TestFiles::write(root + QStringLiteral("/old/") + name, before));
+    const Run run = releaseTool({ "publish", "--key", demoPrivate, "--input",
+        root + QStringLiteral("/new"), "--version", "3014", "--output",
+        root + QStringLiteral("/mirror"), "--previous", root + QStringLiteral("/old"), "--deltas",
+        "--pack", "*.dylib", "--signed-files", "data/*.xml" });
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(QStringLiteral(" with %1 deltas").arg(delta ? 1 : 0)),
+        qPrintable(run.out));
+    const QString version = root + QStringLiteral("/mirror/3014");
+    const QString ini = version + QStringLiteral("/client_macosx.ini");
+    const QByteArray list = readAll(ini + QStringLiteral(".deltas"));
+    const QString deltaPath = version + QStringLiteral("/deltas/files/") + name
+        + QStringLiteral(".zst");
+    // The file's own entry is what an updater without deltas downloads.
+    QSettings settings(ini, QSettings::IniFormat);
+    if (!name.endsWith(QLatin1String(".dylib")) && !name.endsWith(QLatin1String(".xml")))
+        QCOMPARE(settings.value(QStringLiteral("files/") + name).toString(),
+            md5(after) + QStringLiteral("::") + QString::number(after.size()));
+    if (!delta) {
+        QCOMPARE(list, QByteArray("<missing>"));
+        QVERIFY(!settings.contains(QStringLiteral("deltas")));
+        QVERIFY(!QFileInfo::exists(version + QStringLiteral("/deltas")));
+        return;
+    }
+    QCOMPARE(settings.value(QStringLiteral("deltas")).toString(),
+        QString::fromLatin1(QCryptographicHash::hash(list, QCryptographicHash::Sha256).toHex()));
+    QVERIFY(list.startsWith('#'));
+    const QByteArray zst = readAll(deltaPath);
+    QVERIFY(zst.size() < after.size() / 10);
+    const auto sha256 = [](const QByteArray& data) {
+        return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    };
+    QVERIFY2(list.contains('\n' + sha256(before) + ' ' + QByteArray::number(zst.size()) + ' '
+                 + sha256(zst) + ' ' + sha256(after) + " files/" + name.toUtf8() + '\n'),
+        list.constData());
+    // The delta and its list are files of the release like any other.
+    const QByteArray fileList = readAll(ini + QStringLiteral(".sha256"));
+    QVERIFY(fileList.contains(sha256(list) + "  client_macosx.ini.deltas\n"));
+    QVERIFY(fileList.contains(sha256(zst) + "  deltas/files/" + name.toUtf8() + ".zst\n"));
+
+    if (QStandardPaths::findExecutable(QStringLiteral("zstd")).isEmpty())
+        QSKIP("no zstd command to restore the delta with");
+    QProcess zstd;
+    zstd.start(QStringLiteral("zstd"),
+        { "-q", "-d", "--long=31", "--patch-from=" + root + QStringLiteral("/old/") + name,
+            deltaPath, "-o", root + QStringLiteral("/restored") });
+    QVERIFY(zstd.waitForFinished(30000));
+    QVERIFY2(zstd.exitCode() == 0, zstd.readAllStandardError().constData());
+    QVERIFY(readAll(root + QStringLiteral("/restored")) == after);
+}
+
 void TestReleaseTool::publishRefuses_data()
 {
     QTest::addColumn<QStringList>("extra"); // replaces or adds to the arguments
@@ -380,6 +472,11 @@ void TestReleaseTool::publishRefuses_data()
     QTest::newRow("output inside the input")
         << QStringList { "--input", path("refused-output inside the input") } << "lies inside";
     QTest::newRow("reserved section") << QStringList { "--section", "delete" } << "invalid section";
+    QTest::newRow("deltas without a previous tree")
+        << QStringList { "--deltas", "--deltas" } << "deltas need the previous version's tree";
+    QTest::newRow("deltas beside a section of that name")
+        << QStringList { "--previous", path("old"), "--deltas", "--deltas", "--section", "deltas" }
+        << "cannot be named \"deltas\"";
 }
 
 void TestReleaseTool::publishRefuses()

@@ -1,3 +1,4 @@
+#include "deltalist.h"
 #include "sha256sums.h"
 #include "testfiles.h"
 
@@ -20,6 +21,8 @@ private slots:
     void parse();
     void load_data();
     void load();
+    void parseDeltaList_data();
+    void parseDeltaList();
 };
 
 void TestSha256Sums::parse_data()
@@ -96,6 +99,59 @@ void TestSha256Sums::load()
                      QCryptographicHash::hash(named, QCryptographicHash::Sha256).toHex()))),
         result);
     QCOMPARE(sums.digest(QStringLiteral("files/app")).isEmpty(), result != Sha256Sums::Ok);
+}
+
+void TestSha256Sums::parseDeltaList_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("lookups"); // path=size; empty size: no delta
+
+    const QByteArray c(64, 'c');
+    const QByteArray line = a + " 1234 " + b + ' ' + c + ' ';
+    QTest::newRow("as written, with its header")
+        << DeltaList::header() + DeltaList::line(QStringLiteral("files/a b"),
+               { QString::fromLatin1(a), 1234, QString::fromLatin1(b), QString::fromLatin1(c) })
+        << true << QStringList { "files/a b=1234", "files/a=" };
+    QTest::newRow("CRLF, upper-case digests, no final newline")
+        << "# x\r\n" + line.toUpper() + "files/app\r\n" + line + "files/b" << true
+        << QStringList { "files/app=1234", "files/b=1234" };
+    QTest::newRow("empty list") << QByteArray() << true << QStringList { "files/app=" };
+    QTest::newRow("four fields") << a + " 1234 " + b + ' ' + c + "\n" << false << QStringList();
+    QTest::newRow("empty path") << line + "\n" << false << QStringList();
+    QTest::newRow("size not a number")
+        << a + " 12x " + b + ' ' + c + " files/app\n" << false << QStringList();
+    QTest::newRow("size zero") << a + " 0 " + b + ' ' + c + " files/app\n" << false << QStringList();
+    QTest::newRow("signed size")
+        << a + " +12 " + b + ' ' + c + " files/app\n" << false << QStringList();
+    QTest::newRow("short digest")
+        << a + " 12 " + b.left(63) + ' ' + c + " files/app\n" << false << QStringList();
+    QTest::newRow("two spaces") << a + "  12 " + b + ' ' + c + " files/app\n" << false
+                                << QStringList();
+    QTest::newRow("one path twice") << line + "files/app\n" + line + "files/app\n" << false
+                                    << QStringList();
+    QTest::newRow("bad line after good ones")
+        << line + "files/app\ngarbage\n" << false << QStringList();
+}
+
+// The delta list refuses itself whole on any line it does not understand: the updater then
+// downloads whole files, which is always safe.
+void TestSha256Sums::parseDeltaList()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, lookups);
+    DeltaList deltas;
+    QCOMPARE(deltas.parse(text), accepted);
+    for (const QString& lookup : std::as_const(lookups)) {
+        const qsizetype split = lookup.lastIndexOf(QLatin1Char('='));
+        const DeltaList::Delta* delta = deltas.find(lookup.left(split));
+        QCOMPARE(delta ? QString::number(delta->size) : QString(), lookup.mid(split + 1));
+        if (delta) {
+            QCOMPARE(delta->baseSha256, QString::fromLatin1(a));
+            QCOMPARE(delta->resultSha256, QString(64, QLatin1Char('c')));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSha256Sums)

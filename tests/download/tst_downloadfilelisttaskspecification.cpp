@@ -4,6 +4,7 @@
 #include "downloadfilelisttaskspecification.h"
 #include "downloadfiletaskspecification.h"
 #include "downloadtaskspecification.h"
+#include "testdelta.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testmirrorlist.h"
@@ -71,6 +72,8 @@ private slots:
     void uncreatableDirectoryCancels();
     void userCancelDeletesPartialFiles();
     void totalIsTheListedSize();
+    void deltaOrWholeFile_data();
+    void deltaOrWholeFile();
     void stoppedTaskDoesNotRetryFailedCheck_data();
     void stoppedTaskDoesNotRetryFailedCheck();
 
@@ -458,6 +461,90 @@ void TestDownloadFileListTaskSpecification::totalIsTheListedSize()
     QCOMPARE(since, done);
     QVERIFY(downloading);
     list->userCanceled();
+}
+
+namespace {
+enum DeltaCase { DeltaUsed, DeltaNotPublished, BaseChanged, DeltaDamaged, WrongResult };
+}
+
+void TestDownloadFileListTaskSpecification::deltaOrWholeFile_data()
+{
+    QTest::addColumn<int>("deltaCase");
+    QTest::newRow("base matches: the delta alone") << int(DeltaUsed);
+    QTest::newRow("delta not on the mirror") << int(DeltaNotPublished);
+    QTest::newRow("installed file changed since the plan") << int(BaseChanged);
+    QTest::newRow("mirror alters the delta's bytes") << int(DeltaDamaged);
+    QTest::newRow("delta makes another file") << int(WrongResult);
+}
+
+// Whatever becomes of the delta, the file ends up as published and no mirror pays for it; the
+// figures count the delta's bytes and, after a fallback, the file's.
+void TestDownloadFileListTaskSpecification::deltaOrWholeFile()
+{
+    QFETCH(int, deltaCase);
+    const QByteArray base = TestFiles::noise(200000, 41);
+    QByteArray target = base;
+    for (int i = 0; i < target.size(); i += 100)
+        target[i] = char(~target.at(i));
+    QByteArray other = target;
+    other[7] = char(~other.at(7));
+    const QByteArray delta = TestDelta::make(base, deltaCase == WrongResult ? other : target);
+    QVERIFY(!delta.isEmpty() && delta.size() < target.size() / 10);
+
+    QTemporaryDir mirror;
+    QVERIFY(TestFiles::write(mirror.filePath(QStringLiteral("9/bin/d.bin")), target));
+    if (deltaCase != DeltaNotPublished)
+        QVERIFY(TestFiles::write(mirror.filePath(QStringLiteral("9/deltas/bin/d.bin.zst")), delta));
+    TestHttpServer* deltaServer = net->startServer(mirror.path());
+    QVERIFY(deltaServer);
+    if (deltaCase == DeltaDamaged)
+        deltaServer->setFault(QStringLiteral("/9/deltas/bin/d.bin.zst"), TestHttpServer::WrongBytes);
+    addMirrors(QStringLiteral("m"), deltaServer, 2);
+    QTemporaryDir installation;
+    const QString installed = installation.filePath(QStringLiteral("d.bin"));
+    QVERIFY(TestFiles::write(installed, base));
+
+    FileDownloadSpecification file;
+    file.section = QStringLiteral("bin");
+    file.fileName = QStringLiteral("d.bin");
+    file.md5 = hexDigest(target, QCryptographicHash::Md5);
+    file.size = quint64(target.size());
+    file.sha256 = hexDigest(target, QCryptographicHash::Sha256);
+    file.deltaRemotePath = QStringLiteral("deltas/bin/d.bin.zst");
+    file.deltaSize = quint64(delta.size());
+    file.deltaSha256 = hexDigest(delta, QCryptographicHash::Sha256);
+    file.deltaBaseSha256 = hexDigest(base, QCryptographicHash::Sha256);
+    file.deltaBasePath = installed;
+    if (deltaCase == BaseChanged)
+        QVERIFY(TestFiles::write(installed, QByteArray(base).replace(5000, 3, "new")));
+    downloadList = { file };
+    task = std::make_unique<DownloadFileListTaskSpecification>(
+        &downloadList, &net->manager, &net->mirrors, &configuration, nullptr, 0.4);
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    task->execute();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(TestFiles::read(session->path() + QStringLiteral("/d.bin")), target);
+    QCOMPARE(QDir(session->path()).entryList(QDir::Files), QStringList { "d.bin" });
+    const QStringList log = TestSpies::texts(messages);
+    QCOMPARE(log.filter(QStringLiteral("d.bin arrived as a delta (%1 of %2 bytes)")
+                            .arg(delta.size())
+                            .arg(target.size()))
+                 .size(),
+        deltaCase == DeltaUsed ? 1 : 0);
+    QCOMPARE(log.filter(QStringLiteral("The delta for d.bin could not be used")).size(),
+        deltaCase == DeltaUsed ? 0 : 1);
+    QCOMPARE(deltaServer->requestCount(QStringLiteral("/9/bin/d.bin")), deltaCase == DeltaUsed ? 0 : 1);
+    QCOMPARE(net->mirrors.mirrorList.size(), 2);
+    for (const FTPSiteAccessData& mirror : std::as_const(net->mirrors.mirrorList))
+        QCOMPARE(mirror.errorCount, 0);
+    quint64 done = 0, total = 0, since = 0;
+    bool downloading = false;
+    task->timeTick(done, total, since, downloading);
+    const quint64 deltaBytes = deltaCase == DeltaNotPublished ? 0 : quint64(delta.size());
+    QCOMPARE(total, deltaCase == DeltaUsed ? deltaBytes : deltaBytes + quint64(target.size()));
+    QCOMPARE(done, total);
 }
 
 void TestDownloadFileListTaskSpecification::stoppedTaskDoesNotRetryFailedCheck_data()

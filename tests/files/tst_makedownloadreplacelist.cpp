@@ -68,8 +68,11 @@ FileSpecifications sentinelPlan()
 {
     FileSpecifications plan;
     plan.deleteList.append(QStringLiteral("sentinel"));
-    plan.downloadList.append(
-        { QStringLiteral("s"), QStringLiteral("sentinel"), QString(), 1, QString() });
+    FileDownloadSpecification sentinel;
+    sentinel.section = QStringLiteral("s");
+    sentinel.fileName = QStringLiteral("sentinel");
+    sentinel.size = 1;
+    plan.downloadList.append(sentinel);
     return plan;
 }
 }
@@ -92,6 +95,8 @@ private slots:
     void linksOnTheWay();
     void fileList_data();
     void fileList();
+    void deltas_data();
+    void deltas();
     void productIniFromReleaseTool();
     void checksEndingOutOfOrderKeepTheIniOrder();
     void statCache_data();
@@ -672,6 +677,80 @@ void tst_MakeDownloadReplaceList::fileList()
         actual.append(
             entry.section + QLatin1Char('/') + entry.fileName + QLatin1Char('=') + entry.sha256);
     actual.sort();
+    QCOMPARE(actual, downloads);
+}
+
+void tst_MakeDownloadReplaceList::deltas_data()
+{
+    QTest::addColumn<QString>("ini"); // the sections; the key of the delta list is added
+    QTest::addColumn<QString>("deltas"); // the list the ini names
+    QTest::addColumn<QString>("sessionDeltas"); // the list in the session; null: deltas
+    QTest::addColumn<QStringList>("installed"); // name=content below the root
+    QTest::addColumn<QStringList>("downloads"); // section/fileName=delta remote path
+    QTest::addColumn<QString>("message"); // logged by the plan, which never fails for deltas
+
+    const QString ini = QStringLiteral("[files]\ninst\\a.txt={md5:new}::3\n");
+    const QString deltas
+        = QStringLiteral("# format\n{sha256:old} 9 {sha256:delta} {sha256:new} files/inst/a.txt\n");
+    const QString taken = QStringLiteral("files/inst/a.txt=deltas/files/inst/a.txt.zst");
+    QTest::newRow("installed file is the base: the delta is taken")
+        << ini << deltas << QString() << QStringList { "inst/a.txt=old" } << QStringList { taken }
+        << QString();
+    QTest::newRow("installed file changed locally: the whole file")
+        << ini << deltas << QString() << QStringList { "inst/a.txt=mine" }
+        << QStringList { "files/inst/a.txt=" } << QString();
+    QTest::newRow("no installed file: the whole file")
+        << ini << deltas << QString() << QStringList() << QStringList { "files/inst/a.txt=" }
+        << QString();
+    QTest::newRow("list in the session differs from the pinned one: whole files")
+        << ini << deltas << deltas + QStringLiteral("# more\n")
+        << QStringList { "inst/a.txt=old" } << QStringList { "files/inst/a.txt=" }
+        << "No usable delta list; downloading whole files";
+    QTest::newRow("malformed line: whole files")
+        << ini << deltas + QStringLiteral("{sha256:old} nine {sha256:d} {sha256:n} files/x\n")
+        << QString() << QStringList { "inst/a.txt=old" } << QStringList { "files/inst/a.txt=" }
+        << "No usable delta list; downloading whole files";
+    QTest::newRow("packed file: the whole file")
+        << QStringLiteral("[files]\ninst\\a.txt.gz={md5:gz}::2::{md5:new}::3::inst/a.txt\n")
+        << QStringLiteral("{sha256:old} 9 {sha256:delta} {sha256:new} files/inst/a.txt.gz\n")
+        << QString() << QStringList { "inst/a.txt=old" }
+        << QStringList { "files/inst/a.txt.gz=" } << QString();
+    QTest::newRow("another file of the release where the delta would be kept")
+        << ini + QStringLiteral("inst\\a.txt.delta={md5:other}::5\n") << deltas << QString()
+        << QStringList { "inst/a.txt=old", "inst/a.txt.delta=other" }
+        << QStringList { "files/inst/a.txt=" } << QString();
+}
+
+// Deltas only save bytes: the plan attaches one where it can and otherwise plans whole files.
+void tst_MakeDownloadReplaceList::deltas()
+{
+    QFETCH(QString, ini);
+    QFETCH(QString, deltas);
+    QFETCH(QString, sessionDeltas);
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, downloads);
+    QFETCH(QString, message);
+    const QByteArray list = expand(deltas).toUtf8();
+    writeIni(QStringLiteral("version=7\ndeltas=")
+        + QString::fromLatin1(QCryptographicHash::hash(list, QCryptographicHash::Sha256).toHex())
+        + QLatin1Char('\n') + ini);
+    QVERIFY(writeFile(session->filePath(clientType + QStringLiteral(".ini.deltas")),
+        sessionDeltas.isNull() ? list : expand(sessionDeltas).toUtf8()));
+    QVERIFY(writeFiles(root, installed));
+
+    FileSpecifications plan;
+    const Result result = runPlan(plan);
+    QCOMPARE(result.state, qint32(TaskSpecification::TaskFinished));
+    QCOMPARE(result.messages.contains(message), !message.isEmpty());
+    QStringList actual;
+    for (const FileDownloadSpecification& entry : std::as_const(plan.downloadList)) {
+        actual.append(entry.section + QLatin1Char('/') + entry.fileName + QLatin1Char('=')
+            + entry.deltaRemotePath);
+        if (entry.hasDelta()) {
+            QCOMPARE(entry.deltaSize, quint64(9));
+            QCOMPARE(entry.deltaBasePath, root + QStringLiteral("inst/a.txt"));
+        }
+    }
     QCOMPARE(actual, downloads);
 }
 

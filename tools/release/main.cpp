@@ -239,6 +239,10 @@ int publish(const QStringList& arguments)
             QStringLiteral("The previous version's tree: its files missing from TREE are "
                            "deleted on update."),
             QStringLiteral("OLDTREE") },
+        { QStringLiteral("deltas"),
+            QStringLiteral("Also publish, for each file that changed little since OLDTREE, a "
+                           "zstd delta from its previous version, listed in TYPE.ini.deltas. "
+                           "Needs --previous.") },
         { QStringLiteral("delete"),
             QStringLiteral("An install-relative path to delete on update. Repeatable."),
             QStringLiteral("PATH") },
@@ -276,12 +280,15 @@ int publish(const QStringList& arguments)
     options.previousDir = parser.value(QStringLiteral("previous"));
     options.deletePaths = parser.values(QStringLiteral("delete"));
     options.changelogFile = parser.value(QStringLiteral("changelog"));
+    options.deltas = parser.isSet(QStringLiteral("deltas"));
 
     ReleasePublisher publisher(options);
     if (!publisher.publish())
         return fail(publisher.errorString());
-    out() << "published " << publisher.fileCount() << " files to " << publisher.versionDir()
-          << Qt::endl;
+    out() << "published " << publisher.fileCount() << " files to " << publisher.versionDir();
+    if (options.deltas)
+        out() << " with " << publisher.deltaCount() << " deltas";
+    out() << Qt::endl;
     return 0;
 }
 

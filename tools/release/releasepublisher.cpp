@@ -1,6 +1,7 @@
 #include "releasepublisher.h"
 
 #include "cryptexception.h"
+#include "deltawriter.h"
 #include "ed25519signer.h"
 #include "filedigest.h"
 #include "releasefilewriter.h"
@@ -102,6 +103,12 @@ bool ReleasePublisher::checkOptions()
     }
     if (options.outputDir.isEmpty())
         return fail(QStringLiteral("no output directory given"));
+    if (options.deltas && options.previousDir.isEmpty())
+        return fail(QStringLiteral("deltas need the previous version's tree"));
+    // The deltas folder lies beside the section folders.
+    if (options.deltas && options.section == QLatin1String("deltas"))
+        return fail(QStringLiteral("the section cannot be named \"deltas\" when deltas are "
+                                   "published"));
     // The staging directory would otherwise be published into itself.
     const QString output = QDir::cleanPath(QFileInfo(options.outputDir).absoluteFilePath());
     for (const QString& tree : { options.inputDir, options.binDir }) {
@@ -156,8 +163,11 @@ bool ReleasePublisher::publish()
     }
     // The file list must hold every other published file, and the ini its digest, before the
     // ini is signed.
+    // The delta list is published beside the files, so the file list names it too.
+    QByteArray deltaListSha256;
     QByteArray fileListSha256;
-    if (!writeFileList(fileListSha256) || !writeIni(fileListSha256))
+    if (!writeDeltaList(deltaListSha256) || !writeFileList(fileListSha256)
+        || !writeIni(fileListSha256, deltaListSha256))
         return false;
     if (!signer.signFile(QDir(stageDir).filePath(iniName)))
         return fail(signer.errorString());
@@ -247,7 +257,7 @@ bool ReleasePublisher::publishFile(const QString& source, const QString& section
     if (!signedOnly) {
         entries.append({ section, key,
             QString::fromLatin1(sourceMd5) + QStringLiteral("::") + destSize, key });
-        return true;
+        return !options.deltas || section != options.section || writeDelta(dest, section, key);
     }
     // Checked by its signature: the .sig is served beside the file, and listed as a file of
     // its own so that it is installed beside the file, where the next update's check finds it.
@@ -265,6 +275,73 @@ bool ReleasePublisher::publishFile(const QString& source, const QString& section
         QString::fromLatin1(sigMd5) + QStringLiteral("::")
             + QString::number(QFileInfo(sigPath).size()),
         sigKey });
+    return true;
+}
+
+// The previous version's file at the same place is the base; a file that is new, unchanged, or
+// not worth a delta gets none.
+bool ReleasePublisher::writeDelta(const QString& source, const QString& section, const QString& key)
+{
+    const QFileInfo base(QDir(options.previousDir).filePath(key));
+    if (!base.isFile() || base.isSymLink())
+        return true;
+    const QString path = section + QLatin1Char('/') + key;
+    const QString dest = QDir(stageDir).filePath(DeltaList::remotePath(path));
+    QByteArray baseSha256;
+    QByteArray resultSha256;
+    if (FileDigest::sha256(base.filePath(), baseSha256) != FileBlockReader::Ok)
+        return fail(QStringLiteral("cannot read %1").arg(base.filePath()));
+    if (FileDigest::sha256(source, resultSha256) != FileBlockReader::Ok)
+        return fail(QStringLiteral("cannot read back %1").arg(source));
+    if (baseSha256 == resultSha256)
+        return true;
+    const QString folder = QFileInfo(dest).path();
+    if (!QDir().mkpath(folder))
+        return fail(QStringLiteral("cannot create directory for %1").arg(dest));
+    DeltaWriter writer;
+    bool written = false;
+    if (!writer.write(base.filePath(), source, dest, written))
+        return fail(writer.errorString());
+    if (!written) {
+        // Folders of deltas that were not worth it would be published empty.
+        QDir().rmpath(folder);
+        return true;
+    }
+    DeltaList::Delta delta;
+    QByteArray deltaSha256;
+    if (FileDigest::sha256(dest, deltaSha256) != FileBlockReader::Ok)
+        return fail(QStringLiteral("cannot read back %1").arg(dest));
+    delta.baseSha256 = QString::fromLatin1(baseSha256);
+    delta.size = QFileInfo(dest).size();
+    delta.sha256 = QString::fromLatin1(deltaSha256);
+    delta.resultSha256 = QString::fromLatin1(resultSha256);
+    deltaEntries.append({ path, delta });
+    return true;
+}
+
+// No list, and no key in the ini, when no file got a delta.
+bool ReleasePublisher::writeDeltaList(QByteArray& deltaListSha256)
+{
+    deltaListSha256.clear();
+    if (deltaEntries.isEmpty())
+        return true;
+    QByteArray list = DeltaList::header();
+    for (const auto& entry : std::as_const(deltaEntries)) {
+        if (entry.first.contains(QLatin1Char('\n')) || entry.first.contains(QLatin1Char('\r')))
+            return fail(
+                QStringLiteral("the file name %1 cannot be stored in the delta list").arg(entry.first));
+        list += DeltaList::line(entry.first, entry.second);
+    }
+    try {
+        deltaListSha256 = FileDigest::sha256(list);
+    } catch (const crypt_exception& e) {
+        return fail(QString::fromUtf8(e.what()));
+    }
+    const QString listPath = QDir(stageDir).filePath(
+        options.clientType + QStringLiteral(".ini") + QLatin1String(DeltaList::suffix));
+    QFile file(listPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(list) != list.size() || !file.flush())
+        return fail(QStringLiteral("cannot write %1").arg(listPath));
     return true;
 }
 
@@ -358,7 +435,8 @@ bool ReleasePublisher::writeFileList(QByteArray& fileListSha256)
     return true;
 }
 
-bool ReleasePublisher::writeIni(const QByteArray& fileListSha256)
+bool ReleasePublisher::writeIni(
+    const QByteArray& fileListSha256, const QByteArray& deltaListSha256)
 {
     const QString path = QDir(stageDir).filePath(options.clientType + QStringLiteral(".ini"));
     {
@@ -381,18 +459,21 @@ bool ReleasePublisher::writeIni(const QByteArray& fileListSha256)
     if (!file.open(QIODevice::ReadWrite))
         return fail(QStringLiteral("cannot write %1").arg(path));
     const QByteArray sections = file.readAll();
-    const QByteArray identity = "version=" + QByteArray::number(options.version) + "\ntype="
+    QByteArray identity = "version=" + QByteArray::number(options.version) + "\ntype="
         + options.clientType.toUtf8() + "\n" + Sha256Sums::iniKey + "=" + fileListSha256 + "\n";
+    if (!deltaListSha256.isEmpty())
+        identity += QByteArray(DeltaList::iniKey) + "=" + deltaListSha256 + "\n";
     if (!file.seek(0) || file.write(identity + sections) != identity.size() + sections.size()
         || !file.flush())
         return fail(QStringLiteral("cannot write %1").arg(path));
     file.close();
-    return iniReadsBack(path, fileListSha256);
+    return iniReadsBack(path, fileListSha256, deltaListSha256);
 }
 
 // Some file names do not survive the INI format (a backslash reads back as "/"); such a file
 // would be installed under another name, so the release is refused instead.
-bool ReleasePublisher::iniReadsBack(const QString& path, const QByteArray& fileListSha256)
+bool ReleasePublisher::iniReadsBack(
+    const QString& path, const QByteArray& fileListSha256, const QByteArray& deltaListSha256)
 {
     QSettings ini(path, QSettings::IniFormat);
     int expected = int(entries.size() + deletes.size());
@@ -409,7 +490,8 @@ bool ReleasePublisher::iniReadsBack(const QString& path, const QByteArray& fileL
     }
     if (ini.value(QStringLiteral("version")).toString() != QString::number(options.version)
         || ini.value(QStringLiteral("type")).toString() != options.clientType
-        || Sha256Sums::digestInIni(path) != QString::fromLatin1(fileListSha256))
+        || Sha256Sums::digestInIni(path) != QString::fromLatin1(fileListSha256)
+        || DeltaList::digestInIni(path) != QString::fromLatin1(deltaListSha256))
         return fail(QStringLiteral("the product ini does not read back its version, type and "
                                    "file list digest"));
     if (found != expected)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "deltalist.h"
+
 #include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -11,7 +14,10 @@ class ReleaseSigner;
 // outputDir/<version>/ with the signed product ini <clientType>.ini (+ .sig, and + .sig2 when
 // Ed25519 keys are given), every file under <section>/<key>, gzip-packed files as
 // <install path>.gz, changelog_client.txt when given, and the file list <clientType>.ini.sha256
-// whose SHA-256 the ini names.
+// whose SHA-256 the ini names. With deltas and a previous tree, a file of the main section that
+// changed little also gets a zstd delta from its previous version (deltas/<section>/<key>.zst),
+// listed in <clientType>.ini.deltas, whose SHA-256 the ini names too; packed and
+// signature-checked files get none, as the updater checks a delta's result by its MD5.
 // Everything is written into a hidden staging directory beside the result and renamed into
 // place at the end, so a failed or interrupted run leaves no version directory behind. An
 // existing version directory is never touched.
@@ -33,6 +39,7 @@ public:
         QString previousDir; // the previous version's root: its files absent now are deleted
         QStringList deletePaths; // install-relative paths to delete
         QString changelogFile;
+        bool deltas = false; // deltas from the previous tree's files
     };
 
     explicit ReleasePublisher(Options options);
@@ -43,6 +50,7 @@ public:
     // outputDir/<version>
     QString versionDir() const;
     int fileCount() const { return int(entries.size()); }
+    int deltaCount() const { return int(deltaEntries.size()); }
 
 private:
     struct Entry
@@ -59,11 +67,14 @@ private:
     bool publishTree(const QString& root, const QString& section, ReleaseSigner& signer);
     bool publishFile(const QString& source, const QString& section, const QString& installPath,
         ReleaseSigner& signer);
+    bool writeDelta(const QString& source, const QString& section, const QString& key);
     bool claimStagedName(const QString& key);
     bool collectDeletes();
     bool writeFileList(QByteArray& fileListSha256);
-    bool writeIni(const QByteArray& fileListSha256);
-    bool iniReadsBack(const QString& path, const QByteArray& fileListSha256);
+    bool writeDeltaList(QByteArray& deltaListSha256);
+    bool writeIni(const QByteArray& fileListSha256, const QByteArray& deltaListSha256);
+    bool iniReadsBack(const QString& path, const QByteArray& fileListSha256,
+        const QByteArray& deltaListSha256);
 
     Options options;
     QString error;
@@ -73,4 +84,5 @@ private:
     QSet<QString> stagedFiles;
     QSet<QString> stagedDirs;
     QStringList deletes;
+    QList<QPair<QString, DeltaList::Delta>> deltaEntries; // by "<section>/<key>"
 };
