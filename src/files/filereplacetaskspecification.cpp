@@ -102,7 +102,11 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     }
     SlowFileOpSpecification* write;
     if (specification.hasUnzip()) {
-        write = new FileUnzipTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.3);
+        auto* unzip
+            = new FileUnzipTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.3);
+        // The listed size is what the checksum below vouches for; nothing longer can pass it.
+        unzip->maxSize = specification.unzippedSize;
+        write = unzip;
         addSubTask(write);
         addSubTask(
             new CheckSignatureTaskSpecification(fresh, specification.unzippedMd5, true, this, 0.2));

@@ -10,8 +10,9 @@ constexpr int bufferSize = 16384;
 }
 
 FileUnzipFunc::FileUnzipFunc(
-    const QString& sourcePath, const QString& destinationPath, int permissions)
+    const QString& sourcePath, const QString& destinationPath, int permissions, quint64 maxSize)
     : SlowFileOpFunc(sourcePath, destinationPath, permissions)
+    , maxSize(maxSize)
 {
 }
 
@@ -35,11 +36,13 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     gzrewind(in);
     char buffer[bufferSize];
     bool ok = true;
+    quint64 total = 0;
     for (;;) {
         const int count = gzread(in, buffer, bufferSize);
         if (count == 0)
             break;
-        if (count < 0 || out.write(buffer, count) != count) {
+        total += quint64(qMax(count, 0));
+        if (count < 0 || (maxSize > 0 && total > maxSize) || out.write(buffer, count) != count) {
             ok = false;
             break;
         }

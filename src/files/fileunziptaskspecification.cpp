@@ -12,5 +12,5 @@ FileUnzipTaskSpecification::FileUnzipTaskSpecification(RollbackDataList* rollbac
 
 ASyncFunc* FileUnzipTaskSpecification::createFunction()
 {
-    return new FileUnzipFunc(sourcePath, destinationPath, permissions);
+    return new FileUnzipFunc(sourcePath, destinationPath, permissions, maxSize);
 }

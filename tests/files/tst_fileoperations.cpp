@@ -197,30 +197,40 @@ void tst_FileOperations::copyOrUnzip_data()
     QTest::addColumn<bool>("destinationExists");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QByteArray>("expected");
+    // For unzip: the most bytes the unpacked file may have, 0 for no limit.
+    QTest::addColumn<quint64>("maxSize");
 
     const QByteArray big = TestFiles::noise(100000);
     const QByteArray packed = TestFiles::gzipped(big);
     QByteArray badCrc = packed;
     badCrc[badCrc.size() - 8] = char(badCrc.at(badCrc.size() - 8) ^ 0x55);
 
-    QTest::newRow("copy: new destination") << "copy" << true << big << false << true << big;
+    QTest::newRow("copy: new destination")
+        << "copy" << true << big << false << true << big << quint64(0);
     QTest::newRow("copy: onto an existing file")
-        << "copy" << true << big << true << false << QByteArray();
+        << "copy" << true << big << true << false << QByteArray() << quint64(0);
     QTest::newRow("copy: missing source")
-        << "copy" << false << QByteArray() << false << false << QByteArray();
-    QTest::newRow("unzip: several buffers") << "unzip" << true << packed << false << true << big;
-    QTest::newRow("unzip: empty stream")
-        << "unzip" << true << TestFiles::gzipped(QByteArray()) << false << true << QByteArray();
+        << "copy" << false << QByteArray() << false << false << QByteArray() << quint64(0);
+    QTest::newRow("unzip: several buffers")
+        << "unzip" << true << packed << false << true << big << quint64(0);
+    QTest::newRow("unzip: empty stream") << "unzip" << true << TestFiles::gzipped(QByteArray())
+                                         << false << true << QByteArray() << quint64(0);
     QTest::newRow("unzip: not gzip, passed through")
-        << "unzip" << true << big << false << true << big;
+        << "unzip" << true << big << false << true << big << quint64(0);
     QTest::newRow("unzip: missing source")
-        << "unzip" << false << QByteArray() << false << false << QByteArray();
+        << "unzip" << false << QByteArray() << false << false << QByteArray() << quint64(0);
     QTest::newRow("unzip: corrupt, bad checksum")
-        << "unzip" << true << badCrc << false << false << QByteArray();
-    QTest::newRow("unzip: truncated stream")
-        << "unzip" << true << packed.left(packed.size() / 2) << false << false << QByteArray();
+        << "unzip" << true << badCrc << false << false << QByteArray() << quint64(0);
+    QTest::newRow("unzip: truncated stream") << "unzip" << true << packed.left(packed.size() / 2)
+                                             << false << false << QByteArray() << quint64(0);
     QTest::newRow("unzip: existing destination kept")
-        << "unzip" << true << packed << true << false << QByteArray();
+        << "unzip" << true << packed << true << false << QByteArray() << quint64(0);
+    // A small packed file that unpacks to far more than it was listed with stops there, not
+    // when the disk is full.
+    QTest::newRow("unzip: larger than its limit")
+        << "unzip" << true << packed << false << false << QByteArray() << quint64(big.size() - 1);
+    QTest::newRow("unzip: exactly its limit")
+        << "unzip" << true << packed << false << true << big << quint64(big.size());
 }
 
 void tst_FileOperations::copyOrUnzip()
@@ -231,6 +241,7 @@ void tst_FileOperations::copyOrUnzip()
     QFETCH(bool, destinationExists);
     QFETCH(bool, ok);
     QFETCH(QByteArray, expected);
+    QFETCH(quint64, maxSize);
     const bool unzip = operation == QStringLiteral("unzip");
     const QString sourcePath = path(unzip ? QStringLiteral("src.gz") : QStringLiteral("src"));
     const QString destinationPath = path(QStringLiteral("dst"));
@@ -241,10 +252,12 @@ void tst_FileOperations::copyOrUnzip()
 
     RollbackDataList journal;
     std::unique_ptr<TaskSpecification> task;
-    if (unzip)
-        task = std::make_unique<FileUnzipTaskSpecification>(
+    if (unzip) {
+        auto unzipTask = std::make_unique<FileUnzipTaskSpecification>(
             &journal, sourcePath, destinationPath, nullptr, 1.0);
-    else
+        unzipTask->maxSize = maxSize;
+        task = std::move(unzipTask);
+    } else
         task = std::make_unique<FileCopyTaskSpecification>(
             &journal, sourcePath, destinationPath, nullptr, 1.0);
     const Outcome outcome = run(*task);
