@@ -13,11 +13,10 @@ constexpr qint64 chunkSize = 4096;
 // What a reply may hold unread: the network layer stops reading from the socket beyond it, so
 // memory stays bounded when the network outpaces the disk or the main thread.
 constexpr qint64 replyBufferSize = 512 * 1024;
-// An attempt must bring at least minBytesPerTick bytes per tick on average over speedWindow
-// ticks: a mirror that trickles just often enough to beat the silence time-out would
-// otherwise hold a download for ever.
+// An attempt must bring at least minBytesPerTick bytes per tick on average over twice the
+// mirror's silence time-out: a mirror that trickles just often enough to beat the time-out
+// would otherwise hold a download for ever.
 constexpr qint64 minBytesPerTick = 1024;
-constexpr int speedWindow = 30;
 } // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* manager,
@@ -394,8 +393,8 @@ void DownloadTaskSpecification::resetDownload(bool keepPartial)
         // Kept bytes are a prefix no longer than the file (the size limit saw to that), handed
         // to the system before the next attempt measures them. They are not synced: a prefix
         // that a crash of the machine spoils fails the file's check, and that starts over.
-        const bool keep = keepPartial && initialExpectedSize > 0 && bytesWritten > 0
-            && localFile.flush();
+        const bool keep
+            = keepPartial && initialExpectedSize > 0 && bytesWritten > 0 && localFile.flush();
         localFile.close();
         if (!keep)
             localFile.remove();
@@ -450,6 +449,7 @@ void DownloadTaskSpecification::timeTick(
             QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, currentMirror.name));
         return;
     }
+    const int speedWindow = 2 * currentMirror.timeoutTicks;
     recentTickBytes.append(bytesWritten);
     if (recentTickBytes.size() > speedWindow) {
         const qint64 received = bytesWritten - recentTickBytes.takeFirst();

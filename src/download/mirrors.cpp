@@ -74,6 +74,11 @@ void Mirrors::setDefaults(QSettings& settings, int version)
         // A dead mirror is tried retries + 1 times per download; a large value would keep a
         // run hammering it instead of moving on.
         mirror.retries = qMin(mirror.retries, maxRetries);
+        // Ticks a download may go without data on this mirror; what is not a positive number
+        // keeps the default.
+        const qint32 timeout = qint32(settings.value(QStringLiteral("timeout"), 0).toUInt());
+        if (timeout >= 1)
+            mirror.timeoutTicks = qMin(timeout, maxTimeoutTicks);
         settings.endGroup();
     }
 }

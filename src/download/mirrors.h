@@ -20,6 +20,8 @@ public:
 
     // The largest error tolerance a mirror list may give a mirror.
     static constexpr qint32 maxRetries = 10;
+    // The longest silence time-out, in ticks, a mirror list may give a mirror.
+    static constexpr qint32 maxTimeoutTicks = 300;
 
     QVector<FTPSiteAccessData> mirrorList;
     bool noMirrorsReported = false;

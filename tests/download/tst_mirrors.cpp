@@ -64,13 +64,16 @@ void TestMirrors::initDefault_data()
     QTest::addColumn<QStringList>("urls");
     QTest::addColumn<QList<int>>("retries");
     QTest::addColumn<QStringList>("log");
+    // Every mirror's silence time-out in ticks; empty: all 15.
+    QTest::addColumn<QList<int>>("timeouts");
 
-    QTest::newRow("no file content")
-        << QByteArray() << QStringList() << QStringList() << QList<int>() << QStringList();
+    QTest::newRow("no file content") << QByteArray() << QStringList() << QStringList()
+                                     << QList<int>() << QStringList() << QList<int>();
     QTest::newRow("empty array") << QByteArray("[mirrors]\nsize=0\n") << QStringList()
-                                 << QStringList() << QList<int>() << QStringList();
+                                 << QStringList() << QList<int>() << QStringList() << QList<int>();
     QTest::newRow("blank names") << QByteArray("[mirrors]\nsize=3\n1\\mirror=\n2\\mirror=\"  \"\n")
-                                 << QStringList() << QStringList() << QList<int>() << QStringList();
+                                 << QStringList() << QStringList() << QList<int>() << QStringList()
+                                 << QList<int>();
     QTest::newRow("order, trimming and retries")
         << QByteArray("[mirrors]\nsize=9\n1\\mirror=zero\n2\\mirror=\" neg \"\n"
                       "3\\mirror=word\n4\\mirror=missing\n5\\mirror=three\n"
@@ -88,20 +91,36 @@ void TestMirrors::initDefault_data()
         << QStringList { "http://a.example/rel/3012", "http://b.example/rel/3012",
                "http://c.example/3012", "http://d.example/3012", "http://e.example/x/3012",
                "http://f.example/3012", "http://h.example/3012", "http://i.example/3012" }
-        << QList<int> { 2, 2, 2, 2, 3, 2, 10, 10 } << QStringList();
+        << QList<int> { 2, 2, 2, 2, 3, 2, 10, 10 } << QStringList() << QList<int>();
     QTest::newRow("duplicate names")
         << QByteArray("[mirrors]\nsize=3\n1\\mirror=same\n2\\mirror=other\n"
                       "3\\mirror=\" same\"\n"
                       "[same]\nurl=http://s.example\nretries=5\n[other]\nurl=http://o.example\n")
         << QStringList { "same", "other" }
         << QStringList { "http://s.example/3012", "http://o.example/3012" } << QList<int> { 5, 2 }
-        << QStringList { "Mirror same is listed more than once; using its first entry" };
+        << QStringList { "Mirror same is listed more than once; using its first entry" }
+        << QList<int>();
     QTest::newRow("control characters in a name")
         << QByteArray("[mirrors]\nsize=2\n1\\mirror=\"bad\\nMirror x failed\"\n"
                       "2\\mirror=good\n[good]\nurl=http://g.example\n")
         << QStringList { "good" } << QStringList { "http://g.example/3012" } << QList<int> { 2 }
         << QStringList { "Mirror bad\\nMirror x failed has a name with control characters; "
-                         "not using it" };
+                         "not using it" }
+        << QList<int>();
+    QTest::newRow("silence time-outs")
+        << QByteArray("[mirrors]\nsize=6\n1\\mirror=two\n2\\mirror=zero\n3\\mirror=neg\n"
+                      "4\\mirror=word\n5\\mirror=huge\n6\\mirror=none\n"
+                      "[two]\nurl=http://a.example\ntimeout=2\n"
+                      "[zero]\nurl=http://b.example\ntimeout=0\n"
+                      "[neg]\nurl=http://c.example\ntimeout=-3\n"
+                      "[word]\nurl=http://d.example\ntimeout=soon\n"
+                      "[huge]\nurl=http://e.example\ntimeout=100000\n"
+                      "[none]\nurl=http://f.example\n")
+        << QStringList { "two", "zero", "neg", "word", "huge", "none" }
+        << QStringList { "http://a.example/3012", "http://b.example/3012", "http://c.example/3012",
+               "http://d.example/3012", "http://e.example/3012", "http://f.example/3012" }
+        << QList<int> { 2, 2, 2, 2, 2, 2 } << QStringList()
+        << QList<int> { 2, 15, 15, 15, 300, 15 };
 }
 
 void TestMirrors::initDefault()
@@ -111,6 +130,7 @@ void TestMirrors::initDefault()
     QFETCH(QStringList, urls);
     QFETCH(QList<int>, retries);
     QFETCH(QStringList, log);
+    QFETCH(QList<int>, timeouts);
 
     Mirrors mirrors(nullptr);
     QSignalSpy messages(&mirrors, &Mirrors::message);
@@ -124,7 +144,7 @@ void TestMirrors::initDefault()
         QCOMPARE(mirror.errorCount, 0);
         QCOMPARE(mirror.useCount, 0);
         QCOMPARE(mirror.maxUses, 1);
-        QCOMPARE(mirror.timeoutTicks, 15);
+        QCOMPARE(mirror.timeoutTicks, timeouts.isEmpty() ? 15 : timeouts.at(i));
     }
 }
 
