@@ -41,8 +41,12 @@ int main(int argc, char** argv)
         const QStringList fields = in.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (fields.size() != 4)
             continue;
-        list.append(
-            { fields.at(0), fields.at(1), fields.at(2), fields.at(3).toULongLong(), QString() });
+        FileDownloadSpecification file;
+        file.section = fields.at(0);
+        file.fileName = fields.at(1);
+        file.md5 = fields.at(2);
+        file.size = fields.at(3).toULongLong();
+        list.append(file);
     }
 
     Configuration configuration;
