@@ -124,18 +124,12 @@ void DownloadFileTaskSpecification::onSigCheckDone(
         emit error(QStringLiteral("%1 is damaged on the mirrors: it failed its check on %2, "
                                   "and no other mirror is left")
                        .arg(fileName, failedOn.join(QStringLiteral(", "))));
-    // A task told to stop must not start over; the check task still ends after this slot, so
-    // it is cut off first.
-    if (userCancelRequested || siblingCanceled || damaged) {
-        clearSubTasks();
-        if (userCancelRequested)
-            userCancel();
-        else
-            errorCancel();
+    // The check task still ends after this slot; stop() cuts it off first.
+    if (damaged) {
+        stop();
         return;
     }
-    reset();
-    makeSubtasksAndStart();
+    startOver();
 }
 
 void DownloadFileTaskSpecification::makeDeltaSubtasksAndStart()
@@ -182,14 +176,25 @@ void DownloadFileTaskSpecification::downloadWholeFile()
 {
     tryingDelta = false;
     deltaBytesDone = downloadTask ? downloadTask->bytesWritten : 0;
+    startOver();
+}
+
+// A task told to stop must not start over.
+void DownloadFileTaskSpecification::startOver()
+{
     if (userCancelRequested || siblingCanceled) {
-        clearSubTasks();
-        if (userCancelRequested)
-            userCancel();
-        else
-            errorCancel();
+        stop();
         return;
     }
     reset();
     makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::stop()
+{
+    clearSubTasks();
+    if (userCancelRequested)
+        userCancel();
+    else
+        errorCancel();
 }

@@ -69,6 +69,9 @@ private:
     void makeDeltaSubtasksAndStart();
     void onDeltaApplied(bool ok);
     void downloadWholeFile();
+    // Starts the file again from its first step, or stops as a cancelled or failed task.
+    void startOver();
+    void stop();
     // True when the file still has its delta to try.
     bool tryingDelta = false;
     // The bytes of this run's delta attempt, which stay downloaded after a fallback.
