@@ -1,8 +1,6 @@
 #include "sha256sumsdownloadtaskspecification.h"
 
-#include "configuration.h"
 #include "downloadtaskspecification.h"
-#include "inidownloadtaskspecification.h"
 #include "mirrors.h"
 #include "sha256sums.h"
 
@@ -11,18 +9,9 @@
 Sha256SumsDownloadTaskSpecification::Sha256SumsDownloadTaskSpecification(
     QNetworkAccessManager* manager, Mirrors* mirrors, Configuration* configuration,
     const IniDownloadTaskSpecification* iniDownload, QObject* parent, double progressRange)
-    : ComposedTaskSpecification(1, progressRange, parent)
-    , networkManager(manager)
-    , mirrors(mirrors)
-    , configuration(configuration)
-    , iniStep(iniDownload)
+    : SidecarDownloadTaskSpecification(manager, mirrors, configuration, iniDownload,
+        Sha256Sums::suffix, Sha256Sums::maxFileSize, parent, progressRange)
 {
-}
-
-QString Sha256SumsDownloadTaskSpecification::iniPath() const
-{
-    return configuration->tempDir + QLatin1Char('/') + configuration->clientType
-        + QStringLiteral(".ini");
 }
 
 void Sha256SumsDownloadTaskSpecification::execute()
@@ -39,9 +28,8 @@ void Sha256SumsDownloadTaskSpecification::execute()
         return;
     }
     emit message(QStringLiteral("Download / check file list"));
-    const QString localPath = iniPath() + QLatin1String(Sha256Sums::suffix);
-    if (QFile::exists(localPath)) {
-        switch (Sha256Sums().load(localPath, expectedSha256)) {
+    if (QFile::exists(sidecarPath())) {
+        switch (Sha256Sums().load(sidecarPath(), expectedSha256)) {
         case Sha256Sums::Ok:
             finish();
             return;
@@ -55,26 +43,12 @@ void Sha256SumsDownloadTaskSpecification::execute()
     startDownload();
 }
 
-void Sha256SumsDownloadTaskSpecification::reset()
-{
-    clearSubTasks();
-    download = nullptr;
-    ComposedTaskSpecification::reset();
-}
-
 void Sha256SumsDownloadTaskSpecification::startDownload()
 {
-    const QString remotePath
-        = configuration->clientType + QStringLiteral(".ini") + QLatin1String(Sha256Sums::suffix);
-    download = new DownloadTaskSpecification(networkManager, mirrors, remotePath,
-        iniPath() + QLatin1String(Sha256Sums::suffix), -1, this, 1.0);
-    download->unknownSizeLimit = Sha256Sums::maxFileSize;
-    download->sameMirrorAs = iniStep ? iniStep->iniDownload() : nullptr;
-    addSubTask(download);
+    addDownload(false);
     // After the composite's own handler, so a retry started here cuts off what it queued.
     connect(download, &TaskSpecification::finished, this,
         &Sha256SumsDownloadTaskSpecification::onDownloadFinished, Qt::DirectConnection);
-    state = TaskRunning;
     executeSubTasks();
 }
 
