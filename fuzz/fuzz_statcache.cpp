@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (::stat(QFile::encodeName(installRoot).constData(), &rootStatus) != 0)
             abort();
         const QByteArray lines = content.mid(1);
-        const QByteArray body = "crv-statcache 1 " + QByteArray::number(quint64(rootStatus.st_dev))
+        const QByteArray body = "crv-statcache 2 " + QByteArray::number(quint64(rootStatus.st_dev))
             + ' ' + QByteArray::number(quint64(rootStatus.st_ino)) + ' '
             + QByteArray::number(lines.count('\n')) + '\n' + lines;
         content = body + "end " + QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex()
@@ -43,9 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     struct stat status;
     if (::stat(QFile::encodeName(installRoot + QStringLiteral("/a.txt")).constData(), &status) != 0)
         abort();
-    const QByteArray md5 = cache.lookup(QStringLiteral("a.txt"), status);
+    const StatCache::Digests digests = cache.lookup(QStringLiteral("a.txt"), status);
     // A cached digest stands for the file's bytes: it must look like one.
-    if (!md5.isEmpty() && md5.size() != 32)
+    if ((!digests.md5.isEmpty() && digests.md5.size() != 32)
+        || (!digests.sha256.isEmpty() && digests.sha256.size() != 64))
         abort();
     return 0;
 }

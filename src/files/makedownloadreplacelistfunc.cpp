@@ -55,31 +55,45 @@ bool matches(const QString& path, const QString& md5, const QString& sha256 = QS
     return info.isFile() && !info.isSymLink() && CheckSigFunc(path, md5, QString(), sha256).run();
 }
 
+// What the plan knows of an installed file: its status when it was looked at, and its digests
+// (no MD5 when it is no regular file or could not be read).
+struct InstalledFile
+{
+    struct stat status;
+    StatCache::Digests digests;
+};
+
 // An installed file is current when its MD5 is the listed one; the cache spares the hashing of
 // a file unchanged since it was last hashed. The status is taken before the file is read, so a
 // change while it is hashed shows next time.
 bool isCurrent(const QString& path, const QString& relativePath, const QByteArray& md5,
-    StatCache& cache, bool trustCache)
+    StatCache& cache, bool trustCache, InstalledFile& found)
 {
-    struct stat status;
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (::lstat(QFile::encodeName(path).constData(), &found.status) != 0
+        || !S_ISREG(found.status.st_mode))
         return false;
-    QByteArray found = trustCache ? cache.lookup(relativePath, status) : QByteArray();
-    if (found.isEmpty() && FileDigest::md5(path, found) != FileBlockReader::Ok)
+    if (trustCache)
+        found.digests = cache.lookup(relativePath, found.status);
+    if (found.digests.md5.isEmpty() && FileDigest::md5(path, found.digests.md5) != FileBlockReader::Ok)
         return false;
-    cache.record(relativePath, status, found);
-    return found == md5.toLower();
+    cache.record(relativePath, found.status, found.digests.md5, found.digests.sha256);
+    return found.digests.md5 == md5.toLower();
 }
 
-// A delta applies only to the very file it was made from; the digest is taken only for files
-// that have a delta, as the plan compares installed files by MD5 alone.
-bool isDeltaBase(const FileDownloadSpecification& download, const QString& installed)
+// A delta applies only to the very file it was made from. The plan compares installed files by
+// MD5 alone, so the SHA-256 is taken only for a file that has a delta, and kept in the cache:
+// the next release's delta has this file as its base again.
+bool isDeltaBase(const FileDownloadSpecification& download, const QString& installed,
+    const QString& relativePath, StatCache& cache, InstalledFile& found)
 {
-    const QFileInfo info(installed);
-    QByteArray sha256;
-    return info.isFile() && !info.isSymLink()
-        && FileDigest::sha256(installed, sha256) == FileBlockReader::Ok
-        && QString::fromLatin1(sha256) == download.deltaBaseSha256;
+    if (found.digests.md5.isEmpty())
+        return false;
+    if (found.digests.sha256.isEmpty()) {
+        if (FileDigest::sha256(installed, found.digests.sha256) != FileBlockReader::Ok)
+            return false;
+        cache.record(relativePath, found.status, found.digests.md5, found.digests.sha256);
+    }
+    return QString::fromLatin1(found.digests.sha256) == download.deltaBaseSha256;
 }
 
 bool isOneUp(const QString& installPath)
@@ -249,7 +263,8 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         const QString installed = Configuration::getAppRootFilePath(relativePath);
         const QByteArray md5
             = (replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5).toLatin1();
-        if (isCurrent(installed, relativePath, md5, cache, trustCache)) {
+        InstalledFile found;
+        if (isCurrent(installed, relativePath, md5, cache, trustCache, found)) {
             // A copy kept aside by an interrupted update may go once its file is known good;
             // those of the updater's own files are removed by the next start.
             const bool special = Configuration::isSpecialFileName(
@@ -260,13 +275,17 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
                 ? CurrentWithOldCopy
                 : Current;
         }
-        cache.expectWritten(relativePath, md5.toLower());
+        // A packed download's SHA-256 is not the installed file's.
+        cache.expectWritten(relativePath,
+            { md5.toLower(),
+                replace.hasUnzip() ? QByteArray() : entry.download.sha256.toLatin1().toLower() });
         // A complete download left by an interrupted run is reused; it is downloaded bytes, so
         // the file list's SHA-256 holds for it too.
         if (matches(tempDir + QLatin1Char('/') + replace.fileName, entry.download.md5,
                 entry.download.sha256))
             return Replace;
-        return entry.download.hasDelta() && isDeltaBase(entry.download, installed)
+        return entry.download.hasDelta()
+                && isDeltaBase(entry.download, installed, relativePath, cache, found)
             ? ReplaceAndDownloadDelta
             : ReplaceAndDownload;
     };

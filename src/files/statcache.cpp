@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 
 namespace {
-const QByteArray magic = QByteArrayLiteral("crv-statcache 1");
+const QByteArray magic = QByteArrayLiteral("crv-statcache 2");
 
 qint64 nanoseconds(const struct timespec& time)
 {
@@ -117,7 +117,8 @@ void StatCache::load(const QString& root, QString* problem)
         return refuse(QStringLiteral("another version's, or another installation's"));
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> fields = lines.at(i).split(' ');
-        if (fields.size() < 7 || fields.at(5).size() != 32)
+        if (fields.size() < 8 || fields.at(5).size() != 32
+            || (fields.at(6) != "-" && fields.at(6).size() != 64))
             return refuse(QStringLiteral("damaged"));
         Entry entry;
         bool ok[5];
@@ -128,46 +129,50 @@ void StatCache::load(const QString& root, QString* problem)
         entry.device = fields.at(4).toULongLong(&ok[4]);
         if (!std::all_of(ok, ok + 5, [](bool b) { return b; }))
             return refuse(QStringLiteral("damaged"));
-        entry.md5 = fields.at(5);
+        entry.digests.md5 = fields.at(5);
+        if (fields.at(6) != "-")
+            entry.digests.sha256 = fields.at(6);
         // The path is the rest of the line: it may hold blanks.
         qsizetype at = 0;
-        for (int field = 0; field < 6; ++field)
+        for (int field = 0; field < 7; ++field)
             at = lines.at(i).indexOf(' ', at) + 1;
         m_loaded.insert(QString::fromUtf8(lines.at(i).mid(at)), entry);
     }
     m_writtenAt = entryFor(own).modified;
 }
 
-QByteArray StatCache::lookup(const QString& relativePath, const struct stat& status) const
+StatCache::Digests StatCache::lookup(
+    const QString& relativePath, const struct stat& status) const
 {
     const auto found = m_loaded.constFind(relativePath);
     if (found == m_loaded.cend())
-        return QByteArray();
+        return Digests();
     const Entry now = entryFor(status);
     const Entry& then = *found;
     if (now.size != then.size || now.modified != then.modified || now.changed != then.changed
         || now.inode != then.inode || now.device != then.device)
-        return QByteArray();
+        return Digests();
     // Modified in the tick the cache was written in: it may have changed after its hash. (A
     // change of status alone, as a chmod, cannot change what the file holds.)
     if (now.modified >= m_writtenAt)
-        return QByteArray();
-    return then.md5;
+        return Digests();
+    return then.digests;
 }
 
-void StatCache::record(
-    const QString& relativePath, const struct stat& status, const QByteArray& md5)
+void StatCache::record(const QString& relativePath, const struct stat& status,
+    const QByteArray& md5, const QByteArray& sha256)
 {
     Entry entry = entryFor(status);
-    entry.md5 = md5.toLower();
+    entry.digests.md5 = md5.toLower();
+    entry.digests.sha256 = sha256.toLower();
     QMutexLocker lock(&m_mutex);
     m_recorded.insert(relativePath, entry);
 }
 
-void StatCache::expectWritten(const QString& relativePath, const QByteArray& md5)
+void StatCache::expectWritten(const QString& relativePath, const Digests& digests)
 {
     QMutexLocker lock(&m_mutex);
-    m_expected.insert(relativePath, md5);
+    m_expected.insert(relativePath, digests);
 }
 
 void StatCache::recordWritten(const QString& root)
@@ -176,7 +181,7 @@ void StatCache::recordWritten(const QString& root)
         struct stat status;
         const QByteArray path = QFile::encodeName(QDir(root).filePath(written.key()));
         if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode))
-            record(written.key(), status, written.value());
+            record(written.key(), status, written.value().md5, written.value().sha256);
         else
             m_recorded.remove(written.key());
     }
@@ -204,8 +209,9 @@ bool StatCache::writeFile(const QString& root) const
         const Entry& entry = m_recorded.value(relativePath);
         body += QByteArray::number(entry.size) + ' ' + QByteArray::number(entry.modified) + ' '
             + QByteArray::number(entry.changed) + ' ' + QByteArray::number(entry.inode) + ' '
-            + QByteArray::number(entry.device) + ' ' + entry.md5 + ' ' + relativePath.toUtf8()
-            + '\n';
+            + QByteArray::number(entry.device) + ' ' + entry.digests.md5 + ' '
+            + (entry.digests.sha256.isEmpty() ? QByteArray("-") : entry.digests.sha256) + ' '
+            + relativePath.toUtf8() + '\n';
     }
     body += "end " + QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex() + '\n';
     const QString path = QDir(root).filePath(fileName());

@@ -379,7 +379,7 @@ void tst_FileReplaceList::replacesEveryFile()
     for (const Entry& entry : std::as_const(entries))
         QVERIFY2(cache.contains(' '
                      + QCryptographicHash::hash(entry.newContent, QCryptographicHash::Md5).toHex()
-                     + ' ' + entry.destination.toUtf8() + '\n'),
+                     + " - " + entry.destination.toUtf8() + '\n'),
             qPrintable(entry.destination));
 
     // A current file still gets the executable rule: its mode is no part of its checksum.

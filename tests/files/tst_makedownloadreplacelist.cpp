@@ -749,6 +749,13 @@ void tst_MakeDownloadReplaceList::deltas()
         if (entry.hasDelta()) {
             QCOMPARE(entry.deltaSize, quint64(9));
             QCOMPARE(entry.deltaBasePath, root + QStringLiteral("inst/a.txt"));
+            // The base's SHA-256 is kept, so the next release's delta needs no hashing.
+            StatCache cache;
+            cache.load(root);
+            struct stat status;
+            QCOMPARE(::lstat(QFile::encodeName(entry.deltaBasePath).constData(), &status), 0);
+            QCOMPARE(QString::fromLatin1(cache.lookup(QStringLiteral("inst/a.txt"), status).sha256),
+                entry.deltaBaseSha256);
         }
     }
     QCOMPARE(actual, downloads);
