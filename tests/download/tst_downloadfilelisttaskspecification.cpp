@@ -289,10 +289,17 @@ void TestDownloadFileListTaskSpecification::md5TwinCostsItsMirror()
     QSignalSpy finished(task.get(), &TaskSpecification::finished);
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
     QSignalSpy messages(task.get(), &TaskSpecification::message);
+    QSignalSpy errors(task.get(), &TaskSpecification::error);
     task->execute();
     QTRY_VERIFY(!finished.isEmpty() || !canceled.isEmpty());
 
     QCOMPARE(twinServer->totalRequestCount(), 1);
+    // Every mirror answered: the reason is the file, not a lack of working mirrors.
+    QCOMPARE(TestSpies::texts(errors),
+        honestMirror ? QStringList()
+                     : QStringList { "twin.bin is damaged on the mirrors: it failed its check on "
+                                     "twin, and no other mirror is left" });
+    QVERIFY(TestSpies::texts(messages).filter(QStringLiteral("working mirrors")).isEmpty());
     QVERIFY(TestSpies::texts(messages).contains(
         QStringLiteral("md5 sum for twin.bin failed, invalidating mirror and retrying")));
     QCOMPARE(net->mirrors.getMirrorIndex(QStringLiteral("twin")), -1);
