@@ -81,10 +81,12 @@ restore1() {
     rm -rf "$tmp"/corvanta_temp_* "$work/staging"
     settle
 }
-# Version 2 as the first update left it. Only what differs is rewritten, so the stat cache of
-# that update still describes every file version 3 leaves alone.
+# Version 2 as the first update left it, with that update's stat cache. Only what differs is
+# rewritten, so the cache still describes every file version 3 leaves alone. (The runs in
+# between remove the cache: it must come back with the files.)
 restore2() {
     rsync -a --delete "${keep[@]}" --exclude /update.statcache "$work/state2/" "$install/"
+    cp -p "$work/state2.statcache" "$install/update.statcache"
     rm -rf "$tmp"/corvanta_temp_* "$work/staging"
     settle
 }
@@ -173,6 +175,7 @@ restore1
 bash -c ours
 updated
 rsync -a --delete "${keep[@]}" --exclude /update.statcache "$install/" "$work/state2/"
+cp -p "$install/update.statcache" "$work/state2.statcache"
 
 can_drop=0
 if (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then
