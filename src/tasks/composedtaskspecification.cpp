@@ -31,8 +31,10 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
     connect(sub, &TaskSpecification::finished, this, &ComposedTaskSpecification::onSubTaskFinished);
     connect(sub, &TaskSpecification::canceled, this, &ComposedTaskSpecification::onSubTaskCanceled);
     connect(sub, &TaskSpecification::error, this, &TaskSpecification::error);
+    // The subtask is bound here: sender() would search every connection made to this task,
+    // once per report, and a file list has thousands.
     connect(sub, &TaskSpecification::updateProgress, this,
-        &ComposedTaskSpecification::onUpdateProgress);
+        [this, sub](qreal scaledProgress) { countProgress(sub, scaledProgress); });
     connect(sub, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(this, &TaskSpecification::otherTaskCancelled, sub,
         &TaskSpecification::onOtherTaskCancelled);
@@ -146,12 +148,6 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* sub)
         doneReported = true;
         subtasksDone();
     }
-}
-
-void ComposedTaskSpecification::onUpdateProgress(qreal scaledProgress)
-{
-    if (const auto* sub = qobject_cast<const TaskSpecification*>(sender()))
-        countProgress(sub, scaledProgress);
 }
 
 void ComposedTaskSpecification::countProgress(const TaskSpecification* sub, double scaledProgress)

@@ -68,7 +68,6 @@ signals:
 
 private slots:
     void onStartNextTask(quint64 run);
-    void onUpdateProgress(qreal scaledProgress);
     void onSubTaskFinished(TaskSpecification* subTask);
     void onSubTaskCanceled(TaskSpecification* subTask);
 
