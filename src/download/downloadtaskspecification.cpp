@@ -9,7 +9,9 @@
 #include <QUrl>
 
 namespace {
-constexpr qint64 chunkSize = 4096;
+// Each chunk is one write and one progress report up the task tree: small chunks cost more in
+// reports than in copying.
+constexpr qint64 chunkSize = 64 * 1024;
 // What a reply may hold unread: the network layer stops reading from the socket beyond it, so
 // memory stays bounded when the network outpaces the disk or the main thread.
 constexpr qint64 replyBufferSize = 512 * 1024;
