@@ -21,6 +21,26 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 {
 }
 
+QList<RollbackData> FileInstallTaskSpecification::plannedEntries(const QString& newPath,
+    const QString& path, const QString& oldPath, const FileIdentity& written)
+{
+    RollbackData install(RollbackData::Rename, newPath, path);
+    install.moved = written;
+    if (oldPath.isEmpty())
+        return { install };
+    const FileIdentity installed = FileIdentity::ofEntry(path);
+    if (PathStat::isDirectory(path)) {
+        RollbackData swap(RollbackData::Exchange, path, newPath);
+        swap.moved = written;
+        RollbackData aside(RollbackData::Rename, newPath, oldPath);
+        aside.moved = installed;
+        return { swap, aside };
+    }
+    RollbackData aside(RollbackData::Rename, path, oldPath);
+    aside.moved = installed;
+    return { aside, install };
+}
+
 bool FileInstallTaskSpecification::doOp()
 {
     if (oldPath.isEmpty()) {

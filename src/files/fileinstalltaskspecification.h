@@ -22,6 +22,10 @@ public:
     QString newPath;
     QString oldPath;
 
+    // The entries the task will journal in the common case, in order, for the journal's plan;
+    // written is the identity of the new file.
+    static QList<RollbackData> plannedEntries(const QString& newPath, const QString& path,
+        const QString& oldPath, const FileIdentity& written);
     bool doOp() override;
 
 private:
