@@ -758,22 +758,35 @@ void tst_FileReplaceList::powerCutIsRecovered_data()
 {
     QTest::addColumn<QString>("killPoint");
     QTest::addColumn<bool>("committed");
-    QTest::newRow("in the middle of a copy") << "copy" << false;
-    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false;
-    QTest::newRow("after the first file's renames") << "replaced:1" << false;
-    QTest::newRow("after the renames of 30 files") << "replaced:30" << false;
-    QTest::newRow("after the flush, before the commit") << "flushed" << false;
-    QTest::newRow("after the commit") << "committed" << true;
-    QTest::newRow("during the delete step") << "deleted:3" << true;
+    // A directory of the old version becomes a file, and a file a directory.
+    QTest::addColumn<bool>("layoutChange");
+    QTest::newRow("in the middle of a copy") << "copy" << false << false;
+    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false << false;
+    QTest::newRow("after the first file's renames") << "replaced:1" << false << false;
+    QTest::newRow("after the renames of 30 files") << "replaced:30" << false << false;
+    QTest::newRow("after the renames of 30 files, layout changed")
+        << "replaced:30" << false << true;
+    QTest::newRow("after the flush, before the commit") << "flushed" << false << true;
+    QTest::newRow("after the commit") << "committed" << true << false;
+    QTest::newRow("after the commit, layout changed") << "committed" << true << true;
+    QTest::newRow("during the delete step") << "deleted:3" << true << true;
 }
 
 void tst_FileReplaceList::powerCutIsRecovered()
 {
     QFETCH(QString, killPoint);
     QFETCH(bool, committed);
+    QFETCH(bool, layoutChange);
     if (killPoint == QStringLiteral("copy"))
         entries[faultyEntry].newContent = TestFiles::noise(2 * fileSizeLimit);
+    if (layoutChange)
+        entries[42].destination = entries[42].key = QStringLiteral("tree/x");
     buildInstallation();
+    if (layoutChange) {
+        QVERIFY(TestFiles::write(root + QStringLiteral("tree/x/inner.txt"), "x was a dir", 0600));
+        // In the way of tree/add0/sub, the new folder of entry 40.
+        QVERIFY(TestFiles::write(root + QStringLiteral("tree/add0"), "add0 was a file", 0640));
+    }
     // Left over from an earlier update: moving it out of the way is a step of the plan too.
     QVERIFY(TestFiles::write(root + QStringLiteral("tree/d3/_old_f3.bin"), "left over"));
     writeProductIni();
