@@ -24,10 +24,13 @@ bool isHex(const QByteArray& text)
 
 FileIdentity FileIdentity::ofEntry(const QString& path)
 {
-    FileIdentity identity;
     struct stat info;
-    if (!PathStat::exists(path, &info))
-        return identity;
+    return PathStat::exists(path, &info) ? ofEntry(info) : FileIdentity();
+}
+
+FileIdentity FileIdentity::ofEntry(const struct stat& info)
+{
+    FileIdentity identity;
     identity.kind = Inode;
     identity.device = quint64(info.st_dev);
     identity.inode = quint64(info.st_ino);

@@ -22,22 +22,22 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 }
 
 QList<RollbackData> FileInstallTaskSpecification::plannedEntries(const QString& newPath,
-    const QString& path, const QString& oldPath, const FileIdentity& written)
+    const QString& path, const QString& oldPath, const FileIdentity& written,
+    const struct stat* installed)
 {
     RollbackData install(RollbackData::Rename, newPath, path);
     install.moved = written;
-    if (oldPath.isEmpty())
+    if (oldPath.isEmpty() || !installed)
         return { install };
-    const FileIdentity installed = FileIdentity::ofEntry(path);
-    if (PathStat::isDirectory(path)) {
+    if (S_ISDIR(installed->st_mode)) {
         RollbackData swap(RollbackData::Exchange, path, newPath);
         swap.moved = written;
         RollbackData aside(RollbackData::Rename, newPath, oldPath);
-        aside.moved = installed;
+        aside.moved = FileIdentity::ofEntry(*installed);
         return { swap, aside };
     }
     RollbackData aside(RollbackData::Rename, path, oldPath);
-    aside.moved = installed;
+    aside.moved = FileIdentity::ofEntry(*installed);
     return { aside, install };
 }
 

@@ -132,8 +132,8 @@ QList<RollbackData> FileReplaceTaskSpecification::prepare()
     plan.append(RollbackData(RollbackData::CreateFile, fresh));
     addSubTask(new FileInstallTaskSpecification(
         fresh, destination, replacedExisting ? old : QString(), &rollbackList, this, 0.1));
-    plan.append(FileInstallTaskSpecification::plannedEntries(
-        fresh, destination, replacedExisting ? old : QString(), written));
+    plan.append(FileInstallTaskSpecification::plannedEntries(fresh, destination,
+        replacedExisting ? old : QString(), written, replacedExisting ? &installed : nullptr));
     return plan;
 }
 
