@@ -345,7 +345,7 @@ void tst_FileReplaceList::writeProductIni(const QString& wrongUnpackedMd5Key)
 
 // A kill point makes the child die there (see armKillPoint); its state is then TaskIdle.
 // With a traceFile, the child runs under strace, which writes the journal's writes and syncs
-// there.
+// to traceFile.TID, one file a thread, so that no call's line is cut by another thread's.
 UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(
     const QString& killPoint, const QString& traceFile)
 {
@@ -366,7 +366,7 @@ UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(
     } else {
         child.setProcessEnvironment(tracedEnvironment());
         child.start(QStringLiteral("strace"),
-            QStringList { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-y"),
+            QStringList { QStringLiteral("-ff"), QStringLiteral("-qq"), QStringLiteral("-y"),
                 QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-e"),
                 QStringLiteral("trace=write,fsync,fdatasync,ftruncate"), QStringLiteral("-o"),
                 traceFile, QCoreApplication::applicationFilePath() }
@@ -726,8 +726,9 @@ void tst_FileReplaceList::killedRunIsRecovered()
 namespace {
 // How much of the journal a power cut at the end of the trace would have left: its length at
 // its last sync. Whatever was written after that may be lost, while the operations that
-// followed may all have reached the disk.
-qint64 syncedJournalLength(const QString& traceFile, const QString& journal)
+// followed may all have reached the disk. The journal is written on the main thread only, so
+// one thread's trace holds all of its calls.
+qint64 syncedJournalLengthIn(const QString& threadTrace, const QString& journal)
 {
     const QString fd = QStringLiteral("<%1>").arg(journal);
     const QRegularExpression written(QStringLiteral("write\\(\\d+%1, .*\\) = (\\d+)$")
@@ -738,7 +739,7 @@ qint64 syncedJournalLength(const QString& traceFile, const QString& journal)
         QStringLiteral("f(data)?sync\\(\\d+%1\\) = 0$").arg(QRegularExpression::escape(fd)));
     qint64 length = 0;
     qint64 durable = 0;
-    const QStringList lines = QString::fromLocal8Bit(TestFiles::read(traceFile)).split('\n');
+    const QStringList lines = QString::fromLocal8Bit(TestFiles::read(threadTrace)).split('\n');
     for (const QString& line : lines) {
         if (const QRegularExpressionMatch match = written.match(line); match.hasMatch())
             length += match.captured(1).toLongLong();
@@ -747,6 +748,15 @@ qint64 syncedJournalLength(const QString& traceFile, const QString& journal)
         else if (synced.match(line).hasMatch())
             durable = length;
     }
+    return durable;
+}
+
+qint64 syncedJournalLength(const QString& traceFile, const QString& journal)
+{
+    const QFileInfo base(traceFile);
+    qint64 durable = 0;
+    for (const QFileInfo& thread : QDir(base.path()).entryInfoList({ base.fileName() + ".*" }))
+        durable = qMax(durable, syncedJournalLengthIn(thread.filePath(), journal));
     return durable;
 }
 }
