@@ -82,8 +82,10 @@ start_nginx() {
 }
 
 make_tree() {
-    local dir=$1 files=$2 file_kib=$3 i
-    for i in $(seq -w 0 $((files - 1))); do
+    local dir=$1 files=$2 file_kib=$3 n i
+    # Four digits at least, whatever the count: the scripts name d00/f0000.bin.
+    for n in $(seq 0 $((files - 1))); do
+        printf -v i '%04d' "$n"
         mkdir -p "$dir/d${i:0:2}"
         head -c "$((file_kib * 1024))" /dev/urandom >"$dir/d${i:0:2}/f$i.bin"
     done

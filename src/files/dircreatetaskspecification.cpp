@@ -9,6 +9,22 @@ DirCreateTaskSpecification::DirCreateTaskSpecification(
 {
 }
 
+void DirCreateTaskSpecification::plan(
+    const QString& path, QSet<QString>& existing, QList<RollbackData>& entries)
+{
+    // The same walk as tryCreateDir, so that each entry names the path it will be written with.
+    const QFileInfo info(path);
+    if (existing.contains(path) || info.isDir() || info.exists() || info.isRoot())
+        return;
+    const QString parentPath = info.dir().path();
+    if (parentPath == QStringLiteral("."))
+        return;
+    if (!QDir(parentPath).exists())
+        plan(parentPath, existing, entries);
+    entries.append(RollbackData(RollbackData::CreateDir, path));
+    existing.insert(path);
+}
+
 bool DirCreateTaskSpecification::doOp()
 {
     return tryCreateDir(path);

@@ -21,6 +21,26 @@ FileInstallTaskSpecification::FileInstallTaskSpecification(const QString& newPat
 {
 }
 
+QList<RollbackData> FileInstallTaskSpecification::plannedEntries(const QString& newPath,
+    const QString& path, const QString& oldPath, const FileIdentity& written,
+    const struct stat* installed)
+{
+    RollbackData install(RollbackData::Rename, newPath, path);
+    install.moved = written;
+    if (oldPath.isEmpty() || !installed)
+        return { install };
+    if (S_ISDIR(installed->st_mode)) {
+        RollbackData swap(RollbackData::Exchange, path, newPath);
+        swap.moved = written;
+        RollbackData aside(RollbackData::Rename, newPath, oldPath);
+        aside.moved = FileIdentity::ofEntry(*installed);
+        return { swap, aside };
+    }
+    RollbackData aside(RollbackData::Rename, path, oldPath);
+    aside.moved = FileIdentity::ofEntry(*installed);
+    return { aside, install };
+}
+
 bool FileInstallTaskSpecification::doOp()
 {
     if (oldPath.isEmpty()) {

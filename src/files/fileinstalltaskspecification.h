@@ -22,6 +22,11 @@ public:
     QString newPath;
     QString oldPath;
 
+    // The entries the task will journal in the common case, in order, for the journal's plan;
+    // written is the identity of the new file, installed what lstat gave for the installed
+    // entry (null when there is none).
+    static QList<RollbackData> plannedEntries(const QString& newPath, const QString& path,
+        const QString& oldPath, const FileIdentity& written, const struct stat* installed);
     bool doOp() override;
 
 private:

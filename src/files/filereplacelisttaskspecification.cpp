@@ -35,18 +35,22 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     state = TaskRunning;
     committing = false;
     committed = false;
-    if (!journalFile.create()) {
+    // Every step is decided before the first one: the journal holds them all from the start.
+    QList<RollbackData> plan;
+    rollbackList.journalFile = &journalFile;
+    makeFileReplaceTasks(makeSubdirTasks(plan) > 0, plan);
+    if (!journalFile.create(plan)) {
         emit message(QStringLiteral("Could not create the rollback journal %1")
                          .arg(journalFile.errorString()));
+        rollbackList.journalFile = nullptr;
+        clearSubTasks();
         errorCancel();
         return;
     }
-    rollbackList.journalFile = &journalFile;
-    makeFileReplaceTasks(makeSubdirTasks() > 0);
     executeSubTasks();
 }
 
-int FileReplaceListTaskSpecification::makeSubdirTasks()
+int FileReplaceListTaskSpecification::makeSubdirTasks(QList<RollbackData>& plan)
 {
     QSet<QString> seen;
     QStringList missing;
@@ -74,26 +78,37 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
             inTheWay.append(path);
     }
     const double weight = 0.1 / (inTheWay.size() + missing.size());
+    // Once swapped, each file in the way is a directory the directory tasks find in place.
+    QSet<QString> existing;
     for (const QString& path : std::as_const(inTheWay)) {
         const QString aside = FileReplaceTaskSpecification::unusedName(
             QFileInfo(path).dir().filePath(Configuration::getSpecialFileRenamePrefix())
             + QFileInfo(path).fileName());
         movedAside.append(aside);
-        addSubTask(new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight));
+        auto* swap = new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight);
+        plan.append(swap->plannedEntries());
+        addSubTask(swap);
+        existing.insert(path);
     }
-    for (const QString& dir : std::as_const(missing))
+    for (const QString& dir : std::as_const(missing)) {
+        DirCreateTaskSpecification::plan(dir, existing, plan);
         addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
+    }
     return missing.size();
 }
 
-void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool directoriesAdded)
+void FileReplaceListTaskSpecification::makeFileReplaceTasks(
+    bool directoriesAdded, QList<RollbackData>& plan)
 {
     if (replaceList->isEmpty())
         return;
     const double weight = (directoriesAdded ? 0.9 : 1.0) / replaceList->size();
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList))
-        addSubTask(new FileReplaceTaskSpecification(
-            entry, deleteList, &rollbackList, configuration, this, weight));
+    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+        auto* task = new FileReplaceTaskSpecification(
+            entry, deleteList, &rollbackList, configuration, this, weight);
+        plan.append(task->prepare());
+        addSubTask(task);
+    }
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()

@@ -12,7 +12,8 @@ class StatCache;
 
 // Applies the plan's replace list: first creates the missing directories (moving a file in the
 // way of one aside, as a replaced file is), then replaces the files, two at a time, then
-// flushes the installation and commits the journal, one after the other. Every completed step
+// flushes the installation and commits the journal, one after the other. Every step is decided
+// before the first one, and the journal file starts with all of them. Every completed step
 // ends up in one journal (directories first, then each completed file in order of completion).
 // When anything fails or is cancelled before the commit (the flush and the commit included),
 // the whole journal is undone, newest first, before the task ends; once committed the update is
@@ -48,8 +49,9 @@ public:
     void subtasksDone() override;
 
     void makeSubtasksAndStart();
-    int makeSubdirTasks();
-    void makeFileReplaceTasks(bool directoriesAdded);
+    // Both add the entries their tasks will journal to plan.
+    int makeSubdirTasks(QList<RollbackData>& plan);
+    void makeFileReplaceTasks(bool directoriesAdded, QList<RollbackData>& plan);
 
 private:
     void commit();

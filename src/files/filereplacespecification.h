@@ -10,6 +10,9 @@ struct FileReplaceSpecification
 {
     QString section;
     QString fileName;
+    // The downloaded file's MD5 and size, as listed; the MD5 may be empty (a signed file).
+    QString md5;
+    quint64 size = 0;
     QString unzippedMd5;
     quint64 unzippedSize = 0;
     QString unzippedFileName;

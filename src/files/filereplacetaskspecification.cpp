@@ -70,6 +70,14 @@ void FileReplaceTaskSpecification::execute()
 
 void FileReplaceTaskSpecification::makeSubtasksAndStart()
 {
+    if (subTasks.isEmpty())
+        prepare();
+    state = TaskRunning;
+    executeSubTasks();
+}
+
+QList<RollbackData> FileReplaceTaskSpecification::prepare()
+{
     const QString source
         = QFileInfo(QDir(configuration->tempDir), specification.fileName).filePath();
     const QString destination
@@ -92,15 +100,19 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     if (isExecutableByRule(destination))
         permissions = executableMode;
 
+    QList<RollbackData> plan;
     double remaining = 1.0;
     if (replacedExisting && PathStat::exists(old)) {
         // Left by an earlier update, and maybe the only good copy while the installed file is
         // not current: moved out of the way, and deleted only once the new file is in place.
         leftOverCopy = unusedName(old);
         addSubTask(new FileRenameTaskSpecification(old, leftOverCopy, &rollbackList, this, 0.1));
+        plan.append(RollbackData(RollbackData::Rename, old, leftOverCopy));
+        plan.last().moved = FileIdentity::ofEntry(old);
         remaining -= 0.1;
     }
     SlowFileOpSpecification* write;
+    FileIdentity written;
     if (specification.hasUnzip()) {
         auto* unzip
             = new FileUnzipTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.3);
@@ -110,15 +122,19 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         addSubTask(write);
         addSubTask(
             new CheckSignatureTaskSpecification(fresh, specification.unzippedMd5, true, this, 0.2));
+        written = FileIdentity::ofContent(specification.unzippedSize, specification.unzippedMd5);
     } else {
         write = new FileCopyTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.1);
         addSubTask(write);
+        written = FileIdentity::ofContent(specification.size, specification.md5);
     }
     write->permissions = permissions;
+    plan.append(RollbackData(RollbackData::CreateFile, fresh));
     addSubTask(new FileInstallTaskSpecification(
         fresh, destination, replacedExisting ? old : QString(), &rollbackList, this, 0.1));
-    state = TaskRunning;
-    executeSubTasks();
+    plan.append(FileInstallTaskSpecification::plannedEntries(fresh, destination,
+        replacedExisting ? old : QString(), written, replacedExisting ? &installed : nullptr));
+    return plan;
 }
 
 void FileReplaceTaskSpecification::subtasksDone()

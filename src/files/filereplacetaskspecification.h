@@ -37,6 +37,10 @@ public:
     void reset() override;
     void subtasksDone() override;
 
+    // Decides the names and steps of the replacement and makes its subtasks; returns the
+    // entries they will journal, in order, for the journal's plan. Done when the task starts,
+    // unless the parent's plan did it already.
+    QList<RollbackData> prepare();
     void makeSubtasksAndStart();
     // The executable rule: the file names and the complete suffix that get mode 0755.
     static bool isExecutableByRule(const QString& path);

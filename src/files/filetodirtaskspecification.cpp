@@ -12,14 +12,25 @@ FileToDirTaskSpecification::FileToDirTaskSpecification(const QString& path, cons
     RollbackDataList* rollbackList, QObject* parent, double progressRange)
     : FastFileOpTaskSpecification(path, rollbackList, parent, progressRange)
     , aside(aside)
+    , fresh(FileReplaceTaskSpecification::unusedName(QFileInfo(path).dir().filePath(
+          QStringLiteral(".new_") + QFileInfo(path).fileName())))
 {
+}
+
+QList<RollbackData> FileToDirTaskSpecification::plannedEntries() const
+{
+    // The file is what moves: first to the temporary name, then aside.
+    const FileIdentity file = FileIdentity::ofEntry(path);
+    RollbackData swap(RollbackData::Exchange, fresh, path);
+    swap.moved = file;
+    RollbackData goAside(RollbackData::Rename, fresh, aside);
+    goAside.moved = file;
+    return { RollbackData(RollbackData::CreateDir, fresh), swap, goAside };
 }
 
 bool FileToDirTaskSpecification::doOp()
 {
     const QFileInfo info(path);
-    const QString fresh = FileReplaceTaskSpecification::unusedName(
-        info.dir().filePath(QStringLiteral(".new_") + info.fileName()));
     RollbackData made(RollbackData::CreateDir, fresh);
     if (!writeAhead(made))
         return false;

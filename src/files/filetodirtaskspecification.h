@@ -15,6 +15,10 @@ public:
         RollbackDataList* rollbackList, QObject* parent, double progressRange);
 
     QString aside;
+    // The temporary name of the new directory, chosen when the task is made.
+    QString fresh;
 
+    // Its operations in the order they happen, for the journal's plan.
+    QList<RollbackData> plannedEntries() const;
     bool doOp() override;
 };

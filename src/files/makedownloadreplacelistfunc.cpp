@@ -232,6 +232,8 @@ bool MakeDownloadReplaceListFunc::readFileSection(
         entry.download.size = fields.at(1).toULongLong();
         entry.replace.section = section;
         entry.replace.fileName = key;
+        entry.replace.md5 = entry.download.md5;
+        entry.replace.size = entry.download.size;
         if (fields.size() == 5) {
             entry.replace.unzippedMd5 = fields.at(2);
             entry.replace.unzippedSize = fields.at(3).toULongLong();

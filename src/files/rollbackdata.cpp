@@ -70,6 +70,9 @@ bool RollbackData::rollback(QObject* reporter) const
 
 bool RollbackData::undoIfDone(QObject* reporter) const
 {
+    if (moved.isKnown())
+        return moved.matches(operation == Exchange ? previousPath : path) ? rollback(reporter)
+                                                                           : true;
     if (!PathStat::exists(path))
         return true;
     // The name to restore is still there, and is not the same file: the rename never happened.
@@ -87,6 +90,8 @@ bool RollbackData::undoReplacement(
 {
     const QString& installed = install.path;
     const QString& kept = keptAside.path;
+    if (readBack && keptAside.moved.isKnown() && !keptAside.moved.matches(kept))
+        return true;
     if (!PathStat::exists(kept)) {
         if (!readBack)
             message(reporter,

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -91,19 +92,23 @@ bool parseLine(const QByteArray& line, const QString& root, Journal& journal)
         journal.deletions.append(first);
         return true;
     }
-    if (journal.committed || fields.size() > 3) {
+    // Two names and, for an entry planned ahead, the identity of what it moves.
+    const bool move = fields.size() == 3 || fields.size() == 4;
+    FileIdentity moved;
+    if (journal.committed || (fields.size() == 4 && !FileIdentity::decode(fields.at(3), moved))) {
         return false;
     } else if (word == createDirWord && fields.size() == 2) {
         journal.entries.append(RollbackData(RollbackData::CreateDir, first));
     } else if (word == createFileWord && fields.size() == 2) {
         journal.entries.append(RollbackData(RollbackData::CreateFile, first));
-    } else if (word == renameWord && fields.size() == 3) {
+    } else if (word == renameWord && move) {
         journal.entries.append(RollbackData(RollbackData::Rename, first, second));
-    } else if (word == exchangeWord && fields.size() == 3) {
+    } else if (word == exchangeWord && move) {
         journal.entries.append(RollbackData(RollbackData::Exchange, first, second));
     } else {
         return false;
     }
+    journal.entries.last().moved = moved;
     journal.entries.last().journalIndex = ++journal.entryLines;
     return true;
 }
@@ -179,13 +184,20 @@ bool RollbackJournalFile::open(int flags)
     return true;
 }
 
-bool RollbackJournalFile::create()
+bool RollbackJournalFile::create(const QList<RollbackData>& plan)
 {
     if (!open(O_CREAT | O_EXCL))
         return false;
     entryCount = 0;
-    // The new name itself must survive a power cut, or the journal would vanish with it.
-    if (writeLine(header) && sync() && syncRoot())
+    planned.clear();
+    QByteArray text = header;
+    for (const RollbackData& entry : plan) {
+        text += '\n' + line(entry);
+        planned.insert(key(entry), ++entryCount);
+    }
+    // The new name itself must survive a power cut, or the journal would vanish with it; so
+    // must the plan, as the operations that follow may reach the disk before anything else.
+    if (writeLine(text) && sync() && syncRoot())
         return true;
     // Left behind, a journal without its header would stop every later start.
     const QString reason = error;
@@ -212,6 +224,12 @@ QByteArray RollbackJournalFile::encode(const QString& path) const
 
 QByteArray RollbackJournalFile::line(const RollbackData& entry) const
 {
+    const QByteArray text = key(entry);
+    return entry.moved.isKnown() ? text + ' ' + entry.moved.encode() : text;
+}
+
+QByteArray RollbackJournalFile::key(const RollbackData& entry) const
+{
     switch (entry.operation) {
     case RollbackData::CreateDir:
         return createDirWord + ' ' + encode(entry.path);
@@ -227,13 +245,30 @@ QByteArray RollbackJournalFile::line(const RollbackData& entry) const
 
 bool RollbackJournalFile::append(const QList<RollbackData*>& entries)
 {
+    const bool allPlanned = std::all_of(entries.cbegin(), entries.cend(),
+        [this](const RollbackData* entry) { return planned.contains(key(*entry)); });
+    if (allPlanned && !planned.isEmpty()) {
+        for (RollbackData* entry : entries)
+            entry->journalIndex = planned.take(key(*entry));
+        return true;
+    }
     QByteArray text;
+    // An operation the plan did not foresee (a fallback, or a disk that changed since the plan
+    // was made) must be undone after the planned operations that follow it: from here on every
+    // entry is written in the order of its operation, and the plan's lines that are left are
+    // marked as never having taken effect. Synced, so that no planned line outlives this mark.
+    const bool leavesPlan = !planned.isEmpty();
+    QList<int> left = planned.values();
+    std::sort(left.begin(), left.end());
+    for (const int index : std::as_const(left))
+        text += undoneWord + ' ' + QByteArray::number(index) + '\n';
+    planned.clear();
     for (const RollbackData* entry : entries)
         text += line(*entry) + '\n';
     text.chop(1);
     // A kill in the middle of the write leaves whole lines and at most one cut one, which a
     // replay ignores: the operations of the lines written have not begun.
-    if (!writeLine(text))
+    if (!writeLine(text) || (leavesPlan && !sync()))
         return false;
     for (RollbackData* entry : entries)
         entry->journalIndex = ++entryCount;

@@ -2,6 +2,7 @@
 
 #include "rollbackdata.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -17,31 +18,40 @@ class QObject;
 // percent-encoded except for "/", so no path can hold a space or a line break:
 //     dir PATH          the directory PATH is about to be created
 //     file PATH         the file PATH is about to be created
-//     rename FROM TO    FROM is about to be renamed (or hard-linked) to TO
-//     exchange DIR OTHER  the directory DIR and the file OTHER are about to swap names in one
-//                       step (a directory of the old version becoming a file, or a file a
+//     rename FROM TO [ID]  FROM is about to be renamed (or hard-linked) to TO
+//     exchange DIR OTHER [ID]  the directory DIR and the file OTHER are about to swap names in
+//                       one step (a directory of the old version becoming a file, or a file a
 //                       directory)
 //     undone N          the N-th entry line (the first entry is 1) was undone, or its operation
-//                       failed: a replay skips it
+//                       failed or never began: a replay skips it
 //     commit            the replacement succeeded; what follows is the delete step
 //     delete PATH       after the commit: PATH is to be deleted
-// An entry is written (straight to the file, no per-entry sync) before its operation takes
-// effect, so the journal may name an operation that never happened: undoing one therefore
-// looks at the disk first (RollbackData::undoIfDone). A last line without its "\n" was being
-// written when the run died; its operation had not started and it is ignored. A journal that
-// holds no more than a part of its header names no operation and is simply removed.
+// ID, on entries planned ahead, says what the operation moves: "inode:DEV:INO" for an entry
+// that existed when the plan was made, "md5:SIZE:HEX" for a file the replacement writes (for
+// an exchange, what OTHER held). Journals of earlier builds have no plan and no IDs.
+//
+// The plan: the replacement knows every operation before it starts, so the journal is created
+// with all of them (directories first, then file by file in the order of each file's steps)
+// and synced once; the operations then only take their numbers. A power cut at any point finds
+// every operation that may have reached the disk in the journal. An operation the plan did not
+// foresee (a fallback where the system cannot swap two names, a disk changed since the plan)
+// marks the rest of the plan undone and is journalled on its own, written ahead, as are all
+// that follow it. The journal may therefore name many operations that never happened: undoing
+// one looks at the disk first (RollbackData::undoIfDone), and with an ID it undoes only what
+// provably is its own, so a planned step that never ran leaves whatever the disk holds. A last
+// line without its "\n" was being written when the run died; its operation had not started
+// and it is ignored. A journal that holds no more than a part of its header names no
+// operation and is simply removed.
 //
 // Undo marks are synced one by one, so a crash in the middle of an undo (the run's own or the
 // recovery's) leaves a journal whose replay undoes only what is left. The journal is removed
 // only once every entry is undone and the restored installation has been flushed; a step that
 // cannot be undone keeps it, and every later start tries again.
 //
-// Durability: the file is synced when it is created and when it is committed; the commit comes
-// only after the installation itself has been flushed. A power cut between these two points
-// may lose the entries written since the creation; the installation is then a mix of old and
-// new files, but no file is lost: every old copy is still on disk under its "_old_" name (which
-// the next plan never deletes while the file it belongs to is not current), and the next update
-// replaces whatever is not current. A power cut after the commit loses nothing.
+// Durability: the file is synced when it is created with its plan and when it is committed; the
+// commit comes only after the installation itself has been flushed. Entries written after the
+// plan (the fallbacks above) are synced when the first of them leaves the plan, not one by one.
+// A power cut after the commit loses nothing.
 //
 // Not thread-safe: used on the main thread only.
 class RollbackJournalFile
@@ -57,12 +67,14 @@ public:
     // Text of the last failure, for the caller's message.
     QString errorString() const { return error; }
 
-    // Starts a new journal and syncs it. Refuses to replace one that an interrupted run left,
-    // which only recover() may consume. A journal it could not complete is removed again.
-    bool create();
+    // Starts a new journal with the entries of every operation planned (in the order they are
+    // to be undone in, newest last) and syncs it. Refuses to replace one that an interrupted
+    // run left, which only recover() may consume. A journal it could not complete is removed
+    // again.
+    bool create(const QList<RollbackData>& plan = {});
     // Writes entries, in one write, before their operations take effect and sets their
     // journalIndex. Paths are absolute or relative to the working directory, as the file
-    // operations use them.
+    // operations use them. Entries of the plan are already written: they only get their number.
     bool append(const QList<RollbackData*>& entries);
     // Records, synced, that the entry numbered index was undone or never took effect.
     bool markUndone(int index);
@@ -92,10 +104,14 @@ private:
     bool syncRoot();
     QByteArray encode(const QString& path) const;
     QByteArray line(const RollbackData& entry) const;
+    // The line without the identity: what an operation is known by in the plan.
+    QByteArray key(const RollbackData& entry) const;
 
     QString root;
     int fd = -1;
     // Entry lines written or read so far: the number of the next entry is one more.
     int entryCount = 0;
+    // The planned entries whose operations have not begun, by key, with their numbers.
+    QHash<QByteArray, int> planned;
     QString error;
 };

@@ -19,6 +19,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -243,11 +244,14 @@ private slots:
     void syncFailure();
     void killedRunIsRecovered_data();
     void killedRunIsRecovered();
+    void powerCutIsRecovered_data();
+    void powerCutIsRecovered();
 
 private:
     void buildInstallation();
     void writeProductIni(const QString& wrongUnpackedMd5Key = QString());
-    UpdateRun runInChildWithFileSizeLimit(const QString& killPoint = QString());
+    UpdateRun runInChildWithFileSizeLimit(
+        const QString& killPoint = QString(), const QString& traceFile = QString());
     bool killRecoveryAt(int n);
     UpdateRun runInChildTraced(const QStringList& straceOptions, QStringList* trace = nullptr);
     void verifyNewVersion();
@@ -340,7 +344,10 @@ void tst_FileReplaceList::writeProductIni(const QString& wrongUnpackedMd5Key)
 }
 
 // A kill point makes the child die there (see armKillPoint); its state is then TaskIdle.
-UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(const QString& killPoint)
+// With a traceFile, the child runs under strace, which writes the journal's writes and syncs
+// to traceFile.TID, one file a thread, so that no call's line is cut by another thread's.
+UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(
+    const QString& killPoint, const QString& traceFile)
 {
     UpdateRun run;
     QProcess child;
@@ -353,8 +360,18 @@ UpdateRun tst_FileReplaceList::runInChildWithFileSizeLimit(const QString& killPo
         if (!killed)
             std::signal(SIGXFSZ, SIG_IGN);
     });
-    child.start(QCoreApplication::applicationFilePath(),
-        { QString::fromLatin1(childOption), session->path(), killPoint });
+    const QStringList arguments { QString::fromLatin1(childOption), session->path(), killPoint };
+    if (traceFile.isEmpty()) {
+        child.start(QCoreApplication::applicationFilePath(), arguments);
+    } else {
+        child.setProcessEnvironment(tracedEnvironment());
+        child.start(QStringLiteral("strace"),
+            QStringList { QStringLiteral("-ff"), QStringLiteral("-qq"), QStringLiteral("-y"),
+                QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-e"),
+                QStringLiteral("trace=write,fsync,fdatasync,ftruncate"), QStringLiteral("-o"),
+                traceFile, QCoreApplication::applicationFilePath() }
+                + arguments);
+    }
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
         return run;
     run.state = child.exitCode();
@@ -704,6 +721,109 @@ void tst_FileReplaceList::killedRunIsRecovered()
     QVERIFY(snapshot(root + treeDir) == before);
     QCOMPARE(runUpdate(configuration).state, qint32(TaskSpecification::TaskFinished));
     verifyNewVersion();
+}
+
+namespace {
+// How much of the journal a power cut at the end of the trace would have left: its length at
+// its last sync. Whatever was written after that may be lost, while the operations that
+// followed may all have reached the disk. The journal is written on the main thread only, so
+// one thread's trace holds all of its calls.
+qint64 syncedJournalLengthIn(const QString& threadTrace, const QString& journal)
+{
+    const QString fd = QStringLiteral("<%1>").arg(journal);
+    const QRegularExpression written(QStringLiteral("write\\(\\d+%1, .*\\) = (\\d+)$")
+                                         .arg(QRegularExpression::escape(fd)));
+    const QRegularExpression truncated(QStringLiteral("ftruncate\\(\\d+%1, (\\d+)\\) = 0$")
+                                           .arg(QRegularExpression::escape(fd)));
+    const QRegularExpression synced(
+        QStringLiteral("f(data)?sync\\(\\d+%1\\) = 0$").arg(QRegularExpression::escape(fd)));
+    qint64 length = 0;
+    qint64 durable = 0;
+    const QStringList lines = QString::fromLocal8Bit(TestFiles::read(threadTrace)).split('\n');
+    for (const QString& line : lines) {
+        if (const QRegularExpressionMatch match = written.match(line); match.hasMatch())
+            length += match.captured(1).toLongLong();
+        else if (const QRegularExpressionMatch cut = truncated.match(line); cut.hasMatch())
+            length = cut.captured(1).toLongLong();
+        else if (synced.match(line).hasMatch())
+            durable = length;
+    }
+    return durable;
+}
+
+qint64 syncedJournalLength(const QString& traceFile, const QString& journal)
+{
+    const QFileInfo base(traceFile);
+    qint64 durable = 0;
+    for (const QFileInfo& thread : QDir(base.path()).entryInfoList({ base.fileName() + ".*" }))
+        durable = qMax(durable, syncedJournalLengthIn(thread.filePath(), journal));
+    return durable;
+}
+}
+
+// A power cut keeps the journal only as far as it was synced, and maybe every operation done
+// since: recovery from that journal must still bring back the old version (or, once committed,
+// complete the new one) exactly.
+void tst_FileReplaceList::powerCutIsRecovered_data()
+{
+    QTest::addColumn<QString>("killPoint");
+    QTest::addColumn<bool>("committed");
+    // A directory of the old version becomes a file, and a file a directory.
+    QTest::addColumn<bool>("layoutChange");
+    QTest::newRow("in the middle of a copy") << "copy" << false << false;
+    QTest::newRow("after a copy, before its file is put in place") << "copied:1" << false << false;
+    QTest::newRow("after the first file's renames") << "replaced:1" << false << false;
+    QTest::newRow("after the renames of 30 files") << "replaced:30" << false << false;
+    QTest::newRow("after the renames of 30 files, layout changed")
+        << "replaced:30" << false << true;
+    QTest::newRow("after the flush, before the commit") << "flushed" << false << true;
+    QTest::newRow("after the commit") << "committed" << true << false;
+    QTest::newRow("after the commit, layout changed") << "committed" << true << true;
+    QTest::newRow("during the delete step") << "deleted:3" << true << true;
+}
+
+void tst_FileReplaceList::powerCutIsRecovered()
+{
+    QFETCH(QString, killPoint);
+    QFETCH(bool, committed);
+    QFETCH(bool, layoutChange);
+    if (killPoint == QStringLiteral("copy"))
+        entries[faultyEntry].newContent = TestFiles::noise(2 * fileSizeLimit);
+    if (layoutChange)
+        entries[42].destination = entries[42].key = QStringLiteral("tree/x");
+    buildInstallation();
+    if (layoutChange) {
+        QVERIFY(TestFiles::write(root + QStringLiteral("tree/x/inner.txt"), "x was a dir", 0600));
+        // In the way of tree/add0/sub, the new folder of entry 40.
+        QVERIFY(TestFiles::write(root + QStringLiteral("tree/add0"), "add0 was a file", 0640));
+    }
+    // Left over from an earlier update: moving it out of the way is a step of the plan too.
+    QVERIFY(TestFiles::write(root + QStringLiteral("tree/d3/_old_f3.bin"), "left over"));
+    writeProductIni();
+    const Snapshot before = snapshot(root + treeDir);
+
+    QTemporaryDir traceDir;
+    const QString traceFile = traceDir.filePath(QStringLiteral("trace"));
+    const UpdateRun killed = runInChildWithFileSizeLimit(killPoint, traceFile);
+    QCOMPARE(killed.state, qint32(TaskSpecification::TaskIdle));
+    const QString journal = QDir::cleanPath(root) + QLatin1Char('/') + RollbackJournalFile::fileName();
+    QVERIFY(QFile::exists(journal));
+    // Every step was foreseen: none had to be journalled on its own after the plan.
+    QVERIFY(!TestFiles::read(journal).contains("\nundone "));
+    const qint64 synced = syncedJournalLength(traceFile, journal);
+    QVERIFY(synced > 0);
+    QVERIFY(QFileInfo(journal).size() >= synced);
+    QVERIFY(QFile::resize(journal, synced));
+
+    QVERIFY(RollbackJournalFile::recover(root, nullptr));
+    QVERIFY(!QFile::exists(journal));
+    if (committed) {
+        verifyNewVersion();
+        return;
+    }
+    const Snapshot after = snapshot(root + treeDir);
+    QCOMPARE(after.keys(), before.keys());
+    QVERIFY(after == before);
 }
 
 void tst_FileReplaceList::failureRestoresTheInstallation_data()

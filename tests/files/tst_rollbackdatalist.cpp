@@ -1,11 +1,14 @@
 #include "filedeletetaskspecification.h"
+#include "fileidentity.h"
 #include "rollbackdatalist.h"
 #include "rollbackjournalfile.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -223,6 +226,37 @@ void tst_RollbackDataList::recoverJournal_data()
     QTest::newRow("committed before any entry: the deletions are completed")
         << QStringList { "a=new", "_old_a=old" } << QByteArray("commit\ndelete _old_a\n") << true
         << QStringList { "a=new" };
+    // Planned ahead: every step is in the journal before the first, with the identity of what
+    // it moves ({inode:NAME}: the entry NAME holds before recovery; {md5:TEXT}: a file of TEXT).
+    const QByteArray planned
+        = "file .new_a.1\nrename a _old_a {inode:a}\nrename .new_a.1 a {md5:new}\n";
+    QTest::newRow("planned, nothing done, the kept name taken meanwhile: both stay")
+        << QStringList { "a=old", "_old_a=someone else's" } << planned << true
+        << QStringList { "_old_a=someone else's", "a=old" };
+    QTest::newRow("planned, killed between the link and the rename")
+        << QStringList { "a=old", "_old_a>a", ".new_a.1=new" } << planned << true
+        << QStringList { "a=old" };
+    QTest::newRow("planned, killed after the rename")
+        << QStringList { "a=new", "_old_a=old" }
+        << QByteArray("file .new_a.1\nrename a _old_a {inode:_old_a}\nrename .new_a.1 a {md5:new}\n")
+        << true << QStringList { "a=old" };
+    const QByteArray plannedNew = "file .new_b.1\nrename .new_b.1 b {md5:new}\n";
+    QTest::newRow("planned, a new file's name taken meanwhile: it stays")
+        << QStringList { "b=someone else's" } << plannedNew << true
+        << QStringList { "b=someone else's" };
+    QTest::newRow("planned, a new file put in place: it goes")
+        << QStringList { "b=new" } << plannedNew << true << QStringList();
+    QTest::newRow("planned, a directory turned file, killed after it took its old name")
+        << QStringList { "x=new", "_old_x/inner=x was a dir" }
+        << QByteArray("file .new_x.1\nexchange x .new_x.1 {md5:new}\n"
+                      "rename .new_x.1 _old_x {inode:_old_x}\n")
+        << true << QStringList { "x/inner=x was a dir" };
+    QTest::newRow("planned, a file turned directory, killed after the swap")
+        << QStringList { "y/z=new", ".new_y.2=y was a file" }
+        << QByteArray("dir .new_y.2\nexchange .new_y.2 y {inode:.new_y.2}\n"
+                      "rename .new_y.2 _old_y.4 {inode:.new_y.2}\n"
+                      "file y/.new_z.3\nrename y/.new_z.3 y/z {md5:new}\n")
+        << true << QStringList { "y=y was a file" };
     QTest::newRow("path outside the installation: nothing touched")
         << QStringList { "a=new" } << QByteArray("file ../../a\n") << false
         << QStringList { "a=new", "update.journal.damaged" };
@@ -245,6 +279,17 @@ void tst_RollbackDataList::recoverJournal()
         const int split = entry.indexOf(QLatin1Char('='));
         QDir().mkpath(QFileInfo(path(entry.left(split))).path());
         write(entry.left(split), entry.mid(split + 1).toUtf8());
+    }
+    static const QRegularExpression identity(QStringLiteral("\\{(inode|md5):([^}]*)\\}"));
+    for (QRegularExpressionMatch match = identity.match(QString::fromUtf8(journal));
+         match.hasMatch(); match = identity.match(QString::fromUtf8(journal))) {
+        const QByteArray text = match.captured(2).toUtf8();
+        const FileIdentity id = match.captured(1) == QStringLiteral("inode")
+            ? FileIdentity::ofEntry(path(match.captured(2)))
+            : FileIdentity::ofContent(quint64(text.size()),
+                QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex()));
+        QVERIFY(id.isKnown());
+        journal.replace(match.captured(0).toUtf8(), id.encode());
     }
     if (!journal.isNull())
         write(RollbackJournalFile::fileName(), "crv-rollback-journal 1\n" + journal);
