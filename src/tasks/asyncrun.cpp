@@ -1,6 +1,7 @@
 #include "asyncrun.h"
 
 #include "asyncfunc.h"
+#include "threadhandoff.h"
 
 ASyncRun::ASyncRun(ASyncFunc* func)
     : func(func)
@@ -10,12 +11,13 @@ ASyncRun::ASyncRun(ASyncFunc* func)
 
 ASyncRun::~ASyncRun()
 {
-    delete func;
     returned.set_value();
 }
 
 void ASyncRun::run()
 {
+    // Made and connected on the main thread, handed over through the pool's queue.
+    CRV_HANDOFF_ACQUIRE(this);
     func->execute();
 }
 

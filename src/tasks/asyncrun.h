@@ -6,9 +6,11 @@
 
 class ASyncFunc;
 
-// Carries an ASyncFunc into the thread pool. Auto-deleted by the pool after run(), and deletes
-// the function with it, on the worker thread. The future of functionReturned() becomes ready
-// once the function is gone, also when the pool drops the runnable without running it.
+// Carries an ASyncFunc into the thread pool; auto-deleted by the pool after run(). The function
+// stays the task's: it is a main-thread object whose connections the main thread may be using
+// while the worker is done, so the task deletes it there once it has returned. The future of
+// functionReturned() becomes ready once run() is over, also when the pool drops the runnable
+// without running it.
 class ASyncRun : public QRunnable
 {
 public:

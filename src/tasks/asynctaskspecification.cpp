@@ -2,6 +2,7 @@
 
 #include "asyncfunc.h"
 #include "asyncrun.h"
+#include "threadhandoff.h"
 
 #include <QThreadPool>
 
@@ -9,6 +10,29 @@ ASyncTaskSpecification::ASyncTaskSpecification(QObject* parent, double parentPro
     : TaskSpecification(parent, parentProgressRange)
 {
 }
+
+// The task owns its functions (as children) and deletes them on its own thread, where their
+// queued signals are delivered, once none of them runs any more: only the latest one may still
+// run, as an idle task's earlier ones have returned before it was reset.
+static void deleteReturnedFunctions(QObject* task, const std::future<void>& latestReturned)
+{
+    if (latestReturned.valid())
+        latestReturned.wait();
+    qDeleteAll(task->findChildren<ASyncFunc*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+#ifdef CRV_THREAD_SANITIZER
+// What the worker wrote before a signal reaches the main thread through Qt's posted-event list.
+// A direct connection runs on the emitting thread, before the queued ones made after it.
+static void releaseOnEveryEmission(ASyncFunc* func)
+{
+    const auto release = [func] { CRV_HANDOFF_RELEASE(func); };
+    QObject::connect(func, &ASyncFunc::runResult, func, release, Qt::DirectConnection);
+    QObject::connect(func, &ASyncFunc::message, func, release, Qt::DirectConnection);
+    QObject::connect(func, &ASyncFunc::error, func, release, Qt::DirectConnection);
+    QObject::connect(func, &ASyncFunc::progress, func, release, Qt::DirectConnection);
+}
+#endif
 
 ASyncTaskSpecification::~ASyncTaskSpecification()
 {
@@ -20,9 +44,14 @@ void ASyncTaskSpecification::execute()
 {
     ++runNumber;
     ASyncFunc* func = createFunction();
+    func->setParent(this);
+#ifdef CRV_THREAD_SANITIZER
+    releaseOnEveryEmission(func);
+#endif
     connectDefaultSignals(func);
     auto* runner = new ASyncRun(func);
     functionReturned = runner->functionReturned();
+    CRV_HANDOFF_RELEASE(runner);
     QThreadPool::globalInstance()->start(runner, 0);
     // Safe after the start: the result can only arrive through the event loop.
     state = TaskRunning;
@@ -35,28 +64,35 @@ void ASyncTaskSpecification::connectDefaultSignals(ASyncFunc* func)
     const quint64 madeFor = runNumber;
     connect(
         func, &ASyncFunc::runResult, this,
-        [this, madeFor](bool res) {
-            if (madeFor == runNumber)
-                onRunResult(res);
+        [this, func, madeFor](bool res) {
+            CRV_HANDOFF_ACQUIRE(func);
+            if (madeFor != runNumber)
+                return;
+            // The last signal: the function is about to return, and is no use any more.
+            deleteReturnedFunctions(this, functionReturned);
+            onRunResult(res);
         },
         Qt::QueuedConnection);
     connect(
         func, &ASyncFunc::message, this,
-        [this, madeFor](const QString& text) {
+        [this, func, madeFor](const QString& text) {
+            CRV_HANDOFF_ACQUIRE(func);
             if (madeFor == runNumber)
                 emit message(text);
         },
         Qt::QueuedConnection);
     connect(
         func, &ASyncFunc::error, this,
-        [this, madeFor](const QString& text) {
+        [this, func, madeFor](const QString& text) {
+            CRV_HANDOFF_ACQUIRE(func);
             if (madeFor == runNumber)
                 emit error(text);
         },
         Qt::QueuedConnection);
     connect(
         func, &ASyncFunc::progress, this,
-        [this, madeFor](qreal fraction) {
+        [this, func, madeFor](qreal fraction) {
+            CRV_HANDOFF_ACQUIRE(func);
             if (madeFor == runNumber)
                 onProgress(fraction);
         },
@@ -87,12 +123,12 @@ void ASyncTaskSpecification::reset()
 {
     ++runNumber;
     QThreadPool::globalInstance()->waitForDone();
+    deleteReturnedFunctions(this, functionReturned);
     TaskSpecification::reset();
 }
 
 void ASyncTaskSpecification::waitForFunctions()
 {
-    if (functionReturned.valid())
-        functionReturned.wait();
+    deleteReturnedFunctions(this, functionReturned);
     TaskSpecification::waitForFunctions();
 }

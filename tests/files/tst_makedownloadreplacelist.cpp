@@ -1,6 +1,7 @@
 #include "configuration.h"
 #include "crypt.h"
 #include "filespecifications.h"
+#include "forkcheck.h"
 #include "makedownloadreplacelisttaskspecification.h"
 #include "statcache.h"
 
@@ -764,6 +765,7 @@ void tst_MakeDownloadReplaceList::deltas()
 // A release published by the release tool, against the previous version as installed.
 void tst_MakeDownloadReplaceList::productIniFromReleaseTool()
 {
+    CRV_SKIP_CHILD_PROCESS_UNDER_TSAN();
     QTemporaryDir work;
     QVERIFY(work.isValid());
     const QString previous = work.filePath(QStringLiteral("previous"));

@@ -1,3 +1,4 @@
+#include "forkcheck.h"
 #include "testtasks.h"
 
 #include <QCoreApplication>
@@ -336,6 +337,7 @@ void TestComposedTaskSpecification::maxParallelBelowOneIsRefused_data()
 
 void TestComposedTaskSpecification::maxParallelBelowOneIsRefused()
 {
+    CRV_SKIP_CHILD_PROCESS_UNDER_TSAN();
     QFETCH(int, maxParallel);
 
     QProcess child;
