@@ -33,5 +33,6 @@ bool layOut(const QString& release, const QString& bundle);
 // deleted by the update); fills expected with the installation the update makes.
 bool publish(const QString& work, const QString& version, const QString& previous,
     const QStringList& packed, Snapshot* expected);
-// The mirrors.ini of the installation at root, naming urls in their order.
-void writeMirrorList(const QString& root, const QStringList& urls);
+// Writes root/mirrors.ini naming the URLs as mirror0, mirror1, ... in this order, each with
+// the silence time-out timeoutTicks (0: the default).
+void writeMirrorList(const QString& root, const QStringList& urls, int timeoutTicks = 0);
