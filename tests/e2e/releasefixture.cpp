@@ -94,7 +94,7 @@ bool publish(const QString& work, const QString& version, const QString& previou
     return true;
 }
 
-void writeMirrorList(const QString& root, const QStringList& urls, int timeoutTicks)
+void writeMirrorList(const QString& root, const QStringList& urls, const QList<int>& timeoutTicks)
 {
     QFile::remove(root + QStringLiteral("/mirrors.ini"));
     QSettings settings(root + QStringLiteral("/mirrors.ini"), QSettings::IniFormat);
@@ -106,7 +106,7 @@ void writeMirrorList(const QString& root, const QStringList& urls, int timeoutTi
     settings.endArray();
     for (int i = 0; i < urls.size(); ++i) {
         settings.setValue(QStringLiteral("mirror%1/url").arg(i), urls.at(i));
-        if (timeoutTicks > 0)
-            settings.setValue(QStringLiteral("mirror%1/timeout").arg(i), timeoutTicks);
+        if (timeoutTicks.value(i) > 0)
+            settings.setValue(QStringLiteral("mirror%1/timeout").arg(i), timeoutTicks.value(i));
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@ bool layOut(const QString& release, const QString& bundle);
 // deleted by the update); fills expected with the installation the update makes.
 bool publish(const QString& work, const QString& version, const QString& previous,
     const QStringList& packed, Snapshot* expected);
-// Writes root/mirrors.ini naming the URLs as mirror0, mirror1, ... in this order, each with
-// the silence time-out timeoutTicks (0: the default).
-void writeMirrorList(const QString& root, const QStringList& urls, int timeoutTicks = 0);
+// Writes root/mirrors.ini naming the URLs as mirror0, mirror1, ... in this order, the i-th
+// with the silence time-out timeoutTicks[i] (missing or 0: the default).
+void writeMirrorList(
+    const QString& root, const QStringList& urls, const QList<int>& timeoutTicks = {});

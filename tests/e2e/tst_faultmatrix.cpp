@@ -10,8 +10,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -21,62 +24,82 @@ const QString clientType = QStringLiteral("client_macosx");
 const QString iniPath = QStringLiteral("/3013/client_macosx.ini");
 const QString sigPath = iniPath + QStringLiteral(".sig");
 const QString filePath = QStringLiteral("/3013/files/data/added.bin");
-// Short, so that a stalled mirror costs seconds: the time-out is what is under test, not its
-// length.
-constexpr int timeoutTicks = 2;
-// Far above what the updater needs for these small releases.
+// The silence time-out of a faulty mirror: one tick, so that a stall costs two seconds, not
+// sixteen; its length is not what is under test.
+constexpr int faultyTimeoutTicks = 1;
+// Far above what the updater needs for these small releases, and above what the address
+// sanitizer adds to it.
 constexpr long peakRssLimitKiB = 256 * 1024;
+// A run that has not ended by then hangs: a fault the table reports.
+constexpr int runLimitMs = 180000;
 
 // One run of the updater as the table shows it.
 struct Run
 {
     int exitCode = -1;
     QStringList lines;
-    QString errors;
+    QStringList errors;
     long peakRssKiB = -1;
 };
 
-// The text a user sees of a run that failed: its first error, or its last log line.
+// One line of a table.
+struct Row
+{
+    QString fault;
+    QString where;
+    QString outcome;
+    QString message;
+    long peakRssKiB = -1;
+    // Empty when the row is sound; else what is wrong, with the run's log.
+    QString problem;
+};
+
+// The text a user sees of a run: its errors, or else its last log line.
 QString shownMessage(const Run& run)
 {
-    const QStringList errors = run.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (!errors.isEmpty())
-        return errors.constFirst();
+    if (!run.errors.isEmpty())
+        return run.errors.join(QStringLiteral(" / "));
     return run.lines.isEmpty() ? QString() : run.lines.constLast();
 }
 
 } // namespace
 
-// Whole unattended runs against mirrors that misbehave in one way each: two of three mirrors
-// faulty, then all three; and an installation must end as the old version or the new one.
-// Every row adds a line to a table printed at the end, with the peak memory of the runs.
+// Whole unattended runs against mirrors that misbehave in one way each (two of three mirrors
+// faulty, then all three, then a rerun against healthy ones), and against hostile releases
+// that are validly signed: an installation ends as the old version or the new one, never a
+// mix, and a refusal says why. The runs go side by side, each in an installation of its own;
+// one table per matrix, with the peak memory of every run, comes before the verdict.
 class TestFaultMatrix : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void cleanup();
-    void mirrorFault_data();
-    void mirrorFault();
+    void mirrorFaults();
 
 private:
-    // A fresh installation of the old version in work/<name>; its root.
+    // A fresh installation of the old version in work/<name>-<n>; its root.
     QString install(const QString& name);
-    Run runUpdater(const QString& root, const QStringList& mirrors);
+    // Starts the updater on the installation at root against mirrors (each with its silence
+    // time-out, 0: the default); done gets the run once it has ended.
+    void startUpdater(const QString& root, const QStringList& mirrors, const QList<int>& timeouts,
+        const std::function<void(const Run&)>& done);
+    // Until every run started has ended (false: some did not end although killed); a run
+    // still going after runLimitMs is killed.
+    bool waitForRuns();
     Snapshot installation(const QString& root) const;
+    static bool report(const char* title, const QList<Row>& rows);
 
     XvfbDisplay display;
     std::unique_ptr<QTemporaryDir> work;
     std::unique_ptr<NginxMirrors> nginx;
-    std::unique_ptr<TestHttpServer> faulty;
-    // Serves version 3012's validly signed product ini under 3013.
-    std::unique_ptr<TestHttpServer> swapped;
-    std::unique_ptr<QProcess> updater;
+    QString mirror;
+    // 3013's files with 3012's validly signed product ini and its signatures.
+    QString swapped;
     Snapshot oldSnapshot;
     Snapshot newSnapshot;
-    QStringList table;
     int installations = 0;
+    int runsGoing = 0;
 };
 
 void TestFaultMatrix::initTestCase()
@@ -108,44 +131,26 @@ void TestFaultMatrix::initTestCase()
     }
     QVERIFY(publish(work->path(), oldVersion, newVersion, {}, &oldSnapshot));
     QVERIFY(publish(work->path(), newVersion, oldVersion, {}, &newSnapshot));
+    mirror = work->filePath(QStringLiteral("mirror"));
 
-    // A mirror whose 3013 folder holds the product ini (and its signatures) of 3012.
-    const QString mirror = work->filePath(QStringLiteral("mirror"));
-    const QString other = work->filePath(QStringLiteral("swapped"));
+    swapped = work->filePath(QStringLiteral("swapped"));
     QProcess copy;
     copy.start(QStringLiteral("sh"),
         { QStringLiteral("-c"),
             QStringLiteral("mkdir -p \"$2\" && cp -a \"$1/3013\" \"$2/\" && "
                            "for f in \"$1\"/3012/client_macosx.ini*; do cp \"$f\" \"$2/3013/\"; "
                            "done"),
-            QStringLiteral("sh"), mirror, other });
+            QStringLiteral("sh"), mirror, swapped });
     QVERIFY(copy.waitForFinished(30000) && copy.exitCode() == 0);
 
     nginx = std::make_unique<NginxMirrors>(work->filePath(QStringLiteral("nginx")), mirror);
     QVERIFY(nginx->start(3));
-    faulty = std::make_unique<TestHttpServer>(mirror);
-    QVERIFY(faulty->start());
-    swapped = std::make_unique<TestHttpServer>(other);
-    QVERIFY(swapped->start());
-    // 1 byte every second: just often enough to beat any silence time-out.
-    faulty->setTrickle(1, 1000);
 }
 
 void TestFaultMatrix::cleanupTestCase()
 {
-    qInfo("%s", qPrintable(QStringLiteral("fault | where | outcome | message | peak RSS")));
-    for (const QString& line : std::as_const(table))
-        qInfo("%s", qPrintable(line));
-}
-
-void TestFaultMatrix::cleanup()
-{
-    if (updater && updater->state() != QProcess::NotRunning) {
-        updater->kill();
-        updater->waitForFinished();
-    }
-    updater.reset();
-    faulty->clearFaults();
+    // A function that failed half-way may leave runs behind.
+    QVERIFY(waitForRuns());
 }
 
 QString TestFaultMatrix::install(const QString& name)
@@ -164,35 +169,52 @@ QString TestFaultMatrix::install(const QString& name)
     return root;
 }
 
-Run TestFaultMatrix::runUpdater(const QString& root, const QStringList& mirrors)
+void TestFaultMatrix::startUpdater(const QString& root, const QStringList& mirrors,
+    const QList<int>& timeouts, const std::function<void(const Run&)>& done)
 {
-    writeMirrorList(root, mirrors, timeoutTicks);
+    writeMirrorList(root, mirrors, timeouts);
     const QString base = QDir::cleanPath(root + QStringLiteral("/../../.."));
     const QString rss = base + QStringLiteral("/peak-rss");
-    updater = std::make_unique<QProcess>();
+    auto* updater = new QProcess(this);
     updater->setProcessEnvironment(ProgramEnvironment::make(
         display, base + QStringLiteral("/tmp"), base + QStringLiteral("/bin")));
+    auto* limit = new QTimer(updater);
+    limit->setSingleShot(true);
+    connect(limit, &QTimer::timeout, updater, &QProcess::kill);
+    connect(updater, &QProcess::finished, this, [this, updater, rss, done] {
+        Run run;
+        run.exitCode = updater->exitStatus() == QProcess::NormalExit ? updater->exitCode() : -1;
+        run.lines = QString::fromUtf8(updater->readAllStandardOutput())
+                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        // Qt's own notes about the environment are no message of the updater's.
+        const QStringList errors = QString::fromUtf8(updater->readAllStandardError())
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& line : errors) {
+            if (!line.startsWith(QLatin1String("QStandardPaths:")))
+                run.errors << line;
+        }
+        bool ok = false;
+        // time(1) puts "Command exited with non-zero status N" before the figure.
+        run.peakRssKiB = TestFiles::read(rss).trimmed().split('\n').constLast().toLong(&ok);
+        if (!ok)
+            run.peakRssKiB = -1;
+        updater->deleteLater();
+        done(run);
+        --runsGoing;
+    });
+    ++runsGoing;
     // time(1) waits for the updater itself and reports its peak resident set in KiB.
     updater->start(QStringLiteral("/usr/bin/time"),
         { QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("-o"), rss,
             root + QStringLiteral("/Updater.app/Contents/MacOS/update"), QStringLiteral("--nouser"),
             clientType, newVersion });
-    Run run;
-    // The event loop runs meanwhile: the faulty servers answer from this thread.
-    if (!QTest::qWaitFor([&] { return updater->state() == QProcess::NotRunning; }, 120000)) {
-        qWarning("the updater did not end");
-        return run;
-    }
-    run.exitCode = updater->exitStatus() == QProcess::NormalExit ? updater->exitCode() : -1;
-    run.lines = QString::fromUtf8(updater->readAllStandardOutput())
-                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.errors = QString::fromUtf8(updater->readAllStandardError());
-    bool ok = false;
-    // time(1) puts "Command exited with non-zero status N" before the figure.
-    run.peakRssKiB = TestFiles::read(rss).trimmed().split('\n').constLast().toLong(&ok);
-    if (!ok)
-        run.peakRssKiB = -1;
-    return run;
+    limit->start(runLimitMs);
+}
+
+bool TestFaultMatrix::waitForRuns()
+{
+    // The faulty servers answer from this thread's event loop meanwhile.
+    return QTest::qWaitFor([this] { return runsGoing == 0; }, 2 * runLimitMs);
 }
 
 Snapshot TestFaultMatrix::installation(const QString& root) const
@@ -205,108 +227,134 @@ Snapshot TestFaultMatrix::installation(const QString& root) const
             QStringLiteral("Contents/Resources/update.statcache") });
 }
 
-void TestFaultMatrix::mirrorFault_data()
+bool TestFaultMatrix::report(const char* title, const QList<Row>& rows)
 {
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<QString>("path");
-    // The faulty mirror serves the 3012 product ini under 3013 instead of misbehaving.
-    QTest::addColumn<bool>("otherVersion");
+    qInfo("%s", title);
+    qInfo("   %-52s | %-18s | %-18s | %-10s | %s", "fault", "where", "outcome", "peak RSS",
+        "message");
+    bool ok = true;
+    for (const Row& row : rows) {
+        qInfo("%s %-52s | %-18s | %-18s | %6ld KiB | %s", row.problem.isEmpty() ? "  " : "!!",
+            qPrintable(row.fault), qPrintable(row.where), qPrintable(row.outcome), row.peakRssKiB,
+            qPrintable(row.message));
+        ok = ok && row.problem.isEmpty();
+    }
+    for (const Row& row : rows) {
+        if (!row.problem.isEmpty())
+            qWarning("%s, %s: %s", qPrintable(row.fault), qPrintable(row.where),
+                qPrintable(row.problem));
+    }
+    return ok;
+}
 
+// Each fault on two of three mirrors (the third healthy nginx): the update completes exactly.
+// On all three: the run fails with a message and leaves the old version, unless the fault
+// harms nothing and it completes exactly; a later run against healthy mirrors completes.
+void TestFaultMatrix::mirrorFaults()
+{
     using S = TestHttpServer;
     const struct
     {
         const char* name;
         S::Fault fault;
         QString path;
-    } rows[] = {
-        { "404", S::NotFound, QStringLiteral("*") },
-        { "500", S::InternalError, QStringLiteral("*") },
-        { "403", S::Forbidden, sigPath },
-        { "301", S::MovedPermanently, QStringLiteral("*") },
-        { "302", S::Found, QStringLiteral("*") },
-        { "302 to file://", S::RedirectToFile, filePath },
-        { "stall after headers", S::StallAfterHeaders, filePath },
-        { "stall mid-body", S::StallMidBody, filePath },
-        { "reset mid-body", S::ResetMidBody, filePath },
-        { "short body", S::ShortBody, filePath },
-        { "long Content-Length", S::LongContentLength, filePath },
-        { "wrong bytes", S::WrongBytes, filePath },
-        { "endless body", S::EndlessBody, filePath },
-        { "endless body", S::EndlessBody, iniPath },
-        { "endless body", S::EndlessBody, sigPath },
-        { "1 byte/s trickle", S::Trickle, filePath },
-        { "huge headers", S::OversizedHeaders, iniPath },
-        { "gzip-labelled plain bytes", S::GzipLabelled, QStringLiteral("*") },
-        { "broken chunked encoding", S::BrokenChunks, filePath },
+        // The folder the faulty mirror serves: the release, or the one with the swapped ini.
+        bool swappedIni;
+    } faults[] = {
+        { "404", S::NotFound, QStringLiteral("*"), false },
+        { "500", S::InternalError, QStringLiteral("*"), false },
+        { "403", S::Forbidden, sigPath, false },
+        { "301 back to the path", S::MovedPermanently, QStringLiteral("*"), false },
+        { "302 back to the path", S::Found, QStringLiteral("*"), false },
+        { "302 to file://", S::RedirectToFile, filePath, false },
+        { "stall after headers", S::StallAfterHeaders, filePath, false },
+        { "stall mid-body", S::StallMidBody, filePath, false },
+        { "reset mid-body", S::ResetMidBody, filePath, false },
+        { "short body", S::ShortBody, filePath, false },
+        { "long Content-Length", S::LongContentLength, filePath, false },
+        { "wrong bytes", S::WrongBytes, filePath, false },
+        { "endless body", S::EndlessBody, filePath, false },
+        { "endless body", S::EndlessBody, iniPath, false },
+        { "endless body", S::EndlessBody, sigPath, false },
+        { "1 byte/s trickle", S::Trickle, filePath, false },
+        { "huge headers", S::OversizedHeaders, iniPath, false },
+        { "gzip-labelled plain bytes", S::GzipLabelled, QStringLiteral("*"), false },
+        { "broken chunked encoding", S::BrokenChunks, filePath, false },
+        { "another version's signed ini", S::Serve, iniPath, true },
     };
-    for (const auto& row : rows)
-        QTest::addRow("%s on %s", row.name, qPrintable(row.path))
-            << int(row.fault) << row.path << false;
-    QTest::addRow("another version's signed ini on %s", qPrintable(iniPath))
-        << int(S::Serve) << iniPath << true;
-}
+    constexpr int rowsPerFault = 3;
+    QList<Row> rows(std::size(faults) * rowsPerFault);
+    std::vector<std::unique_ptr<TestHttpServer>> servers;
+    const QList<int> oneGood { faultyTimeoutTicks, faultyTimeoutTicks, 0 };
+    const QList<int> allFaulty { faultyTimeoutTicks, faultyTimeoutTicks, faultyTimeoutTicks };
+    const QStringList healthy { nginx->url(0), nginx->url(1), nginx->url(2) };
 
-void TestFaultMatrix::mirrorFault()
-{
-    QFETCH(int, fault);
-    QFETCH(QString, path);
-    QFETCH(bool, otherVersion);
-    const TestHttpServer* server = otherVersion ? swapped.get() : faulty.get();
-    faulty->setFault(path, TestHttpServer::Fault(fault));
-    const QString bad = server->url();
-    const QString name = QString::fromLatin1(QTest::currentDataTag());
-    QStringList problems;
-    const auto record = [&](const QString& mirrors, const Run& run, const QString& outcome) {
-        table << QStringLiteral("%1 | %2 | %3 | exit %4: %5 | %6 KiB")
-                     .arg(name, mirrors, outcome, QString::number(run.exitCode), shownMessage(run),
-                         QString::number(run.peakRssKiB));
-        if (run.peakRssKiB < 0 || run.peakRssKiB > peakRssLimitKiB)
-            problems << mirrors + QStringLiteral(": peak RSS %1 KiB").arg(run.peakRssKiB);
-    };
-
-    // Two faulty mirrors and one good one: the update completes exactly.
-    {
-        const QString root = install(QStringLiteral("one-good"));
-        QVERIFY(!root.isEmpty());
-        const Run run = runUpdater(root, { bad, bad, nginx->url(0) });
-        const bool exact = run.exitCode == 0 && installation(root) == newSnapshot;
-        record(QStringLiteral("2 faulty + 1 good"), run,
-            exact ? QStringLiteral("updated") : QStringLiteral("NOT UPDATED"));
-        if (!exact)
-            problems << QStringLiteral("one good mirror: ")
-                    + describe(installation(root), newSnapshot) + QLatin1Char('\n')
-                    + run.lines.join(QLatin1Char('\n'));
+    // Everything that may fail the test comes before the first run: the runs fill rows.
+    QStringList installed;
+    for (const auto& fault : faults) {
+        servers.push_back(std::make_unique<TestHttpServer>(fault.swappedIni ? swapped : mirror));
+        QVERIFY(servers.back()->start());
+        servers.back()->setFault(fault.path, fault.fault);
+        // 1 byte a second: just often enough to beat the silence time-out.
+        servers.back()->setTrickle(1, 1000);
+        for (const char* name : { "one-good", "all-faulty" }) {
+            installed << install(QLatin1String(name));
+            QVERIFY(!installed.constLast().isEmpty());
+        }
     }
 
-    // All three faulty: the run fails with a message and leaves the old version; a later run
-    // against healthy mirrors completes.
-    const QString root = install(QStringLiteral("all-faulty"));
-    QVERIFY(!root.isEmpty());
-    const Run failed = runUpdater(root, { bad, bad, bad });
-    const Snapshot after = installation(root);
-    // A fault that corrupts nothing may also end in the exact new version.
-    const bool refused = failed.exitCode != 0 && after == oldSnapshot
-        && !shownMessage(failed).isEmpty()
-        && !failed.lines.contains(QStringLiteral("Update successfully finished"));
-    const bool harmless = failed.exitCode == 0 && after == newSnapshot;
-    record(QStringLiteral("3 faulty"), failed,
-        refused        ? QStringLiteral("failed, unchanged")
-            : harmless ? QStringLiteral("updated")
-                       : QStringLiteral("BROKEN"));
-    if (!refused && !harmless)
-        problems << QStringLiteral("all faulty: ") + describe(after, oldSnapshot)
-                + QLatin1Char('\n') + failed.lines.join(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < qsizetype(std::size(faults)); ++i) {
+        const auto& fault = faults[i];
+        const QString bad = servers.at(i)->url();
+        const QString name = QStringLiteral("%1 on %2").arg(QLatin1String(fault.name), fault.path);
+        Row* const row = &rows[i * rowsPerFault];
+        const auto fill = [name](Row* row, const QString& where, const Run& run) {
+            row->fault = name;
+            row->where = where;
+            row->message = QStringLiteral("exit %1: %2").arg(run.exitCode).arg(shownMessage(run));
+            row->peakRssKiB = run.peakRssKiB;
+            if (run.peakRssKiB < 0 || run.peakRssKiB > peakRssLimitKiB)
+                row->problem = QStringLiteral("peak RSS %1 KiB; ").arg(run.peakRssKiB);
+        };
 
-    const Run healthy = runUpdater(root, { nginx->url(0), nginx->url(1), nginx->url(2) });
-    const bool exact = healthy.exitCode == 0 && installation(root) == newSnapshot;
-    record(QStringLiteral("then 3 good"), healthy,
-        exact ? QStringLiteral("updated") : QStringLiteral("NOT UPDATED"));
-    if (!exact)
-        problems << QStringLiteral("healthy after faulty: ")
-                + describe(installation(root), newSnapshot) + QLatin1Char('\n')
-                + healthy.lines.join(QLatin1Char('\n'));
+        const QString one = installed.at(2 * i);
+        startUpdater(one, { bad, bad, nginx->url(0) }, oneGood, [=](const Run& run) {
+            fill(row, QStringLiteral("2 faulty + 1 good"), run);
+            const bool exact = run.exitCode == 0 && installation(one) == newSnapshot;
+            row->outcome = exact ? QStringLiteral("updated") : QStringLiteral("NOT UPDATED");
+            if (!exact)
+                row->problem += describe(installation(one), newSnapshot) + QLatin1Char('\n')
+                    + run.lines.join(QLatin1Char('\n'));
+        });
 
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        const QString all = installed.at(2 * i + 1);
+        startUpdater(all, { bad, bad, bad }, allFaulty, [=](const Run& run) {
+            fill(row + 1, QStringLiteral("3 faulty"), run);
+            const Snapshot after = installation(all);
+            const bool refused = run.exitCode != 0 && after == oldSnapshot
+                && !run.errors.isEmpty()
+                && !run.lines.contains(QStringLiteral("Update successfully finished"));
+            // A fault that corrupts nothing may also end in the exact new version.
+            const bool harmless = run.exitCode == 0 && after == newSnapshot;
+            row[1].outcome = refused ? QStringLiteral("failed, unchanged")
+                : harmless           ? QStringLiteral("updated")
+                                     : QStringLiteral("BROKEN");
+            if (!refused && !harmless)
+                row[1].problem += describe(after, oldSnapshot) + QLatin1Char('\n')
+                    + run.lines.join(QLatin1Char('\n'));
+
+            startUpdater(all, healthy, {}, [=](const Run& run) {
+                fill(row + 2, QStringLiteral("then 3 good"), run);
+                const bool exact = run.exitCode == 0 && installation(all) == newSnapshot;
+                row[2].outcome = exact ? QStringLiteral("updated") : QStringLiteral("NOT UPDATED");
+                if (!exact)
+                    row[2].problem += describe(installation(all), newSnapshot)
+                        + QLatin1Char('\n') + run.lines.join(QLatin1Char('\n'));
+            });
+        });
+    }
+    QVERIFY(waitForRuns());
+    QVERIFY(report("Mirror faults in whole unattended runs", rows));
 }
 
 QTEST_GUILESS_MAIN(TestFaultMatrix)
