@@ -62,6 +62,13 @@ QString shownMessage(const Run& run)
     return run.lines.isEmpty() ? QString() : run.lines.constLast();
 }
 
+// Whether a failed run says why: an unattended run has no window to look in.
+bool givesReason(const Run& run)
+{
+    return std::any_of(run.errors.cbegin(), run.errors.cend(),
+        [](const QString& line) { return line.startsWith(QLatin1String("Reason: ")); });
+}
+
 } // namespace
 
 // Whole unattended runs against mirrors that misbehave in one way each (two of three mirrors
@@ -331,14 +338,14 @@ void TestFaultMatrix::mirrorFaults()
         startUpdater(all, { bad, bad, bad }, allFaulty, [=](const Run& run) {
             fill(row + 1, QStringLiteral("3 faulty"), run);
             const Snapshot after = installation(all);
-            const bool refused = run.exitCode != 0 && after == oldSnapshot
-                && !run.errors.isEmpty()
+            const bool refused = run.exitCode != 0 && after == oldSnapshot && givesReason(run)
                 && !run.lines.contains(QStringLiteral("Update successfully finished"));
             // A fault that corrupts nothing may also end in the exact new version.
             const bool harmless = run.exitCode == 0 && after == newSnapshot;
             row[1].outcome = refused ? QStringLiteral("failed, unchanged")
                 : harmless           ? QStringLiteral("updated")
-                                     : QStringLiteral("BROKEN");
+                : after == oldSnapshot ? QStringLiteral("NO REASON GIVEN")
+                                       : QStringLiteral("BROKEN");
             if (!refused && !harmless)
                 row[1].problem += describe(after, oldSnapshot) + QLatin1Char('\n')
                     + run.lines.join(QLatin1Char('\n'));
