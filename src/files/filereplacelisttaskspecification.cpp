@@ -79,10 +79,10 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
             QFileInfo(path).dir().filePath(Configuration::getSpecialFileRenamePrefix())
             + QFileInfo(path).fileName());
         movedAside.append(aside);
-        addSubTask(new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight));
+        addStep(new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight));
     }
     for (const QString& dir : std::as_const(missing))
-        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
+        addStep(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
     return missing.size();
 }
 
@@ -92,13 +92,35 @@ void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool directoriesAdde
         return;
     const double weight = (directoriesAdded ? 0.9 : 1.0) / replaceList->size();
     for (const FileReplaceSpecification& entry : std::as_const(*replaceList))
-        addSubTask(new FileReplaceTaskSpecification(
+        addStep(new FileReplaceTaskSpecification(
             entry, deleteList, &rollbackList, configuration, this, weight));
+}
+
+void FileReplaceListTaskSpecification::addStep(TaskSpecification* step)
+{
+    // A step that fails says why in its last message; two steps run at a time, so the last
+    // message of the whole task may be the other one's.
+    connect(step, &TaskSpecification::message, this,
+        [this, step](const QString& text) { lastMessages.insert(step, text); });
+    addSubTask(step);
+}
+
+QString FileReplaceListTaskSpecification::failureReason() const
+{
+    for (TaskSpecification* step : subTasks) {
+        if (step->state == TaskErrorCanceled)
+            return lastMessages.value(step);
+    }
+    return QString();
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() != TaskFinished) {
+        // Without an error the failed run would give no reason, and an unattended run has no
+        // log to point to.
+        if (!userCancelRequested)
+            emit error(QStringLiteral("The files could not be replaced: %1").arg(failureReason()));
         emit message(QStringLiteral("rolling back file updates"));
         undo();
     } else if (!committing) {
@@ -120,8 +142,8 @@ void FileReplaceListTaskSpecification::commit()
     // The copies may still sit in the page cache; the commit must not come before they are on
     // disk. Part of this task, so that a failure of either is undone like any other step.
     const QString root = Configuration::getAppRootPath();
-    addSubTask(new InstallationSyncTaskSpecification(root, this, 0.0));
-    addSubTask(new RollbackJournalCommitTaskSpecification(&journalFile, deleteList, this));
+    addStep(new InstallationSyncTaskSpecification(root, this, 0.0));
+    addStep(new RollbackJournalCommitTaskSpecification(&journalFile, deleteList, this));
     // One after the other; a cancellation that came with the last file stops both and undoes.
     maxParallel = 1;
     doneReported = false;

@@ -1,10 +1,14 @@
 #include "nginxmirrors.h"
 #include "programenvironment.h"
+#include "ed25519key.h"
+#include "ed25519signaturefile.h"
 #include "releasefixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "testsigning.h"
 #include "xvfbdisplay.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -62,6 +66,21 @@ QString shownMessage(const Run& run)
     return run.lines.isEmpty() ? QString() : run.lines.constLast();
 }
 
+// "md5::size" of content as a product ini lists a file.
+QByteArray listed(const QByteArray& content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex() + "::"
+        + QByteArray::number(content.size());
+}
+
+// Signs a product ini the way a vendor does: ".sig" with the RSA key, ".sig2" with Ed25519.
+bool sign(const QString& ini)
+{
+    return TestSigning::signFile(ini)
+        && TestFiles::write(ini + QStringLiteral(".sig2"),
+            Ed25519SignatureFile::line(TestSigning::demoReleaseKey(), TestFiles::read(ini)));
+}
+
 // Whether a failed run says why: an unattended run has no window to look in.
 bool givesReason(const Run& run)
 {
@@ -83,6 +102,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void mirrorFaults();
+    void hostileReleases();
 
 private:
     // A fresh installation of the old version in work/<name>-<n>; its root.
@@ -362,6 +382,156 @@ void TestFaultMatrix::mirrorFaults()
     }
     QVERIFY(waitForRuns());
     QVERIFY(report("Mirror faults in whole unattended runs", rows));
+}
+
+// Releases whose product ini is validly signed but names what no release tool would write:
+// refused with a reason and the installation unchanged, or applied without touching anything
+// outside the installation. The ini of each is written by hand, as an attacker holding a
+// signed ini of their own making (or a vendor's broken tool) would.
+void TestFaultMatrix::hostileReleases()
+{
+    const QByteArray header = "version=3013\ntype=client_macosx\n";
+    const QByteArray text = "hostile content\n";
+    const QByteArray zeros(64 << 20, '\0');
+    // 64 MiB of zeros in a gzip of some 64 KiB, listed as unpacking to 1000 bytes.
+    const QByteArray bomb = TestFiles::gzipped(zeros);
+    const QByteArray packedText = TestFiles::gzipped("packed content\n");
+    QByteArray manyEntries = "[delete]\n";
+    for (int i = 0; i < 20000; ++i)
+        manyEntries += "gone\\f" + QByteArray::number(i) + ".txt=\n";
+    const QString outside = work->filePath(QStringLiteral("outside"));
+    const QString victim = outside + QStringLiteral("/victim.txt");
+
+    const struct
+    {
+        const char* name;
+        // Below the header; the mirror serves files[path] at 3013/<path>.
+        QByteArray ini;
+        QMap<QString, QByteArray> files;
+        // Planted in the installation first: its path below the root -> where it points.
+        QString link;
+        QString linkTarget;
+        // What an installation that took the release safely holds beyond the old version
+        // (path below the bundle -> content); empty: it must be refused.
+        QList<QMap<QString, QByteArray>> applied;
+    } releases[] = {
+        { "../ in a name", "[files]\n..\\..\\..\\..\\escaped-key.txt=" + listed(text) + "\n",
+            { { QStringLiteral("escaped-key.txt"), text } }, {}, {}, {} },
+        { "../ in an unpacked name",
+            "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
+                + "::../../../../escaped-unpacked.txt\n",
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+        { "absolute unpacked name",
+            "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
+                + "::" + work->filePath(QStringLiteral("escaped-absolute.txt")).toUtf8() + "\n",
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+        { "backslashes in a name",
+            "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
+                + "::..\\\\..\\\\..\\\\..\\\\escaped-backslash.txt\n",
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+        { "control character in a name",
+            "[files]\ndata\\evil%0Aname.txt=" + listed(text) + "\n",
+            { { QStringLiteral("files/data/evil\nname.txt"), text } }, {}, {}, {} },
+        { "symlink to a folder outside",
+            "[files]\ndata\\link\\victim.txt=" + listed(text) + "\n",
+            { { QStringLiteral("files/data/link/victim.txt"), text } },
+            QStringLiteral("data/link"), outside,
+            { { { QStringLiteral("Contents/Resources/data/link/victim.txt"), text } } } },
+        { "symlink to a file outside",
+            "[files]\ndata\\config.xml=" + listed(text) + "\n",
+            { { QStringLiteral("files/data/config.xml"), text } },
+            QStringLiteral("data/config.xml"), victim,
+            { { { QStringLiteral("Contents/Resources/data/config.xml"), text } } } },
+        { "two entries, one destination",
+            "[files]\ndata\\dup.txt=" + listed(text) + "\np.gz=" + listed(packedText)
+                + "::" + listed("packed content\n") + "::data/dup.txt\n",
+            { { QStringLiteral("files/data/dup.txt"), text },
+                { QStringLiteral("files/p.gz"), packedText } },
+            {}, {},
+            { { { QStringLiteral("Contents/Resources/data/dup.txt"), text } },
+                { { QStringLiteral("Contents/Resources/data/dup.txt"), "packed content\n" } } } },
+        { "gzip bomb",
+            "[files]\nbomb.gz=" + listed(bomb) + "::" + listed(zeros.left(1000))
+                + "::data/bomb.bin\n",
+            { { QStringLiteral("files/bomb.gz"), bomb } }, {}, {}, {} },
+        { "30 MB ini",
+            "[files]\ndata\\big-ini.txt=" + listed(text) + "\n;" + QByteArray(30 << 20, 'x')
+                + "\n",
+            { { QStringLiteral("files/data/big-ini.txt"), text } }, {}, {}, {} },
+        { "20,000 entries",
+            "[files]\ndata\\many.txt=" + listed(text) + "\n" + manyEntries,
+            { { QStringLiteral("files/data/many.txt"), text } }, {}, {},
+            { { { QStringLiteral("Contents/Resources/data/many.txt"), text } } } },
+    };
+
+    // Everything that may fail the test comes before the first run: the runs fill rows.
+    QList<Row> rows(std::size(releases));
+    std::vector<std::unique_ptr<TestHttpServer>> servers;
+    QStringList roots;
+    for (qsizetype i = 0; i < qsizetype(std::size(releases)); ++i) {
+        const auto& release = releases[i];
+        const QString served = work->filePath(QStringLiteral("hostile%1").arg(i));
+        const QString ini = served + QStringLiteral("/3013/client_macosx.ini");
+        QVERIFY(TestFiles::write(ini, header + release.ini));
+        QVERIFY(sign(ini));
+        for (auto it = release.files.cbegin(); it != release.files.cend(); ++it)
+            QVERIFY(TestFiles::write(served + QStringLiteral("/3013/") + it.key(), it.value()));
+        servers.push_back(std::make_unique<TestHttpServer>(served));
+        QVERIFY(servers.back()->start());
+        roots << install(QStringLiteral("hostile"));
+        QVERIFY(!roots.constLast().isEmpty());
+        if (!release.link.isEmpty()) {
+            const QString link = roots.constLast() + QLatin1Char('/') + release.link;
+            QFile::remove(link);
+            QVERIFY(QFile::link(release.linkTarget, link));
+        }
+    }
+    QVERIFY(TestFiles::write(victim, "the victim's own content"));
+    const Snapshot outsideBefore = snapshot(outside, {});
+
+    for (qsizetype i = 0; i < qsizetype(std::size(releases)); ++i) {
+        const auto& release = releases[i];
+        const QString root = roots.at(i);
+        const Snapshot before = installation(root);
+        QList<Snapshot> safe;
+        for (const auto& changes : release.applied) {
+            Snapshot expected = before;
+            for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+                expected.insert(it.key(),
+                    { QCryptographicHash::hash(it.value(), QCryptographicHash::Md5).toHex(),
+                        0644 });
+            safe << expected;
+        }
+        Row* const row = &rows[i];
+        row->fault = QLatin1String(release.name);
+        row->where = QStringLiteral("signed ini");
+        startUpdater(root, { servers.at(i)->url() }, {}, [=](const Run& run) {
+            row->message = QStringLiteral("exit %1: %2").arg(run.exitCode).arg(shownMessage(run));
+            row->peakRssKiB = run.peakRssKiB;
+            if (run.peakRssKiB < 0 || run.peakRssKiB > peakRssLimitKiB)
+                row->problem = QStringLiteral("peak RSS %1 KiB; ").arg(run.peakRssKiB);
+            const Snapshot after = installation(root);
+            const bool refused = run.exitCode != 0 && after == before && givesReason(run);
+            const bool applied = run.exitCode == 0 && safe.contains(after);
+            row->outcome = refused ? QStringLiteral("refused, unchanged")
+                : applied          ? QStringLiteral("applied safely")
+                : after == before  ? QStringLiteral("NO REASON GIVEN")
+                                   : QStringLiteral("BROKEN");
+            if (!refused && !applied)
+                row->problem += describe(after, before) + QLatin1Char('\n')
+                    + run.lines.join(QLatin1Char('\n'));
+        });
+    }
+    QVERIFY(waitForRuns());
+    // Nothing outside the installations: no escaped file, the link's target untouched.
+    // (A name with four ".." leaves the installation's root for the work folder, and the
+    // session folder for the one above.)
+    const QStringList escaped = QDir(work->path()).entryList({ QStringLiteral("escaped-*") })
+        + QDir(work->filePath(QStringLiteral(".."))).entryList({ QStringLiteral("escaped-*") });
+    QVERIFY(report("Hostile releases with a valid signature", rows));
+    QVERIFY2(escaped.isEmpty(), qPrintable(escaped.join(QLatin1Char(' '))));
+    QVERIFY2(snapshot(outside, {}) == outsideBefore,
+        qPrintable(describe(snapshot(outside, {}), outsideBefore)));
 }
 
 QTEST_GUILESS_MAIN(TestFaultMatrix)
