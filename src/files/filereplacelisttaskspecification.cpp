@@ -35,6 +35,8 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     state = TaskRunning;
     committing = false;
     committed = false;
+    failedStep = nullptr;
+    lastMessages.clear();
     if (!journalFile.create()) {
         emit message(QStringLiteral("Could not create the rollback journal %1")
                          .arg(journalFile.errorString()));
@@ -102,16 +104,17 @@ void FileReplaceListTaskSpecification::addStep(TaskSpecification* step)
     // message of the whole task may be the other one's.
     connect(step, &TaskSpecification::message, this,
         [this, step](const QString& text) { lastMessages.insert(step, text); });
+    // Before the composite hears of it: the composite cancels the other running step then.
+    connect(step, &TaskSpecification::canceled, this, [this](TaskSpecification* canceled) {
+        if (!failedStep)
+            failedStep = canceled;
+    });
     addSubTask(step);
 }
 
 QString FileReplaceListTaskSpecification::failureReason() const
 {
-    for (TaskSpecification* step : subTasks) {
-        if (step->state == TaskErrorCanceled)
-            return lastMessages.value(step);
-    }
-    return QString();
+    return lastMessages.value(failedStep);
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()

@@ -56,9 +56,11 @@ public:
 private:
     // The last message of each step.
     QHash<const TaskSpecification*, QString> lastMessages;
+    // The first step that ended cancelled.
+    const TaskSpecification* failedStep = nullptr;
 
     void addStep(TaskSpecification* step);
-    // The last message of the first step that failed; empty when none did.
+    // The last message of the first step that failed.
     QString failureReason() const;
     void commit();
     void rememberWrittenFiles();
