@@ -158,9 +158,11 @@ QString IniDownloadTaskSpecification::ed25519Error(const QString& iniPath, const
 void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
     const DownloadTaskSpecification* failedSignature = sigTask;
+    // The check task has logged its own failure; this is what the run then fails with.
+    QString refused = QStringLiteral("The product ini's signature does not verify; refusing it");
     if (pass) {
         const QString sig2Path = check->filePath + QStringLiteral(".sig2");
-        QString refused = ed25519Error(check->filePath, sig2Path, configuration->clientVersion,
+        refused = ed25519Error(check->filePath, sig2Path, configuration->clientVersion,
             TrustedKeys::builtIn(TrustedKeys::Release), InstalledRecord::load().ed25519Signed,
             legacyReleaseMax);
         if (!refused.isEmpty())
@@ -179,6 +181,11 @@ void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskS
     // The check task still ends after this slot; it must not reach a task that has ended.
     if (failedChecks > maxFailedChecks || mirrors->mirrorList.isEmpty()) {
         emit message(QStringLiteral("Could not verify the product ini file. Aborting"));
+        // Without an error the failed run would give no reason, and an unattended run has no
+        // log to point to.
+        if (!userCancelRequested)
+            emit error(QStringLiteral("Could not verify the product ini file on any mirror: %1")
+                           .arg(refused));
         clearSubTasks();
         errorCancel();
         return;

@@ -35,6 +35,8 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     state = TaskRunning;
     committing = false;
     committed = false;
+    failedStep = nullptr;
+    lastMessages.clear();
     // Every step is decided before the first one: the journal holds them all from the start.
     QList<RollbackData> plan;
     rollbackList.journalFile = &journalFile;
@@ -87,12 +89,12 @@ int FileReplaceListTaskSpecification::makeSubdirTasks(QList<RollbackData>& plan)
         movedAside.append(aside);
         auto* swap = new FileToDirTaskSpecification(path, aside, &rollbackList, this, weight);
         plan.append(swap->plannedEntries());
-        addSubTask(swap);
+        addStep(swap);
         existing.insert(path);
     }
     for (const QString& dir : std::as_const(missing)) {
         DirCreateTaskSpecification::plan(dir, existing, plan);
-        addSubTask(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
+        addStep(new DirCreateTaskSpecification(dir, &rollbackList, this, weight));
     }
     return missing.size();
 }
@@ -107,13 +109,36 @@ void FileReplaceListTaskSpecification::makeFileReplaceTasks(
         auto* task = new FileReplaceTaskSpecification(
             entry, deleteList, &rollbackList, configuration, this, weight);
         plan.append(task->prepare());
-        addSubTask(task);
+        addStep(task);
     }
+}
+
+void FileReplaceListTaskSpecification::addStep(TaskSpecification* step)
+{
+    // A step that fails says why in its last message; two steps run at a time, so the last
+    // message of the whole task may be the other one's.
+    connect(step, &TaskSpecification::message, this,
+        [this, step](const QString& text) { lastMessages.insert(step, text); });
+    // Before the composite hears of it: the composite cancels the other running step then.
+    connect(step, &TaskSpecification::canceled, this, [this](TaskSpecification* canceled) {
+        if (!failedStep)
+            failedStep = canceled;
+    });
+    addSubTask(step);
+}
+
+QString FileReplaceListTaskSpecification::failureReason() const
+{
+    return lastMessages.value(failedStep);
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() != TaskFinished) {
+        // Without an error the failed run would give no reason, and an unattended run has no
+        // log to point to.
+        if (!userCancelRequested)
+            emit error(QStringLiteral("The files could not be replaced: %1").arg(failureReason()));
         emit message(QStringLiteral("rolling back file updates"));
         undo();
     } else if (!committing) {
@@ -135,8 +160,8 @@ void FileReplaceListTaskSpecification::commit()
     // The copies may still sit in the page cache; the commit must not come before they are on
     // disk. Part of this task, so that a failure of either is undone like any other step.
     const QString root = Configuration::getAppRootPath();
-    addSubTask(new InstallationSyncTaskSpecification(root, this, 0.0));
-    addSubTask(new RollbackJournalCommitTaskSpecification(&journalFile, deleteList, this));
+    addStep(new InstallationSyncTaskSpecification(root, this, 0.0));
+    addStep(new RollbackJournalCommitTaskSpecification(&journalFile, deleteList, this));
     // One after the other; a cancellation that came with the last file stops both and undoes.
     maxParallel = 1;
     doneReported = false;

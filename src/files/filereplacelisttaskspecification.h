@@ -5,6 +5,7 @@
 #include "rollbackdatalist.h"
 #include "rollbackjournalfile.h"
 
+#include <QHash>
 #include <QStringList>
 
 class Configuration;
@@ -21,7 +22,8 @@ class StatCache;
 // installation root, which the task creates before the first operation (refusing to start while
 // one of an interrupted run is there) and removes after a complete undo; after a success the
 // delete step removes it. The lists are read when the task executes; they and the
-// configuration must outlive the task. Runs on the main thread.
+// configuration must outlive the task. Runs on the main thread. A failure before the commit
+// is also an error that gives the failed step's last message, its reason.
 class FileReplaceListTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -54,6 +56,14 @@ public:
     void makeFileReplaceTasks(bool directoriesAdded, QList<RollbackData>& plan);
 
 private:
+    // The last message of each step.
+    QHash<const TaskSpecification*, QString> lastMessages;
+    // The first step that ended cancelled.
+    const TaskSpecification* failedStep = nullptr;
+
+    void addStep(TaskSpecification* step);
+    // The last message of the first step that failed.
+    QString failureReason() const;
     void commit();
     void rememberWrittenFiles();
     void undo();

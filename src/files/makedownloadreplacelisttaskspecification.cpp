@@ -2,12 +2,17 @@
 
 #include "makedownloadreplacelistfunc.h"
 
+#include <QRegularExpression>
+
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
     Configuration* configuration, FileSpecifications& plan, QObject* parent, double progressRange)
     : ASyncTaskSpecification(parent, progressRange)
     , configuration(configuration)
     , targetPlan(plan)
 {
+    // The function reports why it refuses a product ini as its last message.
+    connect(this, &TaskSpecification::message, this,
+        [this](const QString& text) { lastMessage = text; });
 }
 
 ASyncFunc* MakeDownloadReplaceListTaskSpecification::createFunction()
@@ -23,6 +28,13 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool ok)
         targetPlan.replaceList = workingPlan.replaceList;
         targetPlan.deleteList = workingPlan.deleteList;
         targetPlan.statCache = workingPlan.statCache;
+    }
+    // Without an error the failed run would give no reason, and an unattended run has no log
+    // to point to.
+    if (!ok && state == TaskRunning && !userCancelRequested) {
+        QString reason = lastMessage;
+        reason.remove(QRegularExpression(QStringLiteral("^Warning: ")));
+        emit error(QStringLiteral("The update plan was refused: %1").arg(reason));
     }
     ASyncTaskSpecification::runDone(ok);
 }

@@ -7,7 +7,8 @@ class Configuration;
 
 // Builds the update plan on a worker thread into a plan of its own and publishes it into the
 // caller's plan only on success, on the main thread; on failure the caller's plan is untouched.
-// The caller's plan and the configuration must outlive the task.
+// The caller's plan and the configuration must outlive the task. A refused product ini fails
+// the task with an error that gives the function's last word, so the run can say why.
 class MakeDownloadReplaceListTaskSpecification : public ASyncTaskSpecification
 {
     Q_OBJECT
@@ -21,4 +22,7 @@ public:
 
     ASyncFunc* createFunction() override;
     void runDone(bool ok) override;
+
+private:
+    QString lastMessage;
 };

@@ -257,16 +257,21 @@ void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors_data()
     QTest::addColumn<QByteArray>("served"); // validly signed; null: the fixture's ini
     QTest::addColumn<TestHttpServer::Fault>("sigFault");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("failure"); // the error the task ends with
 
     QTest::newRow("signature of other content")
-        << QByteArray() << TestHttpServer::WrongBytes << "Signature check failed for %1/" + iniName;
+        << QByteArray() << TestHttpServer::WrongBytes << "Signature check failed for %1/" + iniName
+        << QStringLiteral("The product ini's signature does not verify; refusing it");
+    const QString replayed
+        = "The product ini is for client_test version 4, not client_test version 5; refusing it";
     QTest::newRow("replayed older version")
         << QByteArray(iniText).replace("version=5", "version=4") << TestHttpServer::Serve
-        << "The product ini is for client_test version 4, not client_test version 5; refusing it";
+        << replayed << replayed;
+    const QString otherType
+        = "The product ini is for client_other version 5, not client_test version 5; refusing it";
     QTest::newRow("other client type")
         << QByteArray(iniText).replace("type=client_test", "type=client_other")
-        << TestHttpServer::Serve
-        << "The product ini is for client_other version 5, not client_test version 5; refusing it";
+        << TestHttpServer::Serve << otherType << otherType;
 }
 
 void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors()
@@ -274,6 +279,7 @@ void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors()
     QFETCH(QByteArray, served);
     QFETCH(TestHttpServer::Fault, sigFault);
     QFETCH(QString, reason);
+    QFETCH(QString, failure);
 
     QTemporaryDir replayRoot;
     if (!served.isNull()) {
@@ -288,11 +294,16 @@ void TestIniDownloadTaskSpecification::failedCheckCostsItsMirrors()
     IniDownloadTaskSpecification task(&net->manager, &net->mirrors, &configuration, nullptr, 0.1);
     QSignalSpy canceled(&task, &TaskSpecification::canceled);
     QSignalSpy messages(&task, &TaskSpecification::message);
+    QSignalSpy errors(&task, &TaskSpecification::error);
     task.execute();
     QVERIFY(canceled.wait());
 
     QCOMPARE(task.state, qint32(TaskSpecification::TaskErrorCanceled));
     QVERIFY(net->mirrors.mirrorList.isEmpty());
+    // The run fails with the reason, not only with a log line.
+    QCOMPARE(TestSpies::texts(errors),
+        QStringList { QStringLiteral("Could not verify the product ini file on any mirror: ")
+            + failure });
     // Two mirrors: each attempt from one mirror costs it, so there are at most two attempts.
     QVERIFY(server->requestCount(servedIni) <= 2);
     const QStringList log = TestSpies::texts(messages);

@@ -94,7 +94,7 @@ bool publish(const QString& work, const QString& version, const QString& previou
     return true;
 }
 
-void writeMirrorList(const QString& root, const QStringList& urls)
+void writeMirrorList(const QString& root, const QStringList& urls, const QList<int>& timeoutTicks)
 {
     QFile::remove(root + QStringLiteral("/mirrors.ini"));
     QSettings settings(root + QStringLiteral("/mirrors.ini"), QSettings::IniFormat);
@@ -104,6 +104,9 @@ void writeMirrorList(const QString& root, const QStringList& urls)
         settings.setValue(QStringLiteral("mirror"), QStringLiteral("mirror%1").arg(i));
     }
     settings.endArray();
-    for (int i = 0; i < urls.size(); ++i)
+    for (int i = 0; i < urls.size(); ++i) {
         settings.setValue(QStringLiteral("mirror%1/url").arg(i), urls.at(i));
+        if (timeoutTicks.value(i) > 0)
+            settings.setValue(QStringLiteral("mirror%1/timeout").arg(i), timeoutTicks.value(i));
+    }
 }

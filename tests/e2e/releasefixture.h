@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -33,5 +34,7 @@ bool layOut(const QString& release, const QString& bundle);
 // deleted by the update); fills expected with the installation the update makes.
 bool publish(const QString& work, const QString& version, const QString& previous,
     const QStringList& packed, Snapshot* expected);
-// The mirrors.ini of the installation at root, naming urls in their order.
-void writeMirrorList(const QString& root, const QStringList& urls);
+// Writes root/mirrors.ini naming the URLs as mirror0, mirror1, ... in this order, the i-th
+// with the silence time-out timeoutTicks[i] (missing or 0: the default).
+void writeMirrorList(
+    const QString& root, const QStringList& urls, const QList<int>& timeoutTicks = {});

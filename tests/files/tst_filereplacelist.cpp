@@ -51,6 +51,8 @@ struct UpdateRun
 {
     qint32 state = TaskSpecification::TaskIdle;
     QStringList messages;
+    // Of the replacement (not recorded by a run in a child process).
+    QStringList errors;
 };
 
 // LeakSanitizer cannot run under a tracer; the rest of the sanitizers can.
@@ -154,6 +156,8 @@ UpdateRun runUpdate(Configuration& configuration, const QString& cancelAt = QStr
     FileReplaceListTaskSpecification replace(
         &plan.replaceList, &plan.deleteList, &plan.statCache, &configuration, nullptr, 0.4);
     QObject::connect(&replace, &TaskSpecification::message, log);
+    QObject::connect(&replace, &TaskSpecification::error,
+        [&run](const QString& text) { run.errors.append(text); });
     QObject::connect(&replace, &TaskSpecification::message, [&](const QString& text) {
         if (!cancelAt.isEmpty() && text == QStringLiteral("add/replace %1").arg(cancelAt))
             replace.userCanceled();
@@ -891,6 +895,15 @@ void tst_FileReplaceList::failureRestoresTheInstallation()
         QVERIFY2(std::any_of(run.messages.cbegin(), run.messages.cend(),
                      [&](const QString& line) { return line.startsWith(expected); }),
             qPrintable(expected + QLatin1Char('\n') + run.messages.join(QLatin1Char('\n'))));
+        // The failure is an error too, with that reason: a run reports it to the user.
+        if (fault != QStringLiteral("file size limit")) {
+            QCOMPARE(run.errors.size(), 1);
+            QVERIFY2(run.errors.constFirst().startsWith(
+                         QStringLiteral("The files could not be replaced: ") + expected),
+                qPrintable(run.errors.constFirst()));
+        }
+    } else {
+        QVERIFY(run.errors.isEmpty());
     }
     // Other files were replaced before the failure, and all of them were undone.
     QVERIFY(run.messages.filter(QStringLiteral("add/replace ")).size() > 2);

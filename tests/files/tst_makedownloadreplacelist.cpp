@@ -108,6 +108,15 @@ private:
     {
         qint32 state;
         QStringList messages;
+        QStringList errors;
+        // The one error a refused plan ends with: its last message, which says why.
+        QStringList refusal() const
+        {
+            QString reason = messages.value(messages.size() - 1);
+            if (reason.startsWith(QLatin1String("Warning: ")))
+                reason.remove(0, 9);
+            return { QStringLiteral("The update plan was refused: ") + reason };
+        }
     };
     Result runPlan(FileSpecifications& plan);
     void writeIni(const QString& text);
@@ -151,6 +160,8 @@ tst_MakeDownloadReplaceList::Result tst_MakeDownloadReplaceList::runPlan(FileSpe
     MakeDownloadReplaceListTaskSpecification task(&configuration, plan, nullptr, 0.05);
     connect(&task, &TaskSpecification::message, this,
         [&result](const QString& text) { result.messages.append(text); });
+    connect(&task, &TaskSpecification::error, this,
+        [&result](const QString& text) { result.errors.append(text); });
     task.execute();
     [&] { QTRY_VERIFY_WITH_TIMEOUT(task.state != TaskSpecification::TaskRunning, 20000); }();
     result.state = task.state;
@@ -318,6 +329,7 @@ void tst_MakeDownloadReplaceList::plan()
     if (!failure.isEmpty()) {
         QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
         QCOMPARE(result.messages.last(), failure);
+        QCOMPARE(result.errors, result.refusal());
         QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
         QCOMPARE(plan.downloadList.size(), 1);
         QVERIFY(plan.replaceList.isEmpty());
@@ -433,6 +445,7 @@ void tst_MakeDownloadReplaceList::unsafePathsStopThePlan()
     QCOMPARE(result.messages.last(),
         QStringLiteral("Warning: product ini contains unsafe path %1 in section %2")
             .arg(path, section));
+    QCOMPARE(result.errors, result.refusal());
     QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
     QCOMPARE(plan.downloadList.size(), 1);
     QVERIFY(plan.replaceList.isEmpty());
@@ -602,6 +615,7 @@ void tst_MakeDownloadReplaceList::linksOnTheWay()
     if (!failure.isEmpty()) {
         QCOMPARE(result.state, qint32(TaskSpecification::TaskErrorCanceled));
         QCOMPARE(result.messages.last(), place(failure));
+        QCOMPARE(result.errors, result.refusal());
         QCOMPARE(plan.deleteList, sentinelPlan().deleteList);
         QVERIFY(plan.replaceList.isEmpty());
         return;

@@ -35,8 +35,12 @@ QByteArray statusLine(int status)
         return "HTTP/1.1 206 Partial Content\r\n";
     case 301:
         return "HTTP/1.1 301 Moved Permanently\r\n";
+    case 302:
+        return "HTTP/1.1 302 Found\r\n";
     case 401:
         return "HTTP/1.1 401 Unauthorized\r\n";
+    case 403:
+        return "HTTP/1.1 403 Forbidden\r\n";
     case 404:
         return "HTTP/1.1 404 Not Found\r\n";
     case 416:
@@ -219,8 +223,19 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path, const QByt
         sendStatus(socket, 301,
             "Location: " + url().toUtf8() + QUrl::toPercentEncoding(path, "/") + "\r\n");
         return;
+    case Found:
+        sendStatus(socket, 302,
+            "Location: " + url().toUtf8() + QUrl::toPercentEncoding(path, "/") + "\r\n");
+        return;
+    case RedirectToFile:
+        sendStatus(
+            socket, 302, "Location: " + QUrl::fromLocalFile(rootDir + path).toEncoded() + "\r\n");
+        return;
     case Unauthorized:
         sendStatus(socket, 401, "WWW-Authenticate: Basic realm=\"test\"\r\n");
+        return;
+    case Forbidden:
+        sendStatus(socket, 403, QByteArray());
         return;
     case InternalError:
         sendStatus(socket, 500, QByteArray());
@@ -239,7 +254,8 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path, const QByt
     QByteArray headers = statusLine(200) + "Connection: close\r\n";
     const qint64 start = fault == IgnoreRange ? -1 : rangeStart(range);
     if (start >= body.size()) {
-        sendStatus(socket, 416, "Content-Range: bytes */" + QByteArray::number(body.size()) + "\r\n");
+        sendStatus(
+            socket, 416, "Content-Range: bytes */" + QByteArray::number(body.size()) + "\r\n");
         return;
     }
     if (start >= 0) {
@@ -270,6 +286,11 @@ void TestHttpServer::respond(QTcpSocket* socket, const QString& path, const QByt
         return;
     case LongBody:
         socket->write(headers + length + "\r\n" + body + QByteArray(1024, 'L'));
+        socket->disconnectFromHost();
+        return;
+    case LongContentLength:
+        socket->write(headers + "Content-Length: " + QByteArray::number(body.size() + (1 << 30))
+            + "\r\n\r\n" + body);
         socket->disconnectFromHost();
         return;
     case NoContentLength:

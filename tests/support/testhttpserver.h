@@ -34,6 +34,10 @@ public:
         NotFound, // 404
         MovedPermanently, // 301 with a Location header pointing back at the same path
         Unauthorized, // 401 with a Basic challenge
+        Forbidden, // 403
+        Found, // 302 with a Location header pointing back at the same path
+        RedirectToFile, // 302 to the file:// URL of the file below the root folder
+        LongContentLength, // a Content-Length far beyond the body, the body, then a clean close
         InternalError, // 500
         StallAfterHeaders, // 200 headers with the Content-Length, then silence
         StallMidBody, // the headers and the first half of the body, then silence
