@@ -792,6 +792,7 @@ void tst_FileReplaceList::powerCutIsRecovered_data()
 
 void tst_FileReplaceList::powerCutIsRecovered()
 {
+    CRV_SKIP_CHILD_PROCESS_UNDER_TSAN();
     QFETCH(QString, killPoint);
     QFETCH(bool, committed);
     QFETCH(bool, layoutChange);
