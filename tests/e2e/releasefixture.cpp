@@ -53,17 +53,21 @@ QString describe(const Snapshot& actual, const Snapshot& expected)
     return lines.join(QStringLiteral("; "));
 }
 
+bool runShell(const QString& script, const QStringList& arguments)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sh"),
+        QStringList { QStringLiteral("-c"), script, QStringLiteral("sh") } + arguments);
+    return shell.waitForFinished(30000) && shell.exitStatus() == QProcess::NormalExit
+        && shell.exitCode() == 0;
+}
+
 bool layOut(const QString& release, const QString& bundle)
 {
-    QProcess copy;
-    copy.start(QStringLiteral("sh"),
-        { QStringLiteral("-c"),
-            QStringLiteral("mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && "
-                           "cp -a \"$1/files/.\" \"$2/Contents/Resources/\" && "
-                           "cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
-            QStringLiteral("sh"), release, bundle });
-    return copy.waitForFinished(30000) && copy.exitStatus() == QProcess::NormalExit
-        && copy.exitCode() == 0;
+    return runShell(QStringLiteral("mkdir -p \"$2/Contents/Resources\" \"$2/Contents/MacOS\" && "
+                                   "cp -a \"$1/files/.\" \"$2/Contents/Resources/\" && "
+                                   "cp -a \"$1/bin/MacOS/.\" \"$2/Contents/MacOS/\""),
+        { release, bundle });
 }
 
 bool publish(const QString& work, const QString& version, const QString& previous,

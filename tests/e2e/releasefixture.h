@@ -27,6 +27,8 @@ using Snapshot = QMap<QString, Entry>;
 Snapshot snapshot(const QString& dir, const QStringList& skipped);
 // The files missing, differing and extra in actual, on one line; empty when they agree.
 QString describe(const Snapshot& actual, const Snapshot& expected);
+// Runs a shell script with arguments as $1, $2, ...; true when it exited with 0 in time.
+bool runShell(const QString& script, const QStringList& arguments);
 // Installs a release tree (files/ and bin/MacOS/) into a bundle the way the installer would.
 bool layOut(const QString& release, const QString& bundle);
 // Publishes work/release/<version> into work/mirror, packing the files named in packed, with

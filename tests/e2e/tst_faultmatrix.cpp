@@ -166,14 +166,10 @@ void TestFaultMatrix::initTestCase()
     mirror = work->filePath(QStringLiteral("mirror"));
 
     swapped = work->filePath(QStringLiteral("swapped"));
-    QProcess copy;
-    copy.start(QStringLiteral("sh"),
-        { QStringLiteral("-c"),
-            QStringLiteral("mkdir -p \"$2\" && cp -a \"$1/3013\" \"$2/\" && "
-                           "for f in \"$1\"/3012/client_macosx.ini*; do cp \"$f\" \"$2/3013/\"; "
-                           "done"),
-            QStringLiteral("sh"), mirror, swapped });
-    QVERIFY(copy.waitForFinished(30000) && copy.exitCode() == 0);
+    QVERIFY(runShell(QStringLiteral("mkdir -p \"$2\" && cp -a \"$1/3013\" \"$2/\" && "
+                                    "for f in \"$1\"/3012/client_macosx.ini*; do "
+                                    "cp \"$f\" \"$2/3013/\"; done"),
+        { mirror, swapped }));
 
     nginx = std::make_unique<NginxMirrors>(work->filePath(QStringLiteral("nginx")), mirror);
     QVERIFY(nginx->start(3));
