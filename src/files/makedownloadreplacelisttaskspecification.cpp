@@ -2,8 +2,6 @@
 
 #include "makedownloadreplacelistfunc.h"
 
-#include <QRegularExpression>
-
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
     Configuration* configuration, FileSpecifications& plan, QObject* parent, double progressRange)
     : ASyncTaskSpecification(parent, progressRange)
@@ -32,8 +30,9 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool ok)
     // Without an error the failed run would give no reason, and an unattended run has no log
     // to point to.
     if (!ok && state == TaskRunning && !userCancelRequested) {
-        QString reason = lastMessage;
-        reason.remove(QRegularExpression(QStringLiteral("^Warning: ")));
+        const QLatin1String warning("Warning: ");
+        const QString reason
+            = lastMessage.startsWith(warning) ? lastMessage.mid(warning.size()) : lastMessage;
         emit error(QStringLiteral("The update plan was refused: %1").arg(reason));
     }
     ASyncTaskSpecification::runDone(ok);
