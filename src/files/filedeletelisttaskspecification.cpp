@@ -2,9 +2,8 @@
 
 #include "configuration.h"
 #include "filedeletetaskspecification.h"
+#include "pathstat.h"
 #include "rollbackjournalfile.h"
-
-#include <QFileInfo>
 
 FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
     QList<QString>* deleteList, QObject* parent, double progressRange)
@@ -35,12 +34,12 @@ void FileDeleteListTaskSpecification::subtasksDone()
         // which completes the committed journal, so the journal stays while one is left.
         bool allGone = true;
         for (const QString& entry : std::as_const(*deleteList)) {
-            const QFileInfo left(Configuration::getAppRootFilePath(entry));
-            if (!left.exists() && !left.isSymLink())
+            const QString left = Configuration::getAppRootFilePath(entry);
+            if (!PathStat::exists(left))
                 continue;
             allGone = false;
             emit message(QStringLiteral("warning: Could not delete '%1'; the next start tries again")
-                             .arg(left.filePath()));
+                             .arg(left));
         }
         RollbackJournalFile journal(Configuration::getAppRootPath());
         if (allGone && !journal.remove())

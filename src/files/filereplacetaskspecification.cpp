@@ -36,6 +36,8 @@ const QStringList& executableSuffixes()
 // would let any of them change the client, the updater or a library.
 constexpr int executableMode = 0755;
 constexpr int newFileMode = 0644;
+// Up to this size a file is copied on the main thread (see SlowFileOpSpecification::runHere).
+constexpr quint64 inlineCopyLimit = 1 << 20;
 
 }
 
@@ -72,8 +74,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
 {
     if (subTasks.isEmpty())
         prepare();
-    state = TaskRunning;
-    executeSubTasks();
+    executeSubTasksNow();
 }
 
 QList<RollbackData> FileReplaceTaskSpecification::prepare()
@@ -125,6 +126,7 @@ QList<RollbackData> FileReplaceTaskSpecification::prepare()
         written = FileIdentity::ofContent(specification.unzippedSize, specification.unzippedMd5);
     } else {
         write = new FileCopyTaskSpecification(&rollbackList, source, fresh, this, remaining - 0.1);
+        write->runHere = specification.size <= inlineCopyLimit;
         addSubTask(write);
         written = FileIdentity::ofContent(specification.size, specification.md5);
     }

@@ -1,6 +1,9 @@
 #include "slowfileopspecification.h"
 
+#include "asyncfunc.h"
 #include "rollbackdatalist.h"
+
+#include <memory>
 
 SlowFileOpSpecification::SlowFileOpSpecification(const QString& errorMessage,
     RollbackDataList* rollbackList, const QString& sourcePath, const QString& destinationPath,
@@ -16,12 +19,18 @@ SlowFileOpSpecification::SlowFileOpSpecification(const QString& errorMessage,
 void SlowFileOpSpecification::execute()
 {
     created = RollbackData(RollbackData::CreateFile, destinationPath);
-    if (!rollbackList || rollbackList->writeAhead(created, this)) {
+    if (rollbackList && !rollbackList->writeAhead(created, this)) {
+        state = TaskRunning;
+        errorCancel();
+        return;
+    }
+    if (!runHere) {
         ASyncTaskSpecification::execute();
         return;
     }
     state = TaskRunning;
-    errorCancel();
+    const std::unique_ptr<ASyncFunc> func(createFunction());
+    runDone(func->run());
 }
 
 void SlowFileOpSpecification::runDone(bool ok)

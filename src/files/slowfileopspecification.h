@@ -23,6 +23,9 @@ public:
     QString destinationPath;
     QString errorMessage;
     int permissions = 0644;
+    // Done at once on the main thread: for a small file the hand-over to the pool and back
+    // costs more than the operation.
+    bool runHere = false;
 
 private:
     RollbackData created { RollbackData::CreateFile, QString() };

@@ -1,5 +1,12 @@
 #include "composedtaskspecification.h"
 
+#include <QDeadlineTimer>
+
+namespace {
+// How long one event-loop turn may go on starting subtasks that end at once.
+constexpr int inlineBudgetMs = 4;
+}
+
 ComposedTaskSpecification::ComposedTaskSpecification(
     int maxParallel, double parentProgressRange, QObject* parent)
     : TaskSpecification(parent, parentProgressRange)
@@ -51,6 +58,19 @@ void ComposedTaskSpecification::executeSubTasks()
     }
     for (int i = 0; i < n; ++i)
         emit startNextTask(runNumber);
+}
+
+void ComposedTaskSpecification::executeSubTasksNow()
+{
+    state = TaskRunning;
+    const quint64 run = ++runNumber;
+    const int n = qMin(int(pendingTasks.size()), maxParallel);
+    if (n == 0) {
+        subtasksDone();
+        return;
+    }
+    for (int i = 0; i < n && run == runNumber && state == TaskRunning; ++i)
+        startPending(run);
 }
 
 void ComposedTaskSpecification::clearSubTasks()
@@ -113,18 +133,35 @@ bool ComposedTaskSpecification::startsStopped() const
 
 void ComposedTaskSpecification::onStartNextTask(quint64 run)
 {
-    if (run != runNumber || state != TaskRunning)
-        return;
-    if (pendingTasks.isEmpty() || startsStopped()) {
-        if (runningTasks.isEmpty() && !doneReported) {
-            doneReported = true;
-            subtasksDone();
+    if (run == runNumber && state == TaskRunning)
+        startPending(run);
+}
+
+void ComposedTaskSpecification::startPending(quint64 run)
+{
+    const QDeadlineTimer turn(inlineBudgetMs);
+    for (;;) {
+        if (pendingTasks.isEmpty() || startsStopped()) {
+            if (runningTasks.isEmpty() && !doneReported) {
+                doneReported = true;
+                subtasksDone();
+            }
+            return;
         }
-        return;
+        TaskSpecification* next = pendingTasks.takeFirst();
+        runningTasks.append(next);
+        starting = next;
+        startingEnded = false;
+        next->execute();
+        starting = nullptr;
+        // The subtask's end may have ended this task or begun another run of it.
+        if (!startingEnded || run != runNumber || state != TaskRunning)
+            return;
+        if (turn.hasExpired()) {
+            emit startNextTask(run);
+            return;
+        }
     }
-    TaskSpecification* next = pendingTasks.takeFirst();
-    runningTasks.append(next);
-    next->execute();
 }
 
 void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* sub)
@@ -132,7 +169,10 @@ void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* sub)
     if (state != TaskRunning || !runningTasks.removeOne(sub))
         return;
     doneTasks.append(sub);
-    emit startNextTask(runNumber);
+    if (sub == starting)
+        startingEnded = true;
+    else
+        emit startNextTask(runNumber);
 }
 
 void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* sub)

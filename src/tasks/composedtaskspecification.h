@@ -5,8 +5,11 @@
 #include <QHash>
 #include <QList>
 
-// A task made of subtasks. Subtasks start in the order they were added, each from its own
-// event-loop turn (startNextTask is queued), with at most maxParallel running. Progress is the
+// A task made of subtasks. Subtasks start in the order they were added, from the event loop
+// (startNextTask is queued), with at most maxParallel running. A subtask that ends inside its
+// execute() (a file operation done at once) is followed by the next one in the same turn, for
+// up to a few milliseconds: a turn per subtask would cost a replacement of thousands of small
+// files most of its time, and the window still gets a turn every few milliseconds. Progress is the
 // sum of the subtasks' scaled progress. The first cancellation of a subtask is broadcast once
 // to the others through otherTaskCancelled and stops new starts; once no subtask runs any more,
 // subtasksDone() ends this task with a state derived from the subtasks' states (an error wins
@@ -59,6 +62,9 @@ public:
 
     void addSubTask(TaskSpecification* subTask);
     void executeSubTasks();
+    // The same from execute(): the first subtasks start in this call, so that a task whose
+    // subtasks all end at once ends before execute() returns. Never from a subtask's signal.
+    void executeSubTasksNow();
     void clearSubTasks();
     qint32 getStateFromSubTasks() const;
 
@@ -73,10 +79,16 @@ private slots:
 
 private:
     bool startsStopped() const;
+    // Starts pending subtasks one after the other as long as each ends inside its execute()
+    // and the turn's time lasts; reports the end once none is pending or running.
+    void startPending(quint64 run);
     // Moves the sum from what sub last counted for to scaledProgress, and reports it.
     void countProgress(const TaskSpecification* sub, double scaledProgress);
 
     quint64 runNumber = 0;
+    // The subtask startPending() is executing, and whether it ended meanwhile.
+    TaskSpecification* starting = nullptr;
+    bool startingEnded = false;
     // The subtasks' progress as last reported, and its sum: kept up to date on every report,
     // since summing every subtask on each would cost a replacement of thousands of files a
     // time quadratic in their number.

@@ -94,19 +94,11 @@ void armKillPoint(const QString& killPoint, ComposedTaskSpecification& step)
         dieAfter<FileReplaceTaskSpecification>(step, n);
     if (what == QStringLiteral("copied")
         && qobject_cast<FileReplaceListTaskSpecification*>(&step)) {
-        // A file task makes its subtasks when it starts; they start one event-loop turn later.
-        QObject::connect(&step, &TaskSpecification::message, &step, [&step, n](const QString&) {
-            QMetaObject::invokeMethod(
-                &step,
-                [&step, n] {
-                    for (TaskSpecification* task : step.subTasks) {
-                        if (task->state == TaskSpecification::TaskRunning)
-                            dieAfter<FileCopyTaskSpecification>(
-                                *static_cast<ComposedTaskSpecification*>(task), n);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        // Armed when the list has planned every file, before the first one starts.
+        for (TaskSpecification* task : step.subTasks) {
+            if (auto* file = qobject_cast<FileReplaceTaskSpecification*>(task))
+                dieAfter<FileCopyTaskSpecification>(*file, n);
+        }
     }
     if ((what == QStringLiteral("flushed") || what == QStringLiteral("committed"))
         && qobject_cast<FileReplaceListTaskSpecification*>(&step)) {

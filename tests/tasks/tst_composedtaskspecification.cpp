@@ -24,6 +24,7 @@ class TestComposedTaskSpecification : public QObject
 private slots:
     void emptyTaskFinishesAtOnce();
     void maxParallelStartsInOrderOfAddition();
+    void subtasksEndingInExecuteShareATurn();
     void errorStopsPendingAndWaitsForRunning();
     void errorTravelsUpTheTree();
     void userRequestAfterLastSubtaskFinishedGivesFinish();
@@ -78,6 +79,29 @@ void TestComposedTaskSpecification::maxParallelStartsInOrderOfAddition()
             "a:finished", "d:execute", "d:finished", "c:finished", "root:finished" }));
     QCOMPARE(
         root.doneTasks, (QList<TaskSpecification*> { leaves[1], leaves[0], leaves[3], leaves[2] }));
+}
+
+// A file operation done at once costs no event-loop turn of its own; one that goes on (a copy
+// on the thread pool) ends the turn, and the next subtask waits for its end.
+void TestComposedTaskSpecification::subtasksEndingInExecuteShareATurn()
+{
+    QStringList log;
+    LogComposedTask root(QStringLiteral("root"), &log, 1);
+    QList<LogLeafTask*> leaves;
+    for (const char* name : { "a", "b", "c", "d" })
+        leaves << root.addLeaf(QString::fromLatin1(name), 0.25);
+    for (LogLeafTask* leaf : { leaves[0], leaves[1], leaves[3] })
+        leaf->finishInExecute = true;
+
+    root.execute();
+    QCoreApplication::processEvents();
+    QCOMPARE(log,
+        (QStringList {
+            "root:execute", "a:execute", "a:finished", "b:execute", "b:finished", "c:execute" }));
+
+    leaves[2]->finish();
+    QCoreApplication::processEvents();
+    QCOMPARE(log.mid(6), (QStringList { "c:finished", "d:execute", "d:finished", "root:finished" }));
 }
 
 void TestComposedTaskSpecification::errorStopsPendingAndWaitsForRunning()
