@@ -15,8 +15,9 @@
 // subtasksDone() ends this task with a state derived from the subtasks' states (an error wins
 // over a user cancel, which wins over success).
 //
-// Ownership: addSubTask() makes this task the subtask's parent. clearSubTasks() and the
-// destructor cut the subtasks off and delete them through the event loop. The owner of a
+// Ownership: addSubTask() makes this task the subtask's parent. clearSubTasks() cuts the
+// subtasks off and deletes them through the event loop; the destructor cuts them off and
+// deletes them with this task. The owner of a
 // composed task (its parent task, or the engine for the root) deletes it with deleteLater()
 // once it has ended, or together with itself; never from inside one of the task's signals.
 //
@@ -79,6 +80,8 @@ private slots:
 
 private:
     bool startsStopped() const;
+    // Disconnects the subtask from this task both ways.
+    void cutOff(TaskSpecification* sub);
     // Starts pending subtasks one after the other as long as each ends inside its execute()
     // and the turn's time lasts; reports the end once none is pending or running.
     void startPending(quint64 run);
