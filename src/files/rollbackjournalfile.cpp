@@ -192,8 +192,9 @@ bool RollbackJournalFile::create(const QList<RollbackData>& plan)
     planned.clear();
     QByteArray text = header;
     for (const RollbackData& entry : plan) {
-        text += '\n' + line(entry);
-        planned.insert(key(entry), ++entryCount);
+        const QByteArray known = key(entry);
+        text += '\n' + line(entry, known);
+        planned.insert(known, ++entryCount);
     }
     // The new name itself must survive a power cut, or the journal would vanish with it; so
     // must the plan, as the operations that follow may reach the disk before anything else.
@@ -222,10 +223,9 @@ QByteArray RollbackJournalFile::encode(const QString& path) const
     return QDir(root).relativeFilePath(path).toUtf8().toPercentEncoding("/");
 }
 
-QByteArray RollbackJournalFile::line(const RollbackData& entry) const
+QByteArray RollbackJournalFile::line(const RollbackData& entry, const QByteArray& key) const
 {
-    const QByteArray text = key(entry);
-    return entry.moved.isKnown() ? text + ' ' + entry.moved.encode() : text;
+    return entry.moved.isKnown() ? key + ' ' + entry.moved.encode() : key;
 }
 
 QByteArray RollbackJournalFile::key(const RollbackData& entry) const
@@ -245,11 +245,16 @@ QByteArray RollbackJournalFile::key(const RollbackData& entry) const
 
 bool RollbackJournalFile::append(const QList<RollbackData*>& entries)
 {
-    const bool allPlanned = std::all_of(entries.cbegin(), entries.cend(),
-        [this](const RollbackData* entry) { return planned.contains(key(*entry)); });
+    // Encoding the paths is most of the cost of an entry: once each.
+    QList<QByteArray> keys;
+    keys.reserve(entries.size());
+    for (const RollbackData* entry : entries)
+        keys.append(key(*entry));
+    const bool allPlanned = std::all_of(keys.cbegin(), keys.cend(),
+        [this](const QByteArray& known) { return planned.contains(known); });
     if (allPlanned && !planned.isEmpty()) {
-        for (RollbackData* entry : entries)
-            entry->journalIndex = planned.take(key(*entry));
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            entries[i]->journalIndex = planned.take(keys.at(i));
         return true;
     }
     QByteArray text;
@@ -263,8 +268,8 @@ bool RollbackJournalFile::append(const QList<RollbackData*>& entries)
     for (const int index : std::as_const(left))
         text += undoneWord + ' ' + QByteArray::number(index) + '\n';
     planned.clear();
-    for (const RollbackData* entry : entries)
-        text += line(*entry) + '\n';
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        text += line(*entries.at(i), keys.at(i)) + '\n';
     text.chop(1);
     // A kill in the middle of the write leaves whole lines and at most one cut one, which a
     // replay ignores: the operations of the lines written have not begun.

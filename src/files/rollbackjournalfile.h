@@ -103,7 +103,8 @@ private:
     bool sync();
     bool syncRoot();
     QByteArray encode(const QString& path) const;
-    QByteArray line(const RollbackData& entry) const;
+    // The entry's line, made of its key and its identity.
+    QByteArray line(const RollbackData& entry, const QByteArray& key) const;
     // The line without the identity: what an operation is known by in the plan.
     QByteArray key(const RollbackData& entry) const;
 
