@@ -49,6 +49,9 @@ MainWindow::MainWindow(Configuration& configuration)
     connect(engine, &UpdateEngine::bannerFound, this, &MainWindow::onBannerFound);
 
     setupUi(this);
+    log = new LogPane(outputTextEdit);
+    // A person who opens the log reads it whole.
+    connect(detailsButton, &QPushButton::clicked, log, &LogPane::flush);
     setWindowIcon(QIcon(QStringLiteral(":/images/corvanta_icon.png")));
     // Queued, so that the direct toggled -> setVisible connection of the form has shown or
     // hidden the log by the time the scroll position is set.
@@ -109,6 +112,7 @@ bool MainWindow::unattended() const
 
 void MainWindow::showErrorBox(QWidget* parent, const QString& text, int exitCode)
 {
+    log->flush();
     if (unattended()) {
         // Nobody is there to confirm a box: the text goes to the error output instead.
         std::fprintf(stderr, "%s\n", qPrintable(text));
@@ -171,7 +175,7 @@ void MainWindow::on_startButton_clicked()
 
 void MainWindow::onAppendText(QString text)
 {
-    outputTextEdit->append(text);
+    log->append(text);
     if (unattended()) {
         // The caller's scripts follow the run in its log; flushed, as they read while it runs.
         std::fprintf(stdout, "%s\n", qPrintable(text));
@@ -232,6 +236,7 @@ void MainWindow::onUpdateFinished()
     if (closeRequested) {
         onAppendText(
             tr("The update was already installed when you asked to abort; it is complete."));
+        log->flush();
         QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
@@ -240,6 +245,7 @@ void MainWindow::onUpdateFinished()
         QTimer::singleShot(clientStartDelayMs, this, &MainWindow::on_startButton_clicked);
         return;
     }
+    log->flush();
     const QString name = configuration->clientVersionName.toHtmlEscaped();
     versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
         + (name.isEmpty() ? tr("Corvanta is up to date") : tr("Corvanta %1 is installed").arg(name))
@@ -270,6 +276,7 @@ void MainWindow::onUpdateCanceled()
     startButton->setText(tr("Try again"));
     startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
+    log->flush();
     versionLabel->setText(QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
         + failure.section(QLatin1Char('\n'), 0, 0).toHtmlEscaped()
         + QStringLiteral("</div><div style=\"margin-top:8px\">")

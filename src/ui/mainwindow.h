@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logpane.h"
 #include "timeleftestimate.h"
 #include "ui_mainwindow.h"
 
@@ -73,6 +74,8 @@ private:
     bool closeRequested = false;
     // The abort question while it is open, so that a second close does not ask again.
     QPointer<QMessageBox> closeQuestion;
+    // Created with the form, whose log view it fills.
+    LogPane* log = nullptr;
     TimeLeftEstimate timeLeft;
     int ticksSinceReport = 0;
 };

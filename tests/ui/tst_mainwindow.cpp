@@ -48,6 +48,7 @@ private slots:
     void runStates_data();
     void runStates();
     void detailsScrollsToEnd();
+    void logShowsLinesAsTheyAre();
     void bannerFound_data();
     void bannerFound();
 
@@ -576,6 +577,18 @@ void TestMainWindow::runStates()
         QVERIFY(!engine->busy());
         QVERIFY(openBoxes().isEmpty());
     }
+}
+
+// A log line is text, whatever it holds: a file name from a release that looks like markup is
+// shown as it is, not rendered. Lines come a batch at a time, in their order.
+void TestMainWindow::logShowsLinesAsTheyAre()
+{
+    Configuration configuration;
+    MainWindow window(configuration);
+    auto* log = child<QTextEdit>(window, "outputTextEdit");
+    window.onAppendText(u"add/replace <b>bold</b>.txt"_s);
+    window.onAppendText(u"<img src=\"x.png\"> & more"_s);
+    QTRY_COMPARE(log->toPlainText(), u"add/replace <b>bold</b>.txt\n<img src=\"x.png\"> & more"_s);
 }
 
 void TestMainWindow::detailsScrollsToEnd()
