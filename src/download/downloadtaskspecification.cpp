@@ -3,6 +3,7 @@
 #include "mirrors.h"
 #include "mirrorurl.h"
 
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -52,6 +53,7 @@ void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
     state = TaskRunning;
+    oversizeReason.clear();
     startDownload();
 }
 
@@ -75,6 +77,9 @@ void DownloadTaskSpecification::startDownload()
 {
     const int choice = chooseMirror();
     if (choice == Mirrors::NoMirrorLeft) {
+        // A mirror that sent too much was reached: the file, not the network, is what failed.
+        if (!oversizeReason.isEmpty() && !userCancelRequested)
+            emit error(oversizeReason);
         errorCancel();
         return;
     }
@@ -256,6 +261,11 @@ bool DownloadTaskSpecification::readData()
         // A mirror that sends more than the file can hold is faulty or hostile; nothing past
         // the limit reaches the disk.
         if (bytesWritten + bytesRead > sizeLimit()) {
+            oversizeReason = initialExpectedSize > 0
+                ? QStringLiteral("%1 on the mirrors is larger than the %2 bytes listed for it")
+                      .arg(remotePath, QString::number(initialExpectedSize))
+                : QStringLiteral("%1 on the mirrors is larger than the limit of %2")
+                      .arg(remotePath, QLocale::c().formattedDataSize(unknownSizeLimit, 0));
             // What it sent before is suspect too.
             errorRetry(QStringLiteral("file %1 is larger than expected on mirror %2")
                            .arg(remotePath, currentMirror.name),

@@ -22,7 +22,9 @@ class QNetworkReply;
 // removed at once. Each download counts its own ticks, so a hostile reply costs no other
 // download any time;
 // the task fails only when no mirror is left, the local file cannot be created or the manager
-// gives no reply. When every mirror is busy it waits for the next reply of the shared manager.
+// gives no reply. Out of mirrors after one sent more than the file may hold, it fails with that
+// as its error: the file is what is wrong, not the network. When every mirror is busy it
+// waits for the next reply of the shared manager.
 //
 // A file of known size continues where it stopped: the bytes of an attempt that failed
 // mid-body, or a shorter file found at the local path (left by a killed run), are taken as a
@@ -119,4 +121,7 @@ private:
     bool holdsMirrorUse = false;
     // The attempt's reply has shown its status and headers.
     bool headersReceived = false;
+    // Set once a mirror sent more than the file may hold: the reason the download gives when it
+    // runs out of mirrors, instead of none, which would read as a network failure.
+    QString oversizeReason;
 };

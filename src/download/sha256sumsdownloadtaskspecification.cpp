@@ -16,6 +16,7 @@ Sha256SumsDownloadTaskSpecification::Sha256SumsDownloadTaskSpecification(
 
 void Sha256SumsDownloadTaskSpecification::execute()
 {
+    failedOn.clear();
     expectedSha256 = Sha256Sums::digestInIni(iniPath());
     if (expectedSha256.isEmpty()) {
         finish();
@@ -66,6 +67,8 @@ void Sha256SumsDownloadTaskSpecification::onDownloadFinished()
     emit message(QStringLiteral("The file list from mirror %1 does not match the product ini; "
                                 "invalidating mirror")
                      .arg(download->currentMirror.name));
+    if (!failedOn.contains(download->currentMirror.name))
+        failedOn.append(download->currentMirror.name);
     mirrors->removeMirror(download->currentMirror.name);
     if (userCancelRequested) {
         clearSubTasks();
@@ -92,11 +95,19 @@ void Sha256SumsDownloadTaskSpecification::subtasksDone()
 void Sha256SumsDownloadTaskSpecification::giveUp()
 {
     emit message(QStringLiteral("Could not verify the file list of the product ini. Aborting"));
+    // A list that mirrors served and that failed its check says the release is bad; without
+    // this the run would read as one that no mirror could serve.
+    if (!failedOn.isEmpty() && !userCancelRequested)
+        emit error(QStringLiteral("The file list of the product ini failed its check on %1, and "
+                                  "no other mirror is left")
+                       .arg(failedOn.join(QStringLiteral(", "))));
     errorCancel();
 }
 
 void Sha256SumsDownloadTaskSpecification::refuseMalformed()
 {
-    emit message(QStringLiteral("The file list of the product ini is malformed; refusing it"));
+    // The run's reason: without it the run would fail without saying why.
+    if (!userCancelRequested)
+        emit error(QStringLiteral("The file list of the product ini is malformed; refusing it"));
     errorCancel();
 }

@@ -493,11 +493,15 @@ bool MakeDownloadReplaceListFunc::refuseCollisions(QList<Entry>& entries)
         if (!entry.deletePath.isEmpty())
             continue;
         const QString& sessionFile = entry.replace.fileName;
-        if (destinations.contains(entry.realDestination) || sessionFiles.contains(sessionFile)) {
-            reportUnsafePath(destinations.contains(entry.realDestination)
-                    ? QDir::cleanPath(entry.replace.destFileName(QString()))
-                    : sessionFile,
-                entry.replace.section);
+        if (destinations.contains(entry.realDestination)) {
+            emit message(
+                QStringLiteral("Warning: product ini installs %1 twice (section %2)")
+                    .arg(escapedForLog(QDir::cleanPath(entry.replace.destFileName(QString()))),
+                        escapedForLog(entry.replace.section)));
+            return false;
+        }
+        if (sessionFiles.contains(sessionFile)) {
+            reportUnsafePath(sessionFile, entry.replace.section);
             return false;
         }
         destinations.insert(entry.realDestination);

@@ -143,12 +143,10 @@ void MainWindow::onFatalError(QString errorMessage)
 void MainWindow::onError(QString errorMessage)
 {
     onAppendText(errorMessage);
-    // During a run the error is the reason the run then fails with; it goes into that one box.
-    if (engine->busy()) {
-        if (unattended())
-            std::fprintf(stderr, "%s\n", qPrintable(errorMessage));
+    // During a run the error is the reason the run then fails with; it goes into that one box,
+    // or unattended into the one failure report on the error output, not a second time here.
+    if (engine->busy())
         return;
-    }
     showErrorBox(this, errorMessage, 0);
 }
 

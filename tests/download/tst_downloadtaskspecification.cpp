@@ -42,6 +42,7 @@ private slots:
     void progress();
     void cancelWhileTransferring_data();
     void cancelWhileTransferring();
+    void noMirrorLeftCancels_data();
     void noMirrorLeftCancels();
     void storedAsPublished_data();
     void storedAsPublished();
@@ -463,20 +464,45 @@ void TestDownloadTaskSpecification::cancelWhileTransferring()
     }
 }
 
+void TestDownloadTaskSpecification::noMirrorLeftCancels_data()
+{
+    QTest::addColumn<TestHttpServer::Fault>("badFault");
+    QTest::addColumn<TestHttpServer::Fault>("goodFault");
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<QStringList>("failure"); // the task's errors
+
+    QTest::newRow("404 and 500: no error, as for a network that fails")
+        << TestHttpServer::NotFound << TestHttpServer::InternalError << qint64(-1)
+        << QStringList();
+    QTest::newRow("too large on one mirror, 500 on the other: the file is wrong")
+        << TestHttpServer::EndlessBody << TestHttpServer::InternalError << qint64(-1)
+        << QStringList { remotePath + " on the mirrors is larger than the limit of 64 KiB" };
+    QTest::newRow("larger than listed on both mirrors")
+        << TestHttpServer::EndlessBody << TestHttpServer::EndlessBody
+        << qint64(fileContent().size())
+        << QStringList { remotePath + " on the mirrors is larger than the "
+                         + QString::number(fileContent().size()) + " bytes listed for it" };
+}
+
 void TestDownloadTaskSpecification::noMirrorLeftCancels()
 {
-    bad->setFault(servedPath, TestHttpServer::NotFound);
-    good->setFault(servedPath, TestHttpServer::InternalError);
-    std::unique_ptr<DownloadTaskSpecification> task(makeTask(-1));
+    QFETCH(TestHttpServer::Fault, badFault);
+    QFETCH(TestHttpServer::Fault, goodFault);
+    QFETCH(qint64, expectedSize);
+    QFETCH(QStringList, failure);
+    bad->setFault(servedPath, badFault);
+    good->setFault(servedPath, goodFault);
+    std::unique_ptr<DownloadTaskSpecification> task(makeTask(expectedSize));
+    task->unknownSizeLimit = 64 * 1024;
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
     QSignalSpy errors(task.get(), &TaskSpecification::error);
     QSignalSpy mirrorMessages(&net->mirrors, &Mirrors::message);
     task->execute();
     QVERIFY(canceled.wait());
     QCOMPARE(task->state, qint32(TaskSpecification::TaskErrorCanceled));
-    QCOMPARE(errors.size(), 0);
-    QCOMPARE(TestSpies::texts(mirrorMessages),
-        QStringList { "There are no (more) known working mirrors available" });
+    QCOMPARE(TestSpies::texts(errors), failure);
+    QCOMPARE(TestSpies::texts(mirrorMessages).constLast(),
+        QStringLiteral("There are no (more) known working mirrors available"));
     QVERIFY(!QFile::exists(localPath));
 }
 

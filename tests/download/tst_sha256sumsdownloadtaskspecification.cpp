@@ -44,32 +44,42 @@ void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames_data()
     QTest::addColumn<QStringList>("mirrorsLeft");
     QTest::addColumn<int>("requests");
     QTest::addColumn<QString>("lastMessage"); // empty: not checked
+    QTest::addColumn<QString>("failure"); // the one error the task fails with; empty: none
 
     const QByteArray altered = QByteArray(goodList).replace('a', 'c');
     const QByteArray none;
     QTest::newRow("no key: nothing fetched")
-        << none << goodList << none << none << true << QStringList { "first" } << 0 << QString();
+        << none << goodList << none << none << true << QStringList { "first" } << 0 << QString()
+        << QString();
     QTest::newRow("the matching list") << goodList << goodList << none << none << true
-                                       << QStringList { "first" } << 1 << QString();
+                                       << QStringList { "first" } << 1 << QString() << QString();
     QTest::newRow("altered list, honest second mirror: the second's list")
         << goodList << altered << goodList << none << true << QStringList { "second" } << 2
-        << QString();
+        << QString() << QString();
     QTest::newRow("altered list on the only mirror: aborts")
         << goodList << altered << none << none << false << QStringList() << 1
-        << "Could not verify the file list of the product ini. Aborting";
+        << "Could not verify the file list of the product ini. Aborting"
+        << "The file list of the product ini failed its check on first, and no other mirror is "
+           "left";
+    QTest::newRow("altered list on both mirrors: aborts naming both")
+        << goodList << altered << altered << none << false << QStringList() << 2
+        << "Could not verify the file list of the product ini. Aborting"
+        << "The file list of the product ini failed its check on first, second, and no other "
+           "mirror is left";
     QTest::newRow("oversized list on the only mirror: aborts")
         << goodList << goodList + QByteArray(16 * 1024 * 1024, '#') << none << none << false
-        << QStringList() << 3 << "Could not verify the file list of the product ini. Aborting";
+        << QStringList() << 3 << "Could not verify the file list of the product ini. Aborting"
+        << "client_test.ini.sha256 on the mirrors is larger than the limit of 16 MiB";
     QTest::newRow("malformed list as published: refused, no mirror blamed")
         << malformedList << malformedList << goodList << none << false
-        << QStringList { "first", "second" } << 1
+        << QStringList { "first", "second" } << 1 << QString()
         << "The file list of the product ini is malformed; refusing it";
     QTest::newRow("matching copy in the session: kept")
         << goodList << altered << none << goodList << true << QStringList { "first" } << 0
-        << QString();
+        << QString() << QString();
     QTest::newRow("stale copy in the session: fetched again")
         << goodList << goodList << none << altered << true << QStringList { "first" } << 1
-        << QString();
+        << QString() << QString();
 }
 
 void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames()
@@ -82,6 +92,7 @@ void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames()
     QFETCH(QStringList, mirrorsLeft);
     QFETCH(int, requests);
     QFETCH(QString, lastMessage);
+    QFETCH(QString, failure);
 
     QTemporaryDir firstDir;
     QTemporaryDir secondDir;
@@ -112,6 +123,7 @@ void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames()
     QSignalSpy finished(&task, &TaskSpecification::finished);
     QSignalSpy canceled(&task, &TaskSpecification::canceled);
     QSignalSpy messages(&task, &TaskSpecification::message);
+    QSignalSpy errors(&task, &TaskSpecification::error);
     task.execute();
     QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty() || !canceled.isEmpty(), 20000);
 
@@ -124,6 +136,7 @@ void TestSha256SumsDownloadTaskSpecification::fetchesTheListTheIniNames()
     QCOMPARE(first->totalRequestCount() + second->totalRequestCount(), requests);
     if (!lastMessage.isEmpty())
         QCOMPARE(TestSpies::texts(messages).last(), lastMessage);
+    QCOMPARE(TestSpies::texts(errors), failure.isEmpty() ? QStringList() : QStringList { failure });
     if (passes && !published.isNull())
         QCOMPARE(TestFiles::read(session.filePath(listName)), published);
 }

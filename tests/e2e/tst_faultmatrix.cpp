@@ -78,6 +78,11 @@ QByteArray listed(const QByteArray& content)
         + QByteArray::number(content.size());
 }
 
+QByteArray sha256(const QByteArray& content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+}
+
 // Signs a product ini the way a vendor does: ".sig" with the RSA key, ".sig2" with Ed25519.
 bool sign(const QString& ini)
 {
@@ -91,6 +96,13 @@ bool givesReason(const Run& run)
 {
     return std::any_of(run.errors.cbegin(), run.errors.cend(),
         [](const QString& line) { return line.startsWith(QLatin1String("Reason: ")); });
+}
+
+// Whether a failed run gives exactly this reason, and says it only once.
+bool givesOnce(const Run& run, const QString& reason)
+{
+    return run.errors.count(QStringLiteral("Reason: ") + reason) == 1
+        && run.errors.filter(reason).size() == 1;
 }
 
 } // namespace
@@ -281,6 +293,9 @@ bool TestFaultMatrix::report(const char* title, const QList<Row>& rows)
 void TestFaultMatrix::mirrorFaults()
 {
     using S = TestHttpServer;
+    // What a run gives when its mirrors failed as a broken network would make them fail.
+    const QString noMirror
+        = QStringLiteral("No mirror could deliver the update; check the network connection.");
     const struct
     {
         const char* name;
@@ -288,27 +303,38 @@ void TestFaultMatrix::mirrorFaults()
         QString path;
         // The folder the faulty mirror serves: the release, or the one with the swapped ini.
         bool swappedIni;
+        // The reason a run against three faulty mirrors gives, exactly and once; empty where
+        // it depends on the order the mirrors were tried in.
+        QString reason;
     } faults[] = {
-        { "404", S::NotFound, QStringLiteral("*"), false },
-        { "500", S::InternalError, QStringLiteral("*"), false },
-        { "403", S::Forbidden, sigPath, false },
-        { "301 back to the path", S::MovedPermanently, QStringLiteral("*"), false },
-        { "302 back to the path", S::Found, QStringLiteral("*"), false },
-        { "302 to file://", S::RedirectToFile, filePath, false },
-        { "stall after headers", S::StallAfterHeaders, filePath, false },
-        { "stall mid-body", S::StallMidBody, filePath, false },
-        { "reset mid-body", S::ResetMidBody, filePath, false },
-        { "short body", S::ShortBody, filePath, false },
-        { "long Content-Length", S::LongContentLength, filePath, false },
-        { "wrong bytes", S::WrongBytes, filePath, false },
-        { "endless body", S::EndlessBody, filePath, false },
-        { "endless body", S::EndlessBody, iniPath, false },
-        { "endless body", S::EndlessBody, sigPath, false },
-        { "1 byte/s trickle", S::Trickle, filePath, false },
-        { "huge headers", S::OversizedHeaders, iniPath, false },
-        { "gzip-labelled plain bytes", S::GzipLabelled, QStringLiteral("*"), false },
-        { "broken chunked encoding", S::BrokenChunks, filePath, false },
-        { "another version's signed ini", S::Serve, iniPath, true },
+        { "404", S::NotFound, QStringLiteral("*"), false, noMirror },
+        { "500", S::InternalError, QStringLiteral("*"), false, noMirror },
+        { "403", S::Forbidden, sigPath, false, noMirror },
+        { "301 back to the path", S::MovedPermanently, QStringLiteral("*"), false, noMirror },
+        { "302 back to the path", S::Found, QStringLiteral("*"), false, noMirror },
+        { "302 to file://", S::RedirectToFile, filePath, false, noMirror },
+        { "stall after headers", S::StallAfterHeaders, filePath, false, noMirror },
+        { "stall mid-body", S::StallMidBody, filePath, false, noMirror },
+        { "reset mid-body", S::ResetMidBody, filePath, false, noMirror },
+        { "short body", S::ShortBody, filePath, false, noMirror },
+        { "long Content-Length", S::LongContentLength, filePath, false, noMirror },
+        { "wrong bytes", S::WrongBytes, filePath, false, {} },
+        { "endless body", S::EndlessBody, filePath, false,
+            QStringLiteral("files/data/added.bin on the mirrors is larger than the 300000 bytes "
+                           "listed for it") },
+        { "endless body", S::EndlessBody, iniPath, false,
+            QStringLiteral("client_macosx.ini on the mirrors is larger than the limit of 16 MiB") },
+        { "endless body", S::EndlessBody, sigPath, false,
+            QStringLiteral(
+                "client_macosx.ini.sig on the mirrors is larger than the limit of 64 KiB") },
+        { "1 byte/s trickle", S::Trickle, filePath, false, noMirror },
+        { "huge headers", S::OversizedHeaders, iniPath, false, noMirror },
+        { "gzip-labelled plain bytes", S::GzipLabelled, QStringLiteral("*"), false, {} },
+        { "broken chunked encoding", S::BrokenChunks, filePath, false, noMirror },
+        { "another version's signed ini", S::Serve, iniPath, true,
+            QStringLiteral("Could not verify the product ini file on any mirror: The product ini "
+                           "is for client_macosx version 3012, not client_macosx version 3013; "
+                           "refusing it") },
     };
     constexpr int rowsPerFault = 3;
     QList<Row> rows(std::size(faults) * rowsPerFault);
@@ -356,16 +382,19 @@ void TestFaultMatrix::mirrorFaults()
         });
 
         const QString all = installed.at(2 * i + 1);
+        const QString reason = fault.reason;
         startUpdater(all, { bad, bad, bad }, allFaulty, [=](const Run& run) {
             fill(row + 1, QStringLiteral("3 faulty"), run);
             const Snapshot after = installation(all);
-            const bool refused = run.exitCode != 0 && after == oldSnapshot && givesReason(run)
+            const bool refused = run.exitCode != 0 && after == oldSnapshot
+                && (reason.isEmpty() ? givesReason(run) : givesOnce(run, reason))
                 && !run.lines.contains(QStringLiteral("Update successfully finished"));
             // A fault that corrupts nothing may also end in the exact new version.
             const bool harmless = run.exitCode == 0 && after == newSnapshot;
             row[1].outcome = refused ? QStringLiteral("failed, unchanged")
                 : harmless           ? QStringLiteral("updated")
-                : after == oldSnapshot ? QStringLiteral("NO REASON GIVEN")
+                : after == oldSnapshot ? (givesReason(run) ? QStringLiteral("WRONG REASON")
+                                                           : QStringLiteral("NO REASON GIVEN"))
                                        : QStringLiteral("BROKEN");
             if (!refused && !harmless)
                 row[1].problem += describe(after, oldSnapshot) + QLatin1Char('\n')
@@ -397,6 +426,9 @@ void TestFaultMatrix::hostileReleases()
     // 64 MiB of zeros in a gzip of some 64 KiB, listed as unpacking to 1000 bytes.
     const QByteArray bomb = TestFiles::gzipped(zeros);
     const QByteArray packedText = TestFiles::gzipped("packed content\n");
+    const QByteArray fileList = sha256(text) + "  files/data/listed.txt\n";
+    // A valid list, padded with a comment line past the 16 MiB a list may have.
+    const QByteArray hugeList = fileList + "#" + QByteArray(17 << 20, 'x') + "\n";
     QByteArray manyEntries = "[delete]\n";
     for (int i = 0; i < 20000; ++i)
         manyEntries += "gone\\f" + QByteArray::number(i) + ".txt=\n";
@@ -415,54 +447,85 @@ void TestFaultMatrix::hostileReleases()
         // What an installation that took the release safely holds beyond the old version
         // (path below the bundle -> content); empty: it must be refused.
         QList<QMap<QString, QByteArray>> applied;
+        // The reason a refusal gives, exactly and once; empty where it names a temporary path.
+        QString reason;
     } releases[] = {
         { "../ in a name", "[files]\n..\\..\\..\\..\\escaped-key.txt=" + listed(text) + "\n",
-            { { QStringLiteral("escaped-key.txt"), text } }, {}, {}, {} },
+            { { QStringLiteral("escaped-key.txt"), text } }, {}, {}, {},
+            QStringLiteral("The update plan was refused: product ini contains unsafe path "
+                           "../../../../escaped-key.txt in section files") },
         { "../ in an unpacked name",
             "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
                 + "::../../../../escaped-unpacked.txt\n",
-            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {},
+            QStringLiteral("The update plan was refused: product ini contains unsafe path "
+                           "../../../../escaped-unpacked.txt in section files") },
         { "absolute unpacked name",
             "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
                 + "::" + work->filePath(QStringLiteral("escaped-absolute.txt")).toUtf8() + "\n",
-            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {}, {} },
         { "backslashes in a name",
             "[files]\np.gz=" + listed(packedText) + "::" + listed("packed content\n")
                 + "::..\\\\..\\\\..\\\\..\\\\escaped-backslash.txt\n",
-            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {} },
+            { { QStringLiteral("files/p.gz"), packedText } }, {}, {}, {}, {} },
         { "control character in a name",
             "[files]\ndata\\evil%0Aname.txt=" + listed(text) + "\n",
-            { { QStringLiteral("files/data/evil\nname.txt"), text } }, {}, {}, {} },
+            { { QStringLiteral("files/data/evil\nname.txt"), text } }, {}, {}, {},
+            QStringLiteral("The update plan was refused: product ini contains unsafe path "
+                           "data/evil\\nname.txt in section files") },
         { "symlink to a folder outside",
             "[files]\ndata\\link\\victim.txt=" + listed(text) + "\n",
             { { QStringLiteral("files/data/link/victim.txt"), text } },
             QStringLiteral("data/link"), outside,
-            { { { QStringLiteral("Contents/Resources/data/link/victim.txt"), text } } } },
+            { { { QStringLiteral("Contents/Resources/data/link/victim.txt"), text } } }, {} },
         { "symlink to a file outside",
             "[files]\ndata\\config.xml=" + listed(text) + "\n",
             { { QStringLiteral("files/data/config.xml"), text } },
             QStringLiteral("data/config.xml"), victim,
-            { { { QStringLiteral("Contents/Resources/data/config.xml"), text } } } },
+            { { { QStringLiteral("Contents/Resources/data/config.xml"), text } } }, {} },
         { "two entries, one destination",
             "[files]\ndata\\dup.txt=" + listed(text) + "\np.gz=" + listed(packedText)
                 + "::" + listed("packed content\n") + "::data/dup.txt\n",
             { { QStringLiteral("files/data/dup.txt"), text },
                 { QStringLiteral("files/p.gz"), packedText } },
-            {}, {},
-            { { { QStringLiteral("Contents/Resources/data/dup.txt"), text } },
-                { { QStringLiteral("Contents/Resources/data/dup.txt"), "packed content\n" } } } },
+            {}, {}, {},
+            QStringLiteral("The update plan was refused: product ini installs data/dup.txt twice "
+                           "(section files)") },
         { "gzip bomb",
             "[files]\nbomb.gz=" + listed(bomb) + "::" + listed(zeros.left(1000))
                 + "::data/bomb.bin\n",
-            { { QStringLiteral("files/bomb.gz"), bomb } }, {}, {}, {} },
+            { { QStringLiteral("files/bomb.gz"), bomb } }, {}, {}, {}, {} },
         { "30 MB ini",
             "[files]\ndata\\big-ini.txt=" + listed(text) + "\n;" + QByteArray(30 << 20, 'x')
                 + "\n",
-            { { QStringLiteral("files/data/big-ini.txt"), text } }, {}, {}, {} },
+            { { QStringLiteral("files/data/big-ini.txt"), text } }, {}, {}, {},
+            QStringLiteral("client_macosx.ini on the mirrors is larger than the limit of 16 MiB") },
+        { "file list that does not match the ini",
+            "sha256sums=" + sha256("another list") + "\n[files]\ndata\\listed.txt=" + listed(text)
+                + "\n",
+            { { QStringLiteral("files/data/listed.txt"), text },
+                { QStringLiteral("client_macosx.ini.sha256"), fileList } },
+            {}, {}, {},
+            QStringLiteral("The file list of the product ini failed its check on mirror0, and no "
+                           "other mirror is left") },
+        { "malformed file list",
+            "sha256sums=" + sha256("not a list\n") + "\n[files]\ndata\\listed.txt=" + listed(text)
+                + "\n",
+            { { QStringLiteral("files/data/listed.txt"), text },
+                { QStringLiteral("client_macosx.ini.sha256"), "not a list\n" } },
+            {}, {}, {},
+            QStringLiteral("The file list of the product ini is malformed; refusing it") },
+        { "17 MiB file list",
+            "sha256sums=" + sha256(hugeList) + "\n[files]\ndata\\listed.txt=" + listed(text) + "\n",
+            { { QStringLiteral("files/data/listed.txt"), text },
+                { QStringLiteral("client_macosx.ini.sha256"), hugeList } },
+            {}, {}, {},
+            QStringLiteral(
+                "client_macosx.ini.sha256 on the mirrors is larger than the limit of 16 MiB") },
         { "20,000 entries",
             "[files]\ndata\\many.txt=" + listed(text) + "\n" + manyEntries,
             { { QStringLiteral("files/data/many.txt"), text } }, {}, {},
-            { { { QStringLiteral("Contents/Resources/data/many.txt"), text } } } },
+            { { { QStringLiteral("Contents/Resources/data/many.txt"), text } } }, {} },
     };
 
     // Everything that may fail the test comes before the first run: the runs fill rows.
@@ -506,17 +569,20 @@ void TestFaultMatrix::hostileReleases()
         Row* const row = &rows[i];
         row->fault = QLatin1String(release.name);
         row->where = QStringLiteral("signed ini");
+        const QString reason = release.reason;
         startUpdater(root, { servers.at(i)->url() }, {}, [=](const Run& run) {
             row->message = QStringLiteral("exit %1: %2").arg(run.exitCode).arg(shownMessage(run));
             row->peakRssKiB = run.peakRssKiB;
             if (run.peakRssKiB < 0 || run.peakRssKiB > peakRssLimitKiB)
                 row->problem = QStringLiteral("peak RSS %1 KiB; ").arg(run.peakRssKiB);
             const Snapshot after = installation(root);
-            const bool refused = run.exitCode != 0 && after == before && givesReason(run);
+            const bool refused = run.exitCode != 0 && after == before
+                && (reason.isEmpty() ? givesReason(run) : givesOnce(run, reason));
             const bool applied = run.exitCode == 0 && safe.contains(after);
             row->outcome = refused ? QStringLiteral("refused, unchanged")
                 : applied          ? QStringLiteral("applied safely")
-                : after == before  ? QStringLiteral("NO REASON GIVEN")
+                : after == before  ? (givesReason(run) ? QStringLiteral("WRONG REASON")
+                                                       : QStringLiteral("NO REASON GIVEN"))
                                    : QStringLiteral("BROKEN");
             if (!refused && !applied)
                 row->problem += describe(after, before) + QLatin1Char('\n')

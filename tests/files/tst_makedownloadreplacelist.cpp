@@ -298,6 +298,14 @@ void tst_MakeDownloadReplaceList::plan_data()
                                   << QStringList() << QStringList()
                                   << "Warning: product ini contains invalid line in section files"
                                   << QStringList();
+    QTest::newRow("two entries for one file, across sections")
+        << "[a]\ninst\\x={md5:x}::1\n[b]\ninst\\x={md5:x}::1\n"
+        << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
+        << "Warning: product ini installs inst/x twice (section b)" << QStringList();
+    QTest::newRow("packed entry unpacked onto a plain one")
+        << "[files]\ninst\\a.dylib={md5:x}::1\npk\\a.gz={md5:x}::1::{md5:y}::1::inst/a.dylib\n"
+        << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
+        << "Warning: product ini installs inst/a.dylib twice (section files)" << QStringList();
     QTest::newRow("no product ini")
         << QString() << QStringList() << QStringList() << QStringList() << QStringList()
         << QStringList() << "No files in product ini" << QStringList();
@@ -399,14 +407,6 @@ void tst_MakeDownloadReplaceList::unsafePathsStopThePlan_data()
     QTest::newRow("section climbing out") << "[..]\nevil={md5:x}::1\n"
                                           << ".."
                                           << "..";
-    QTest::newRow("two entries for one file, across sections")
-        << "[a]\ninst\\x={md5:x}::1\n[b]\ninst\\x={md5:x}::1\n"
-        << "inst/x"
-        << "b";
-    QTest::newRow("packed entry unpacked onto a plain one")
-        << "[files]\ninst\\a.dylib={md5:x}::1\npk\\a.gz={md5:x}::1::{md5:y}::1::inst/a.dylib\n"
-        << "inst/a.dylib"
-        << "files";
     QTest::newRow("two entries for one session file")
         << "[a]\nk.gz={md5:x}::1::{md5:y}::1::inst/one\n[b]\nk.gz={md5:x}::1::{md5:y}::1::inst/"
            "two\n"
@@ -541,7 +541,7 @@ void tst_MakeDownloadReplaceList::linksOnTheWay_data()
     QTest::newRow("two names of one file through a link inside the root")
         << "[a]\ninst\\real\\x={md5:x}::1\n[b]\ninst\\alias\\x={md5:x}::1\n"
         << QStringList { "inst/real/x=old" } << insideRoot << QStringList()
-        << "Warning: product ini contains unsafe path inst/alias/x in section b" << QStringList()
+        << "Warning: product ini installs inst/alias/x twice (section b)" << QStringList()
         << QStringList() << QStringList();
     QTest::newRow("folder link inside the root: followed")
         << "[files]\ninst\\alias\\x={md5:new}::3\n"
@@ -728,8 +728,8 @@ void tst_MakeDownloadReplaceList::deltas_data()
     QTest::newRow("packed file: the whole file")
         << QStringLiteral("[files]\ninst\\a.txt.gz={md5:gz}::2::{md5:new}::3::inst/a.txt\n")
         << QStringLiteral("{sha256:old} 9 {sha256:delta} {sha256:new} files/inst/a.txt.gz\n")
-        << QString() << QStringList { "inst/a.txt=old" }
-        << QStringList { "files/inst/a.txt.gz=" } << QString();
+        << QString() << QStringList { "inst/a.txt=old" } << QStringList { "files/inst/a.txt.gz=" }
+        << QString();
     QTest::newRow("another file of the release where the delta would be kept")
         << ini + QStringLiteral("inst\\a.txt.delta={md5:other}::5\n") << deltas << QString()
         << QStringList { "inst/a.txt=old", "inst/a.txt.delta=other" }
