@@ -59,18 +59,15 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* sub)
 
 void ComposedTaskSpecification::executeSubTasks()
 {
-    state = TaskRunning;
-    ++runNumber;
-    const int n = qMin(int(pendingTasks.size()), maxParallel);
-    if (n == 0) {
-        subtasksDone();
-        return;
-    }
-    for (int i = 0; i < n; ++i)
-        emit startNextTask(runNumber);
+    beginRun(false);
 }
 
 void ComposedTaskSpecification::executeSubTasksNow()
+{
+    beginRun(true);
+}
+
+void ComposedTaskSpecification::beginRun(bool startNow)
 {
     state = TaskRunning;
     const quint64 run = ++runNumber;
@@ -79,8 +76,12 @@ void ComposedTaskSpecification::executeSubTasksNow()
         subtasksDone();
         return;
     }
-    for (int i = 0; i < n && run == runNumber && state == TaskRunning; ++i)
-        startPending(run);
+    for (int i = 0; i < n; ++i) {
+        if (!startNow)
+            emit startNextTask(run);
+        else if (run == runNumber && state == TaskRunning)
+            startPending(run);
+    }
 }
 
 void ComposedTaskSpecification::clearSubTasks()
@@ -160,11 +161,10 @@ void ComposedTaskSpecification::startPending(quint64 run)
         TaskSpecification* next = pendingTasks.takeFirst();
         runningTasks.append(next);
         starting = next;
-        startingEnded = false;
         next->execute();
         starting = nullptr;
         // The subtask's end may have ended this task or begun another run of it.
-        if (!startingEnded || run != runNumber || state != TaskRunning)
+        if (next->state != TaskFinished || run != runNumber || state != TaskRunning)
             return;
         if (turn.hasExpired()) {
             emit startNextTask(run);
@@ -178,9 +178,8 @@ void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* sub)
     if (state != TaskRunning || !runningTasks.removeOne(sub))
         return;
     doneTasks.append(sub);
-    if (sub == starting)
-        startingEnded = true;
-    else
+    // One that ends inside startPending() is followed there.
+    if (sub != starting)
         emit startNextTask(runNumber);
 }
 

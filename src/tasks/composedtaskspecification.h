@@ -80,6 +80,8 @@ private slots:
 
 private:
     bool startsStopped() const;
+    // Begins a run: its first subtasks start from the event loop, or with startNow in this call.
+    void beginRun(bool startNow);
     // Disconnects the subtask from this task both ways.
     void cutOff(TaskSpecification* sub);
     // Starts pending subtasks one after the other as long as each ends inside its execute()
@@ -89,9 +91,8 @@ private:
     void countProgress(const TaskSpecification* sub, double scaledProgress);
 
     quint64 runNumber = 0;
-    // The subtask startPending() is executing, and whether it ended meanwhile.
+    // The subtask startPending() is executing.
     TaskSpecification* starting = nullptr;
-    bool startingEnded = false;
     // The subtasks' progress as last reported, and its sum: kept up to date on every report,
     // since summing every subtask on each would cost a replacement of thousands of files a
     // time quadratic in their number.
