@@ -24,14 +24,16 @@ ComposedTaskSpecification::~ComposedTaskSpecification()
     // The subtasks die with this task, as its children, once they are cut off from it: nothing
     // they send while they go may reach a task half destroyed. A deleteLater() here would make
     // each of them search the whole posted-event list as it dies, quadratic in their number.
-    for (TaskSpecification* sub : std::as_const(subTasks))
-        cutOff(sub);
+    cutOffSubTasks();
 }
 
-void ComposedTaskSpecification::cutOff(TaskSpecification* sub)
+void ComposedTaskSpecification::cutOffSubTasks()
 {
-    disconnect(sub, nullptr, this, nullptr);
-    disconnect(this, nullptr, sub, nullptr);
+    // The broadcast to the subtasks goes in one step: cut per subtask, each cut would search
+    // every receiver, quadratic in their number. Nothing else listens to it.
+    disconnect(this, &TaskSpecification::otherTaskCancelled, nullptr, nullptr);
+    for (TaskSpecification* sub : std::as_const(subTasks))
+        disconnect(sub, nullptr, this, nullptr);
 }
 
 void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
@@ -86,10 +88,9 @@ void ComposedTaskSpecification::beginRun(bool startNow)
 
 void ComposedTaskSpecification::clearSubTasks()
 {
-    for (TaskSpecification* sub : std::as_const(subTasks)) {
-        cutOff(sub);
+    cutOffSubTasks();
+    for (TaskSpecification* sub : std::as_const(subTasks))
         sub->deleteLater();
-    }
     subTasks.clear();
     countedProgress.clear();
     progressSum = 0.0;

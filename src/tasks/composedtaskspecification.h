@@ -82,8 +82,8 @@ private:
     bool startsStopped() const;
     // Begins a run: its first subtasks start from the event loop, or with startNow in this call.
     void beginRun(bool startNow);
-    // Disconnects the subtask from this task both ways.
-    void cutOff(TaskSpecification* sub);
+    // Disconnects the subtasks from this task both ways.
+    void cutOffSubTasks();
     // Starts pending subtasks one after the other as long as each ends inside its execute()
     // and the turn's time lasts; reports the end once none is pending or running.
     void startPending(quint64 run);
