@@ -39,6 +39,9 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     lastMessages.clear();
     // Every step is decided before the first one: the journal holds them all from the start.
     QList<RollbackData> plan;
+    // A file takes four entries at most: a left-over copy moved, the new file, the installed
+    // copy kept aside, the install.
+    plan.reserve(4 * replaceList->size());
     rollbackList.journalFile = &journalFile;
     makeFileReplaceTasks(makeSubdirTasks(plan) > 0, plan);
     if (!journalFile.create(plan)) {
