@@ -18,8 +18,10 @@ bool runToEnd(TaskSpecification& task)
     QEventLoop loop;
     QObject::connect(&task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
     QObject::connect(&task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
+    // One stream for all: a stream made per line would stat stderr each time.
+    static QTextStream log(stderr);
     QObject::connect(&task, &TaskSpecification::message,
-        [](const QString& text) { QTextStream(stderr) << text << '\n'; });
+        [](const QString& text) { log << text << '\n'; });
     task.execute();
     if (task.state == TaskSpecification::TaskRunning)
         loop.exec();

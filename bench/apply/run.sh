@@ -2,9 +2,9 @@
 # Benchmark of the file replacement: the updater replaces every installed file from its session
 # directory (journal, copy to a temporary name, keep the old copy aside, rename into place, flush,
 # commit, then delete the "_old_" copies), against rsync -a (which, like the updater, never
-# overwrites a file in place: it writes a temporary file and renames it), cp -a (the unsafe
-# floor) and cp -a followed by sync (the updater makes the new files durable before it deletes
-# the old copies). Two installations: the one of the plan benchmark (2,000 files, 1 GiB in all)
+# overwrites a file in place: it writes a temporary file and renames it; alone, and followed by
+# sync, which makes it the same safe work as ours), cp -a (the unsafe floor) and cp -a followed
+# by sync (the updater makes the new files durable before it deletes the old copies). Two installations: the one of the plan benchmark (2,000 files, 1 GiB in all)
 # and 2,000 files of 64 KiB. Page cache warm; the installation is restored before every measured
 # run, and the tools take turns run by run. Prints medians and the ratios.
 #
@@ -69,6 +69,7 @@ run_case() {
             || { echo "not replaced: $(cat "$work/stdout")" >&2; exit 1; }
         # -I: every file is sent, as the updater replaces every file of its list.
         timed rsync rsync -a -I "$session/tree/" "$install/tree/"
+        timed rsyncsync sh -c 'rsync -a -I "$1/" "$2/" && sync' sh "$session/tree" "$install/tree"
         timed cp cp -a "$session/tree/." "$install/tree/"
         timed cpsync sh -c 'cp -a "$1/." "$2/" && sync' sh "$session/tree" "$install/tree"
     done
@@ -76,6 +77,8 @@ run_case() {
     ours_wall=$wall ours_rss=$rss
     median rsync
     report "$label" "$ours_wall" "$ours_rss" "rsync -a" "$wall" "$rss" "<= 1.0"
+    median rsyncsync
+    report "$label" "$ours_wall" "$ours_rss" "rsync+sync" "$wall" "$rss" "same safe work, <= 1.0"
     median cp
     report "$label" "$ours_wall" "$ours_rss" "cp -a" "$wall" "$rss" "unsafe floor"
     median cpsync
