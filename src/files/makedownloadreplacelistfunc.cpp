@@ -20,6 +20,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <atomic>
+
 #include <sys/stat.h>
 
 // One key of the product ini, read and checked for safe paths but not yet compared with the disk.
@@ -59,8 +61,10 @@ bool matches(const QString& path, const QString& md5, const QString& sha256 = QS
 // (no MD5 when it is no regular file or could not be read).
 struct InstalledFile
 {
-    struct stat status;
+    struct stat status {};
     StatCache::Digests digests;
+    // Read to get its MD5: the cache could not vouch for it.
+    bool hashed = false;
 };
 
 // An installed file is current when its MD5 is the listed one; the cache spares the hashing of
@@ -74,8 +78,11 @@ bool isCurrent(const QString& path, const QString& relativePath, const QByteArra
         return false;
     if (trustCache)
         found.digests = cache.lookup(relativePath, found.status);
-    if (found.digests.md5.isEmpty() && FileDigest::md5(path, found.digests.md5) != FileBlockReader::Ok)
-        return false;
+    if (found.digests.md5.isEmpty()) {
+        found.hashed = true;
+        if (FileDigest::md5(path, found.digests.md5) != FileBlockReader::Ok)
+            return false;
+    }
     cache.record(relativePath, found.status, found.digests.md5, found.digests.sha256);
     return found.digests.md5 == md5.toLower();
 }
@@ -256,7 +263,10 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
     const QString tempDir = configuration->tempDir;
     StatCache& cache = plan.statCache;
     const bool trustCache = !configuration->verifyAll;
-    const auto inspect = [tempDir, &cache, trustCache](const Entry& entry) {
+    // What the log tells of the cache's worth: checks run on every core at once.
+    std::atomic<int> examined { 0 };
+    std::atomic<int> hashed { 0 };
+    const auto inspect = [tempDir, &cache, trustCache, &examined, &hashed](const Entry& entry) {
         if (!entry.deletePath.isEmpty())
             return QFile::exists(Configuration::getAppRootFilePath(entry.deletePath)) ? Delete
                                                                                       : NothingToDo;
@@ -266,7 +276,12 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         const QByteArray md5
             = (replace.hasUnzip() ? replace.unzippedMd5 : entry.download.md5).toLatin1();
         InstalledFile found;
-        if (isCurrent(installed, relativePath, md5, cache, trustCache, found)) {
+        const bool current = isCurrent(installed, relativePath, md5, cache, trustCache, found);
+        if (S_ISREG(found.status.st_mode))
+            ++examined;
+        if (found.hashed)
+            ++hashed;
+        if (current) {
             // A copy kept aside by an interrupted update may go once its file is known good;
             // those of the updater's own files are removed by the next start.
             const bool special = Configuration::isSpecialFileName(
@@ -332,6 +347,10 @@ void MakeDownloadReplaceListFunc::checkEntries(const QList<Entry>& entries, int 
         }
         }
     }
+    emit message(
+        QStringLiteral("Hashed %1 of %2 installed files (the others unchanged since last hashed)")
+            .arg(hashed.load())
+            .arg(examined.load()));
 }
 
 // With a file list named by the signed ini, every download must match its SHA-256 as well as

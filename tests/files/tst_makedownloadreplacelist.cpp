@@ -107,7 +107,9 @@ private:
     struct Result
     {
         qint32 state;
+        // All but the count of hashed files, which has a field (and a test) of its own.
         QStringList messages;
+        QString hashed;
         QStringList errors;
         // The one error a refused plan ends with: its last message, which says why.
         QStringList refusal() const
@@ -159,7 +161,12 @@ tst_MakeDownloadReplaceList::Result tst_MakeDownloadReplaceList::runPlan(FileSpe
     Result result;
     MakeDownloadReplaceListTaskSpecification task(&configuration, plan, nullptr, 0.05);
     connect(&task, &TaskSpecification::message, this,
-        [&result](const QString& text) { result.messages.append(text); });
+        [&result](const QString& text) {
+            if (text.startsWith(QStringLiteral("Hashed ")))
+                result.hashed = text;
+            else
+                result.messages.append(text);
+        });
     connect(&task, &TaskSpecification::error, this,
         [&result](const QString& text) { result.errors.append(text); });
     task.execute();
@@ -908,18 +915,20 @@ void tst_MakeDownloadReplaceList::statCache_data()
     QTest::addColumn<QString>("cache");
     QTest::addColumn<bool>("replaced");
     QTest::addColumn<QString>("note");
+    QTest::addColumn<int>("hashed");
 
     // A cache that claims other content for the file is what shows whether it was believed.
-    QTest::newRow("a cache written after the file is trusted") << "false claim" << true << "";
+    QTest::newRow("a cache written after the file is trusted") << "false claim" << true << "" << 0;
     QTest::newRow("racily clean: written in the file's tick")
-        << "false claim, same tick" << false << "";
-    QTest::newRow("damaged") << "false claim, damaged" << false << "(damaged)";
+        << "false claim, same tick" << false << "" << 1;
+    QTest::newRow("damaged") << "false claim, damaged" << false << "(damaged)" << 1;
     QTest::newRow("copied from another installation")
-        << "false claim, other root" << false << "(another version's, or another installation's)";
-    QTest::newRow("--verify-all") << "false claim, verify all" << false << "";
+        << "false claim, other root" << false << "(another version's, or another installation's)"
+        << 1;
+    QTest::newRow("--verify-all") << "false claim, verify all" << false << "" << 1;
     // touch restores the modification time, never the change time.
     QTest::newRow("rewritten in place, size and time restored")
-        << "true, then rewritten" << true << "";
+        << "true, then rewritten" << true << "" << 1;
 }
 
 void tst_MakeDownloadReplaceList::statCache()
@@ -927,6 +936,7 @@ void tst_MakeDownloadReplaceList::statCache()
     QFETCH(QString, cache);
     QFETCH(bool, replaced);
     QFETCH(QString, note);
+    QFETCH(int, hashed);
 
     const QString file = root + QStringLiteral("inst/a.txt");
     QVERIFY(writeFile(file, "aaaa"));
@@ -975,6 +985,9 @@ void tst_MakeDownloadReplaceList::statCache()
     QCOMPARE(notes.size(), note.isEmpty() ? 0 : 1);
     if (!note.isEmpty())
         QVERIFY2(notes.first().contains(note), qPrintable(notes.first()));
+    QCOMPARE(result.hashed,
+        QStringLiteral("Hashed %1 of 1 installed files (the others unchanged since last hashed)")
+            .arg(hashed));
 }
 
 QTEST_GUILESS_MAIN(tst_MakeDownloadReplaceList)
