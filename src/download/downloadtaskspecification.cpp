@@ -178,7 +178,10 @@ bool DownloadTaskSpecification::rejectStatus()
         finishAbsent();
         return true;
     }
-    mirrors->removeMirror(currentMirror.name);
+    if (status.toInt() == 404)
+        mirrors->removeNotPublishing(currentMirror.name, remotePath);
+    else
+        mirrors->removeMirror(currentMirror.name);
     // One multi-argument arg(): a URL may hold "%2"-like escapes.
     errorRetry(QStringLiteral("%1 returned %2").arg(attemptUrl(), QString::number(status.toInt())));
     return true;

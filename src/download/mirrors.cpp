@@ -142,10 +142,30 @@ int Mirrors::addMirrorError(const QString& name)
         return index;
     emit message(tr("Mirror %1 failed too many times, removing").arg(mirror.name));
     mirrorList.removeAt(index);
+    lostOtherwise = true;
     return index;
 }
 
 int Mirrors::removeMirror(const QString& name)
+{
+    const int index = drop(name);
+    if (index >= 0)
+        lostOtherwise = true;
+    return index;
+}
+
+void Mirrors::removeNotPublishing(const QString& name, const QString& remotePath)
+{
+    if (drop(name) >= 0 && notPublished.isEmpty())
+        notPublished = remotePath;
+}
+
+QString Mirrors::unpublished() const
+{
+    return lostOtherwise ? QString() : notPublished;
+}
+
+int Mirrors::drop(const QString& name)
 {
     const int index = getMirrorIndex(name);
     if (index >= 0)

@@ -46,6 +46,12 @@ public:
     int addMirrorError(const QString& name);
     // Removes the mirror silently; returns its former index, or -1.
     int removeMirror(const QString& name);
+    // Removes a mirror that answered "not found" for remotePath, a file it must have.
+    void removeNotPublishing(const QString& name, const QString& remotePath);
+    // The first file a mirror was removed for lacking, while no mirror went for anything
+    // else: a run that ran out of mirrors then was refused by each, not cut off by the
+    // network. Empty otherwise.
+    QString unpublished() const;
     // After a file and its signature failed their check: removes the mirror when it served
     // both. A pair from two mirrors blames neither, as either half may be the bad one; the
     // caller fetches the pair again, from one mirror.
@@ -56,4 +62,10 @@ public:
 signals:
     void message(QString message);
     void fatalError(QString errorMessage);
+
+private:
+    int drop(const QString& name);
+
+    QString notPublished;
+    bool lostOtherwise = false;
 };

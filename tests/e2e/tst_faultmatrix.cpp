@@ -307,7 +307,9 @@ void TestFaultMatrix::mirrorFaults()
         // it depends on the order the mirrors were tried in.
         QString reason;
     } faults[] = {
-        { "404", S::NotFound, QStringLiteral("*"), false, noMirror },
+        { "404", S::NotFound, QStringLiteral("*"), false,
+            QStringLiteral("No mirror has client_macosx.ini of this version (each answered "
+                           "\"not found\"): the version is not completely published yet.") },
         { "500", S::InternalError, QStringLiteral("*"), false, noMirror },
         { "403", S::Forbidden, sigPath, false, noMirror },
         { "301 back to the path", S::MovedPermanently, QStringLiteral("*"), false, noMirror },
