@@ -33,6 +33,8 @@ private slots:
     void errorTolerance_data();
     void errorTolerance();
     void unknownNamesChangeNothing();
+    void unpublishedOnlyWhileEveryLossWasNotFound_data();
+    void unpublishedOnlyWhileEveryLossWasNotFound();
     void duplicateNamesHitFirst();
     void mirrorUrl_data();
     void mirrorUrl();
@@ -311,6 +313,51 @@ void TestMirrors::unknownNamesChangeNothing()
     QCOMPARE(mirrors.mirrorList.at(0).useCount, 1);
     QCOMPARE(mirrors.mirrorList.at(0).errorCount, 1);
     QCOMPARE(messages.size(), 0);
+}
+
+void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound_data()
+{
+    // What happens to the mirrors a, b and c, in order: "MIRROR 404 PATH", "MIRROR removed",
+    // "MIRROR errors" (one more than its tolerance).
+    QTest::addColumn<QStringList>("losses");
+    QTest::addColumn<QString>("unpublished");
+
+    QTest::newRow("none lost") << QStringList() << QString();
+    QTest::newRow("all lacked a file: the first named")
+        << QStringList { "a 404 client_macosx.ini", "b 404 files/a.bin", "c 404 client_macosx.ini" }
+        << "client_macosx.ini";
+    QTest::newRow("one removed for another fault")
+        << QStringList { "a 404 client_macosx.ini", "b removed", "c 404 client_macosx.ini" }
+        << QString();
+    QTest::newRow("one failed too often")
+        << QStringList { "a errors", "b 404 files/a.bin", "c 404 files/a.bin" } << QString();
+    QTest::newRow("a mirror no longer listed counts nothing")
+        << QStringList { "x 404 files/a.bin" } << QString();
+}
+
+void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound()
+{
+    QFETCH(QStringList, losses);
+    QFETCH(QString, unpublished);
+    Mirrors mirrors(nullptr);
+    for (const char* name : { "a", "b", "c" }) {
+        FTPSiteAccessData mirror;
+        mirror.name = QString::fromLatin1(name);
+        mirror.retries = 1;
+        mirrors.mirrorList.append(mirror);
+    }
+    for (const QString& loss : std::as_const(losses)) {
+        const QStringList fields = loss.split(QLatin1Char(' '));
+        const QString& mirror = fields.at(0);
+        if (fields.at(1) == QLatin1String("404"))
+            mirrors.removeNotPublishing(mirror, fields.at(2));
+        else if (fields.at(1) == QLatin1String("removed"))
+            mirrors.removeMirror(mirror);
+        else
+            for (int n = 0; n < 2; ++n)
+                mirrors.addMirrorError(mirror);
+    }
+    QCOMPARE(mirrors.unpublished(), unpublished);
 }
 
 void TestMirrors::duplicateNamesHitFirst()
