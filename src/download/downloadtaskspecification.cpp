@@ -53,7 +53,6 @@ void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
     state = TaskRunning;
-    oversizeReason.clear();
     startDownload();
 }
 
@@ -77,9 +76,11 @@ void DownloadTaskSpecification::startDownload()
 {
     const int choice = chooseMirror();
     if (choice == Mirrors::NoMirrorLeft) {
-        // A mirror that sent too much was reached: the file, not the network, is what failed.
-        if (!oversizeReason.isEmpty() && !userCancelRequested)
-            emit error(oversizeReason);
+        // A mirror that sent too much of a file was reached: the file, not the network, is what
+        // failed; without a reason the run would read as cut off.
+        const QString blame = mirrors->takeBlame();
+        if (!blame.isEmpty() && !userCancelRequested)
+            emit error(blame);
         errorCancel();
         return;
     }
@@ -264,11 +265,12 @@ bool DownloadTaskSpecification::readData()
         // A mirror that sends more than the file can hold is faulty or hostile; nothing past
         // the limit reaches the disk.
         if (bytesWritten + bytesRead > sizeLimit()) {
-            oversizeReason = initialExpectedSize > 0
-                ? QStringLiteral("%1 on the mirrors is larger than the %2 bytes listed for it")
-                      .arg(remotePath, QString::number(initialExpectedSize))
-                : QStringLiteral("%1 on the mirrors is larger than the limit of %2")
-                      .arg(remotePath, QLocale::c().formattedDataSize(unknownSizeLimit, 0));
+            mirrors->blameOversize(remotePath,
+                initialExpectedSize > 0
+                    ? QStringLiteral("%1 on the mirrors is larger than the %2 bytes listed for it")
+                          .arg(remotePath, QString::number(initialExpectedSize))
+                    : QStringLiteral("%1 on the mirrors is larger than the limit of %2")
+                          .arg(remotePath, QLocale::c().formattedDataSize(unknownSizeLimit, 0)));
             // What it sent before is suspect too.
             errorRetry(QStringLiteral("file %1 is larger than expected on mirror %2")
                            .arg(remotePath, currentMirror.name),
@@ -342,6 +344,7 @@ void DownloadTaskSpecification::onDownloadFinished()
 void DownloadTaskSpecification::downloadFinished()
 {
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
+    mirrors->clearBlame(remotePath);
     releaseMirrorUse();
     finish();
 }

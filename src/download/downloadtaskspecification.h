@@ -121,7 +121,4 @@ private:
     bool holdsMirrorUse = false;
     // The attempt's reply has shown its status and headers.
     bool headersReceived = false;
-    // Set once a mirror sent more than the file may hold: the reason the download gives when it
-    // runs out of mirrors, instead of none, which would read as a network failure.
-    QString oversizeReason;
 };

@@ -165,6 +165,26 @@ QString Mirrors::unpublished() const
     return lostOtherwise ? QString() : notPublished;
 }
 
+void Mirrors::blameOversize(const QString& remotePath, const QString& reason)
+{
+    clearBlame(remotePath);
+    blames.append({ remotePath, reason });
+}
+
+void Mirrors::clearBlame(const QString& remotePath)
+{
+    blames.removeIf([&remotePath](const QPair<QString, QString>& blame) {
+        return blame.first == remotePath;
+    });
+}
+
+QString Mirrors::takeBlame()
+{
+    const QString reason = blames.isEmpty() ? QString() : blames.first().second;
+    blames.clear();
+    return reason;
+}
+
 int Mirrors::drop(const QString& name)
 {
     const int index = getMirrorIndex(name);

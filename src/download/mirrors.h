@@ -2,7 +2,9 @@
 
 #include "ftpsiteaccessdata.h"
 
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVector>
 
@@ -52,6 +54,13 @@ public:
     // else: a run that ran out of mirrors then was refused by each, not cut off by the
     // network. Empty otherwise.
     QString unpublished() const;
+    // A mirror sent more of remotePath than the file may hold: the file, not the network, is
+    // to blame when the run runs out of mirrors, until it arrives whole after all (clearBlame).
+    void blameOversize(const QString& remotePath, const QString& reason);
+    void clearBlame(const QString& remotePath);
+    // The first reason still standing, given once, to whichever download finds no mirror left
+    // first: that need not be the download the reason is about.
+    QString takeBlame();
     // After a file and its signature failed their check: removes the mirror when it served
     // both. A pair from two mirrors blames neither, as either half may be the bad one; the
     // caller fetches the pair again, from one mirror.
@@ -68,4 +77,6 @@ private:
 
     QString notPublished;
     bool lostOtherwise = false;
+    // In the order they were found: the remote path, and why it is to blame.
+    QList<QPair<QString, QString>> blames;
 };

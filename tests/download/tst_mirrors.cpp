@@ -35,6 +35,8 @@ private slots:
     void unknownNamesChangeNothing();
     void unpublishedOnlyWhileEveryLossWasNotFound_data();
     void unpublishedOnlyWhileEveryLossWasNotFound();
+    void oversizeBlameStandsUntilTheFileArrives_data();
+    void oversizeBlameStandsUntilTheFileArrives();
     void duplicateNamesHitFirst();
     void mirrorUrl_data();
     void mirrorUrl();
@@ -358,6 +360,37 @@ void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound()
                 mirrors.addMirrorError(mirror);
     }
     QCOMPARE(mirrors.unpublished(), unpublished);
+}
+
+void TestMirrors::oversizeBlameStandsUntilTheFileArrives_data()
+{
+    // "blame PATH" or "arrived PATH", in order; then the blame taken twice.
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("taken");
+
+    QTest::newRow("none") << QStringList() << QString();
+    QTest::newRow("the first standing, given once")
+        << QStringList { "blame a.bin", "blame b.bin" } << "a.bin too large";
+    QTest::newRow("arrived whole after all")
+        << QStringList { "blame a.bin", "arrived a.bin" } << QString();
+    QTest::newRow("another file's blame still stands")
+        << QStringList { "blame a.bin", "blame b.bin", "arrived a.bin" } << "b.bin too large";
+}
+
+void TestMirrors::oversizeBlameStandsUntilTheFileArrives()
+{
+    QFETCH(QStringList, events);
+    QFETCH(QString, taken);
+    Mirrors mirrors(nullptr);
+    for (const QString& event : std::as_const(events)) {
+        const QString path = event.section(QLatin1Char(' '), 1);
+        if (event.startsWith(QStringLiteral("blame ")))
+            mirrors.blameOversize(path, path + QStringLiteral(" too large"));
+        else
+            mirrors.clearBlame(path);
+    }
+    QCOMPARE(mirrors.takeBlame(), taken);
+    QCOMPARE(mirrors.takeBlame(), QString());
 }
 
 void TestMirrors::duplicateNamesHitFirst()
