@@ -20,8 +20,8 @@ bool runToEnd(TaskSpecification& task)
     QObject::connect(&task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
     // One stream for all: a stream made per line would stat stderr each time.
     static QTextStream log(stderr);
-    QObject::connect(&task, &TaskSpecification::message,
-        [](const QString& text) { log << text << '\n'; });
+    QObject::connect(
+        &task, &TaskSpecification::message, [](const QString& text) { log << text << '\n'; });
     task.execute();
     if (task.state == TaskSpecification::TaskRunning)
         loop.exec();

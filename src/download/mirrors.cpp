@@ -173,9 +173,8 @@ void Mirrors::blameOversize(const QString& remotePath, const QString& reason)
 
 void Mirrors::clearBlame(const QString& remotePath)
 {
-    blames.removeIf([&remotePath](const QPair<QString, QString>& blame) {
-        return blame.first == remotePath;
-    });
+    blames.removeIf(
+        [&remotePath](const QPair<QString, QString>& blame) { return blame.first == remotePath; });
 }
 
 QString Mirrors::takeBlame()

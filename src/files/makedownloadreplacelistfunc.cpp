@@ -61,7 +61,7 @@ bool matches(const QString& path, const QString& md5, const QString& sha256 = QS
 // (no MD5 when it is no regular file or could not be read).
 struct InstalledFile
 {
-    struct stat status {};
+    struct stat status = {};
     StatCache::Digests digests;
     // Read to get its MD5: the cache could not vouch for it.
     bool hashed = false;

@@ -227,8 +227,7 @@ QByteArray RollbackJournalFile::encode(const QString& path) const
     // general way costs more than the rest of an entry.
     const bool below = path.size() > root.size() + 1 && path.startsWith(root)
         && path.at(root.size()) == QLatin1Char('/') && QDir::cleanPath(path) == path;
-    const QString relative
-        = below ? path.mid(root.size() + 1) : QDir(root).relativeFilePath(path);
+    const QString relative = below ? path.mid(root.size() + 1) : QDir(root).relativeFilePath(path);
     return relative.toUtf8().toPercentEncoding("/");
 }
 

@@ -325,12 +325,10 @@ void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound_data()
     QTest::addColumn<QString>("unpublished");
 
     QTest::newRow("none lost") << QStringList() << QString();
-    QTest::newRow("all lacked a file: the first named")
-        << QStringList { "a 404 client_macosx.ini", "b 404 files/a.bin", "c 404 client_macosx.ini" }
-        << "client_macosx.ini";
-    QTest::newRow("one removed for another fault")
-        << QStringList { "a 404 client_macosx.ini", "b removed", "c 404 client_macosx.ini" }
-        << QString();
+    QTest::newRow("all lacked a file: the first named") << QStringList { "a 404 client_macosx.ini",
+        "b 404 files/a.bin", "c 404 client_macosx.ini" } << "client_macosx.ini";
+    QTest::newRow("one removed for another fault") << QStringList { "a 404 client_macosx.ini",
+        "b removed", "c 404 client_macosx.ini" } << QString();
     QTest::newRow("one failed too often")
         << QStringList { "a errors", "b 404 files/a.bin", "c 404 files/a.bin" } << QString();
     QTest::newRow("a mirror no longer listed counts nothing")

@@ -160,13 +160,12 @@ tst_MakeDownloadReplaceList::Result tst_MakeDownloadReplaceList::runPlan(FileSpe
 {
     Result result;
     MakeDownloadReplaceListTaskSpecification task(&configuration, plan, nullptr, 0.05);
-    connect(&task, &TaskSpecification::message, this,
-        [&result](const QString& text) {
-            if (text.startsWith(QStringLiteral("Hashed ")))
-                result.hashed = text;
-            else
-                result.messages.append(text);
-        });
+    connect(&task, &TaskSpecification::message, this, [&result](const QString& text) {
+        if (text.startsWith(QStringLiteral("Hashed ")))
+            result.hashed = text;
+        else
+            result.messages.append(text);
+    });
     connect(&task, &TaskSpecification::error, this,
         [&result](const QString& text) { result.errors.append(text); });
     task.execute();
