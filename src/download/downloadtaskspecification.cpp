@@ -76,8 +76,8 @@ void DownloadTaskSpecification::startDownload()
 {
     const int choice = chooseMirror();
     if (choice == Mirrors::NoMirrorLeft) {
-        // A mirror that sent too much of a file was reached: the file, not the network, is what
-        // failed; without a reason the run would read as cut off.
+        // Where a file, not the network, is what failed (too large, or on no mirror), the run
+        // says so; without a reason it would read as cut off.
         const QString blame = mirrors->takeBlame();
         if (!blame.isEmpty() && !userCancelRequested)
             emit error(blame);

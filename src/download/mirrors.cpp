@@ -160,11 +160,6 @@ void Mirrors::removeNotPublishing(const QString& name, const QString& remotePath
         notPublished = remotePath;
 }
 
-QString Mirrors::unpublished() const
-{
-    return lostOtherwise ? QString() : notPublished;
-}
-
 void Mirrors::blameOversize(const QString& remotePath, const QString& reason)
 {
     clearBlame(remotePath);
@@ -179,8 +174,15 @@ void Mirrors::clearBlame(const QString& remotePath)
 
 QString Mirrors::takeBlame()
 {
-    const QString reason = blames.isEmpty() ? QString() : blames.first().second;
+    QString reason;
+    if (!blames.isEmpty())
+        reason = blames.first().second;
+    else if (!notPublished.isEmpty() && !lostOtherwise)
+        reason = QStringLiteral("No mirror has %1 of this version (each answered \"not found\"): "
+                                "the version is not completely published yet.")
+                     .arg(notPublished);
     blames.clear();
+    notPublished.clear();
     return reason;
 }
 

@@ -50,16 +50,15 @@ public:
     int removeMirror(const QString& name);
     // Removes a mirror that answered "not found" for remotePath, a file it must have.
     void removeNotPublishing(const QString& name, const QString& remotePath);
-    // The first file a mirror was removed for lacking, while no mirror went for anything
-    // else: a run that ran out of mirrors then was refused by each, not cut off by the
-    // network. Empty otherwise.
-    QString unpublished() const;
     // A mirror sent more of remotePath than the file may hold: the file, not the network, is
     // to blame when the run runs out of mirrors, until it arrives whole after all (clearBlame).
     void blameOversize(const QString& remotePath, const QString& reason);
     void clearBlame(const QString& remotePath);
-    // The first reason still standing, given once, to whichever download finds no mirror left
-    // first: that need not be the download the reason is about.
+    // Why the run ran out of mirrors when a file, not the network, is to blame: the first
+    // oversize still standing, else the first file mirrors were removed for lacking while none
+    // went for anything else (every mirror refused it). Given once, to whichever download finds
+    // no mirror left first: that need not be the download the reason is about. Empty when the
+    // network is to blame.
     QString takeBlame();
     // After a file and its signature failed their check: removes the mirror when it served
     // both. A pair from two mirrors blames neither, as either half may be the bad one; the

@@ -303,10 +303,6 @@ void UpdateEngine::onTaskCanceled()
     if (runFailure.isEmpty()) {
         if (mainTask->state == TaskSpecification::TaskUserCanceled)
             runFailure = QStringLiteral("The update was aborted.");
-        else if (mirrors && mirrors->noMirrorsReported && !mirrors->unpublished().isEmpty())
-            runFailure = QStringLiteral("No mirror has %1 of this version (each answered \"not "
-                                        "found\"): the version is not completely published yet.")
-                             .arg(mirrors->unpublished());
         else if (mirrors && mirrors->noMirrorsReported)
             runFailure = QStringLiteral("No mirror could deliver the update; check the network "
                                         "connection.");

@@ -33,10 +33,8 @@ private slots:
     void errorTolerance_data();
     void errorTolerance();
     void unknownNamesChangeNothing();
-    void unpublishedOnlyWhileEveryLossWasNotFound_data();
-    void unpublishedOnlyWhileEveryLossWasNotFound();
-    void oversizeBlameStandsUntilTheFileArrives_data();
-    void oversizeBlameStandsUntilTheFileArrives();
+    void blameForRunningOutOfMirrors_data();
+    void blameForRunningOutOfMirrors();
     void duplicateNamesHitFirst();
     void mirrorUrl_data();
     void mirrorUrl();
@@ -317,28 +315,42 @@ void TestMirrors::unknownNamesChangeNothing()
     QCOMPARE(messages.size(), 0);
 }
 
-void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound_data()
+void TestMirrors::blameForRunningOutOfMirrors_data()
 {
-    // What happens to the mirrors a, b and c, in order: "MIRROR 404 PATH", "MIRROR removed",
-    // "MIRROR errors" (one more than its tolerance).
-    QTest::addColumn<QStringList>("losses");
-    QTest::addColumn<QString>("unpublished");
+    // What happens, in order: "MIRROR 404 PATH", "MIRROR removed", "MIRROR errors" (one more
+    // than its tolerance), "oversize PATH", "arrived PATH".
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("blame");
 
-    QTest::newRow("none lost") << QStringList() << QString();
+    const auto unpublished = [](const char* path) {
+        return QStringLiteral("No mirror has %1 of this version (each answered \"not found\"): "
+                              "the version is not completely published yet.")
+            .arg(QLatin1String(path));
+    };
+    QTest::newRow("none lost: the network") << QStringList() << QString();
     QTest::newRow("all lacked a file: the first named") << QStringList { "a 404 client_macosx.ini",
-        "b 404 files/a.bin", "c 404 client_macosx.ini" } << "client_macosx.ini";
-    QTest::newRow("one removed for another fault") << QStringList { "a 404 client_macosx.ini",
-        "b removed", "c 404 client_macosx.ini" } << QString();
-    QTest::newRow("one failed too often")
+        "b 404 files/a.bin", "c 404 client_macosx.ini" } << unpublished("client_macosx.ini");
+    QTest::newRow("one removed for another fault: the network")
+        << QStringList { "a 404 client_macosx.ini", "b removed", "c 404 client_macosx.ini" }
+        << QString();
+    QTest::newRow("one failed too often: the network")
         << QStringList { "a errors", "b 404 files/a.bin", "c 404 files/a.bin" } << QString();
     QTest::newRow("a mirror no longer listed counts nothing")
         << QStringList { "x 404 files/a.bin" } << QString();
+    QTest::newRow("too large: the first standing")
+        << QStringList { "oversize a.bin", "oversize b.bin", "a removed" } << "a.bin too large";
+    QTest::newRow("too large, then arrived whole after all")
+        << QStringList { "oversize a.bin", "arrived a.bin" } << QString();
+    QTest::newRow("another file's oversize still stands")
+        << QStringList { "oversize a.bin", "oversize b.bin", "arrived a.bin" } << "b.bin too large";
+    QTest::newRow("too large wins over not found")
+        << QStringList { "a 404 files/a.bin", "oversize b.bin" } << "b.bin too large";
 }
 
-void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound()
+void TestMirrors::blameForRunningOutOfMirrors()
 {
-    QFETCH(QStringList, losses);
-    QFETCH(QString, unpublished);
+    QFETCH(QStringList, events);
+    QFETCH(QString, blame);
     Mirrors mirrors(nullptr);
     for (const char* name : { "a", "b", "c" }) {
         FTPSiteAccessData mirror;
@@ -346,48 +358,22 @@ void TestMirrors::unpublishedOnlyWhileEveryLossWasNotFound()
         mirror.retries = 1;
         mirrors.mirrorList.append(mirror);
     }
-    for (const QString& loss : std::as_const(losses)) {
-        const QStringList fields = loss.split(QLatin1Char(' '));
-        const QString& mirror = fields.at(0);
-        if (fields.at(1) == QLatin1String("404"))
-            mirrors.removeNotPublishing(mirror, fields.at(2));
+    for (const QString& event : std::as_const(events)) {
+        const QStringList fields = event.split(QLatin1Char(' '));
+        if (fields.at(0) == QLatin1String("oversize"))
+            mirrors.blameOversize(fields.at(1), fields.at(1) + QStringLiteral(" too large"));
+        else if (fields.at(0) == QLatin1String("arrived"))
+            mirrors.clearBlame(fields.at(1));
+        else if (fields.at(1) == QLatin1String("404"))
+            mirrors.removeNotPublishing(fields.at(0), fields.at(2));
         else if (fields.at(1) == QLatin1String("removed"))
-            mirrors.removeMirror(mirror);
+            mirrors.removeMirror(fields.at(0));
         else
             for (int n = 0; n < 2; ++n)
-                mirrors.addMirrorError(mirror);
+                mirrors.addMirrorError(fields.at(0));
     }
-    QCOMPARE(mirrors.unpublished(), unpublished);
-}
-
-void TestMirrors::oversizeBlameStandsUntilTheFileArrives_data()
-{
-    // "blame PATH" or "arrived PATH", in order; then the blame taken twice.
-    QTest::addColumn<QStringList>("events");
-    QTest::addColumn<QString>("taken");
-
-    QTest::newRow("none") << QStringList() << QString();
-    QTest::newRow("the first standing, given once")
-        << QStringList { "blame a.bin", "blame b.bin" } << "a.bin too large";
-    QTest::newRow("arrived whole after all")
-        << QStringList { "blame a.bin", "arrived a.bin" } << QString();
-    QTest::newRow("another file's blame still stands")
-        << QStringList { "blame a.bin", "blame b.bin", "arrived a.bin" } << "b.bin too large";
-}
-
-void TestMirrors::oversizeBlameStandsUntilTheFileArrives()
-{
-    QFETCH(QStringList, events);
-    QFETCH(QString, taken);
-    Mirrors mirrors(nullptr);
-    for (const QString& event : std::as_const(events)) {
-        const QString path = event.section(QLatin1Char(' '), 1);
-        if (event.startsWith(QStringLiteral("blame ")))
-            mirrors.blameOversize(path, path + QStringLiteral(" too large"));
-        else
-            mirrors.clearBlame(path);
-    }
-    QCOMPARE(mirrors.takeBlame(), taken);
+    QCOMPARE(mirrors.takeBlame(), blame);
+    // Given once.
     QCOMPARE(mirrors.takeBlame(), QString());
 }
 
